@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Shapes of the work-log entries. Every entry ends with CR LF; the window shows the line break
+// as its own separator and writes CR LF again wherever the log is saved.
+inline const QString kCrLf = QStringLiteral("\r\n");
+
+// "发出一帧，字节数 n" CR LF "----> " + one "<prefix>XX " group per byte + CR LF, for bytes
+// 0 to frameLast of frame (the count and the range both come from frameLast).
+QString sentFrameEntry(const QByteArray &frame, int frameLast, const QString &hexPrefix);
+
+// "<---- 返回：" + prefix + label + CR LF.
+QString serialAnswerEntry(const QString &hexPrefix, const QString &label);
+
+// "<---- 返回：" + prefix + "58  软件版本号：" + the whole received text + CR LF.
+QString versionAnswerEntry(const QString &hexPrefix, const QString &receivedText);
+
+// A USB label (it carries its own code) + CR LF.
+QString usbAnswerEntry(const QString &label);
+
+// Logged when a USB report finds no board.
+inline const QString kUsbMissingEntry = QStringLiteral("操作失败请先联接\r\n");
+
+// The line that opens each export in the log file.
+inline const QString kExportHeading = QStringLiteral("导出数据");

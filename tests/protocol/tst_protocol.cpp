@@ -1,0 +1,179 @@
+#include "codes.h"
+#include "frame.h"
+#include "logshape.h"
+#include "textform.h"
+
+#include <QtTest>
+
+class TstProtocol : public QObject
+{
+    Q_OBJECT
+private slots:
+    void lengthField_data();
+    void lengthField();
+    void commandFrames_data();
+    void commandFrames();
+    void serialPieces_data();
+    void serialPieces();
+    void sentFrameEntry_data();
+    void sentFrameEntry();
+    void answerEntries();
+    void usbLabels();
+    void frameFromValues_data();
+    void frameFromValues();
+    void lineBreakForms();
+};
+
+void TstProtocol::lengthField_data()
+{
+    QTest::addColumn<int>("textBytes");
+    QTest::addColumn<QByteArray>("length");
+    QTest::newRow("welcome sentence") << 28 << QByteArray::fromHex("001e");
+    QTest::newRow("fits the low byte") << 250 << QByteArray::fromHex("00fc");
+    QTest::newRow("carries into high") << 254 << QByteArray::fromHex("0100");
+    QTest::newRow("largest serial") << 4091 << QByteArray::fromHex("0ffd");
+}
+
+void TstProtocol::lengthField()
+{
+    QFETCH(int, textBytes);
+    QFETCH(QByteArray, length);
+    const QByteArray frame = synthesisFrame(1, QByteArray(textBytes, 'a'));
+    QCOMPARE(frame.size(), textBytes + 5);
+    QCOMPARE(frame.mid(1, 2), length);
+    QCOMPARE(quint8(frame.at(0)), quint8(0xFD));
+    QCOMPARE(frame.mid(3, 2), QByteArray::fromHex("0101"));
+}
+
+void TstProtocol::commandFrames_data()
+{
+    QTest::addColumn<int>("command");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::newRow("stop") << int(Command::Stop) << QByteArray::fromHex("fd000102");
+    QTest::newRow("pause") << int(Command::Pause) << QByteArray::fromHex("fd000103");
+    QTest::newRow("resume") << int(Command::Resume) << QByteArray::fromHex("fd000104");
+    QTest::newRow("query") << int(Command::StatusQuery) << QByteArray::fromHex("fd000121");
+    QTest::newRow("standby") << int(Command::Standby) << QByteArray::fromHex("fd000122");
+    QTest::newRow("version") << int(Command::VersionQuery) << QByteArray::fromHex("fd000158");
+    QTest::newRow("wake-up") << int(Command::WakeUp) << QByteArray::fromHex("fd0001ff");
+}
+
+void TstProtocol::commandFrames()
+{
+    QFETCH(int, command);
+    QFETCH(QByteArray, frame);
+    QCOMPARE(commandFrame(Command(command)), frame);
+}
+
+void TstProtocol::serialPieces_data()
+{
+    QTest::addColumn<int>("frameBytes");
+    QTest::addColumn<QList<int>>("pieces");
+    QTest::newRow("short") << 13 << QList<int>{13};
+    QTest::newRow("exactly 2000") << 2000 << QList<int>{2000};
+    QTest::newRow("2001") << 2001 << QList<int>{2000, 1};
+    QTest::newRow("largest") << 4096 << QList<int>{2000, 2096};
+}
+
+void TstProtocol::serialPieces()
+{
+    QFETCH(int, frameBytes);
+    QFETCH(QList<int>, pieces);
+    QByteArray frame(frameBytes, '\0');
+    for (int i = 0; i < frameBytes; ++i)
+        frame[i] = char(i * 7);
+    const QList<QByteArray> got = ::serialPieces(frame);
+    QList<int> sizes;
+    for (const QByteArray &piece : got)
+        sizes << int(piece.size());
+    QCOMPARE(sizes, pieces);
+    QCOMPARE(got.join(), frame);
+}
+
+void TstProtocol::sentFrameEntry_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<int>("frameLast");
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<QString>("entry");
+    QTest::newRow("stop") << QByteArray::fromHex("fd000102") << 3 << QString()
+                          << QStringLiteral("发出一帧，字节数 4\r\n----> FD 00 01 02 \r\n");
+    QTest::newRow("stop with 0x") << QByteArray::fromHex("fd000102") << 3 << QStringLiteral("0x")
+                                  << QStringLiteral(
+                                         "发出一帧，字节数 4\r\n----> 0xFD 0x00 0x01 0x02 \r\n");
+    QTest::newRow("line feed and zero") << QByteArray::fromHex("0a000f") << 2 << QString()
+                                        << QStringLiteral("发出一帧，字节数 3\r\n----> 0A 00 0F \r\n");
+    QTest::newRow("line feed with 0x") << QByteArray::fromHex("0a00") << 1 << QStringLiteral("0x")
+                                       << QStringLiteral("发出一帧，字节数 2\r\n----> 0x0A 0x00 \r\n");
+    QTest::newRow("count from frameLast") << QByteArray::fromHex("fd000102") << 1 << QString()
+                                          << QStringLiteral("发出一帧，字节数 2\r\n----> FD 00 \r\n");
+}
+
+void TstProtocol::sentFrameEntry()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(int, frameLast);
+    QFETCH(QString, prefix);
+    QFETCH(QString, entry);
+    QCOMPARE(::sentFrameEntry(frame, frameLast, prefix), entry);
+}
+
+void TstProtocol::answerEntries()
+{
+    QCOMPARE(serialAnswerEntry(QString(), *serialAnswerLabel(0x41)),
+             QStringLiteral("<---- 返回：41  接收成功\r\n"));
+    QCOMPARE(serialAnswerEntry(QStringLiteral("0x"), *serialAnswerLabel(0x4E)),
+             QStringLiteral("<---- 返回：0x4E  芯片正在播音\r\n"));
+    QCOMPARE(versionAnswerEntry(QString(), QStringLiteral("SA")),
+             QStringLiteral("<---- 返回：58  软件版本号：SA\r\n"));
+    QVERIFY(!serialAnswerLabel(0x58));   // the version answer is known by its "S"
+    QVERIFY(!serialAnswerLabel(0x53));
+    QVERIFY(!serialAnswerLabel(0xAA));
+}
+
+void TstProtocol::usbLabels()
+{
+    QCOMPARE(usbAnswerEntry(*usbAnswerLabel(0x41)), QStringLiteral("<-0x41  接收成功\r\n"));
+    QCOMPARE(*usbAnswerLabel(0xAC), QStringLiteral("<-0xAC接收成功，芯片原状态播音"));
+    QCOMPARE(*usbAnswerLabel(0xAD), QStringLiteral("<-硬件查询，4120处于播音状态"));
+    QVERIFY(!usbAnswerLabel(0x5E));
+    QVERIFY(!usbAnswerLabel(0x00));
+    QVERIFY(!usbAnswerLabel(0x53));
+}
+
+void TstProtocol::frameFromValues_data()
+{
+    QTest::addColumn<QVariantList>("values");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<int>("badIndex");
+    QTest::newRow("stop") << QVariantList{0xFD, 0, 1, 2} << true << -1;
+    QTest::newRow("whole double") << QVariantList{253.0, 0.0} << true << -1;
+    QTest::newRow("above 255") << QVariantList{0xFD, 256} << false << 1;
+    QTest::newRow("negative") << QVariantList{-1} << false << 0;
+    QTest::newRow("fraction") << QVariantList{1, 2.5} << false << 1;
+    QTest::newRow("text") << QVariantList{1, QStringLiteral("12")} << false << 1;
+    QTest::newRow("not a number") << QVariantList{qQNaN()} << false << 0;
+}
+
+void TstProtocol::frameFromValues()
+{
+    QFETCH(QVariantList, values);
+    QFETCH(bool, accepted);
+    QFETCH(int, badIndex);
+    int bad = -1;
+    const auto bytes = ::frameFromValues(values, &bad);
+    QCOMPARE(bytes.has_value(), accepted);
+    QCOMPARE(bad, badIndex);
+    if (accepted)
+        QCOMPARE(bytes->size(), values.size());
+}
+
+void TstProtocol::lineBreakForms()
+{
+    QCOMPARE(toCrLf(QStringLiteral("FD 00\n01")), QStringLiteral("FD 00\r\n01"));
+    QCOMPARE(fromCrLf(QStringLiteral("a\r\nb\rc\nd")), QStringLiteral("a\nb\nc\nd"));
+    QCOMPARE(fromCrLf(toCrLf(QStringLiteral("x\n\ny\n"))), QStringLiteral("x\n\ny\n"));
+}
+
+QTEST_GUILESS_MAIN(TstProtocol)
+#include "tst_protocol.moc"
