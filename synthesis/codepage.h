@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringView>
+
+// The system's ANSI code page is always Windows code page 936 (GBK), converted through ICU's
+// windows-936 converter whatever the locale.
+
+// GBK bytes of text as it stands (callers turn "\n" into CR LF first). A character the code page
+// cannot represent becomes one "?" byte; a surrogate pair is one character and gives one "?".
+QByteArray toGbk(QStringView text);
+
+// Text of GBK bytes; a byte sequence that is not GBK becomes U+FFFD.
+QString fromGbk(const QByteArray &bytes);
+
+// GBK bytes of one UTF-16 code unit outside the surrogate range: the value (lead byte in the
+// high half for a double-byte code) and the byte count, 0 when GBK has no code for it.
+struct GbkCode
+{
+    quint16 value = 0;
+    quint8 bytes = 0;
+};
+GbkCode gbkCode(char16_t unit);
