@@ -19,7 +19,9 @@ struct HidDeviceInfo
     QString product;
 };
 
-// An open device; owned by the HidApi that opened it until close().
+// An open device; owned by the HidApi that opened it until close(). The type is never defined:
+// each implementation casts its own handle to and from it, so several implementations can be
+// linked into one program.
 struct HidDevice;
 
 class HidApi
@@ -37,11 +39,14 @@ public:
     virtual bool reportLengths(HidDevice *device, int *inputBytes, int *outputBytes) = 0;
     // Writes one output report (byte 0 is the report id); bytes written or -1.
     virtual int write(HidDevice *device, const QByteArray &report) = 0;
-    // Reads one input report into buffer, waiting at most timeoutMs (0: never waits);
-    // bytes read, 0 when none is waiting, -1 on failure (device gone).
+    // Reads one input report into buffer, waiting at most timeoutMs (0: never waits); byte 0 is
+    // the report id (0 for a device without numbered reports), the payload follows.
+    // Bytes read, 0 when none is waiting, -1 on failure (device gone).
     virtual int read(HidDevice *device, QByteArray *buffer, int maxBytes, int timeoutMs) = 0;
     // Why the last call failed, in words for the work log ("Permission denied", ...).
     virtual QString lastError() const = 0;
+    // True when the last open() failed because the user may not open the device (EACCES).
+    virtual bool lastOpenDenied() const { return false; }
 };
 
 // hidapi on this system.
