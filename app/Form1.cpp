@@ -1,0 +1,301 @@
+#include "Form1.h"
+#include "ui_Form1.h"
+
+#include "codepage.h"
+#include "codetable.h"
+#include "frame.h"
+#include "logfile.h"
+#include "logshape.h"
+#include "messages.h"
+#include "operatormessages.h"
+#include "textform.h"
+#include "worklog.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+
+#include <cstdio>
+
+Form1::Form1(Form1Options options, OperatorMessages *messages, QWidget *parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::Form1>()), m_options(std::move(options)),
+      m_messages(messages)
+{
+    ui->setupUi(this);
+    m_workDir = m_options.workDir.isEmpty() ? QDir::currentPath() : m_options.workDir;
+
+    MSComm1 = new MSComm(&m_options.ports, this);
+    MSComm1->setObjectName(QStringLiteral("MSComm1"));
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer2->setInterval(1);
+    m_answerPause.setSingleShot(true);
+
+    ui->Text4->setBackgroundRole(QPalette::Button);
+    ui->Text4->setAutoFillBackground(true);
+    QPalette logPalette = ui->Text4->palette();
+    logPalette.setColor(QPalette::Base, logPalette.color(QPalette::Button));
+    ui->Text4->setPalette(logPalette);
+    ui->Text4->setUndoRedoEnabled(false);   // the log only grows; no undo history to keep
+
+    m_journal = std::make_unique<LogJournal>(m_workDir);
+    m_log = std::make_unique<WorkLog>(ui->Text4, m_journal.get());
+    if (m_options.internal)
+        showHiddenControls();
+
+    setupLinks();
+    wireControls();
+    recoverJournals();
+    Form_Load();
+}
+
+Form1::~Form1()
+{
+    if (!m_unloaded)
+        Form_Unload();
+}
+
+void Form1::showHiddenControls()
+{
+    for (QWidget *w : std::initializer_list<QWidget *>{ui->Option4, ui->Command12, ui->Command3,
+                                                      ui->Text2, ui->Command14})
+        w->setVisible(true);
+}
+
+void Form1::tell(const QString &message)
+{
+    if (m_messages)
+        m_messages->show(message);
+}
+
+QString Form1::workLogText() const
+{
+    return m_log->text();
+}
+
+void Form1::recoverJournals()
+{
+    for (const LogFile::ExportResult &result : LogJournal::recoverOrphans(m_workDir)) {
+        if (!result.written)
+            continue;
+        m_log->append(QStringLiteral("上次运行未正常结束，其工作记录已导出到 ") + result.path + kCrLf);
+    }
+}
+
+void Form1::wireControls()
+{
+    connect(ui->Check5, &QCheckBox::clicked, this, &Form1::Check5_Click);
+    connect(ui->Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(ui->Command15, &QPushButton::clicked, this, &Form1::Command15_Click);
+    connect(ui->Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+
+    connect(ui->Combo1, &QComboBox::activated, this, &Form1::Combo1_Click);
+    connect(ui->Combo1->lineEdit(), &QLineEdit::returnPressed, this, &Form1::Combo1_PathEntered);
+    connect(ui->Combo1, &QComboBox::highlighted, this, [this](int index) {
+        ui->PortInfo->setText(ui->Combo1->itemData(index, Qt::ToolTipRole).toString());
+    });
+    connect(ui->Option3, &QRadioButton::clicked, this, &Form1::Option3_Click);
+    connect(ui->Option4, &QRadioButton::clicked, this, &Form1::Option4_Click);
+    connect(ui->Combo2, &QComboBox::activated, this, &Form1::Combo2_Click);
+    connect(MSComm1, &MSComm::OnComm, this, &Form1::MSComm1_OnComm);
+    connect(MSComm1, &MSComm::failed, this, &Form1::onSerialFailed);
+    connect(&m_answerPause, &QTimer::timeout, this, &Form1::readAnswers);
+    connect(Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
+
+    connect(ui->Combo5, &QComboBox::activated, this, &Form1::Combo5_Click);
+    connect(ui->Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
+    connect(ui->HScroll1, &QScrollBar::valueChanged, this, &Form1::HScroll1_Change);
+    connect(ui->HScroll2, &QScrollBar::valueChanged, this, &Form1::HScroll2_Change);
+    connect(ui->HScroll3, &QScrollBar::valueChanged, this, &Form1::HScroll3_Change);
+    connect(ui->Combo4, &QComboBox::activated, this, [this] { Combo4_Click(0); });
+    connect(ui->Command34, &QPushButton::clicked, this, &Form1::Command34_Click);
+    connect(ui->Command31, &QPushButton::clicked, this, &Form1::Command31_Click);
+    connect(ui->Command32, &QPushButton::clicked, this, &Form1::Command32_Click);
+
+    connect(ui->Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
+    connect(ui->Command8, &QPushButton::clicked, this, &Form1::Command8_Click);
+    connect(ui->Command9, &QPushButton::clicked, this, &Form1::Command9_Click);
+    connect(ui->Command28, &QPushButton::clicked, this, &Form1::Command28_Click);
+    connect(ui->Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+    connect(ui->Command11, &QPushButton::clicked, this, &Form1::Command11_Click);
+    connect(ui->Command12, &QPushButton::clicked, this, &Form1::Command12_Click);
+    connect(ui->Command10, &QPushButton::clicked, this, &Form1::Command10_Click);
+    connect(ui->Command13, &QPushButton::clicked, this, &Form1::Command13_Click);
+    connect(ui->Command29, &QPushButton::clicked, this, &Form1::Command29_Click);
+    connect(ui->Command30, &QPushButton::clicked, this, &Form1::Command30_Click);
+
+    connect(ui->Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+    connect(ui->Text2, &QLineEdit::textChanged, this, &Form1::Text2_Change);
+    connect(ui->Command14, &QPushButton::clicked, this, &Form1::Command14_Click);
+}
+
+void Form1::Form_Load()
+{
+    // The start-up text is GBK in the working directory; it is created empty when missing.
+    QFile startText(QDir(m_workDir).absoluteFilePath(QStringLiteral("初始默认文本.txt")));
+    if (startText.open(QIODevice::ReadWrite)) {
+        ui->Text3->setPlainText(fromCrLf(fromGbk(startText.readAll())));
+        startText.close();
+    } else if (startText.open(QIODevice::ReadOnly)) {
+        ui->Text3->setPlainText(fromCrLf(fromGbk(startText.readAll())));
+        startText.close();
+    } else {
+        ui->Text3->clear();   // neither readable nor creatable: start with an empty box
+    }
+
+    MaxTextNotice = Msg::MaxTextNotice;
+    if (ui->Option3->isChecked()) {
+        UsbMode = false;
+        MaxTextBytes = kSerialMaxTextBytes;
+    }
+    if (ui->Option4->isChecked()) {
+        UsbMode = true;
+        MaxTextBytes = kUsbMaxTextBytes;
+        tell(QString::number(MaxTextBytes) + MaxTextNotice);
+        FindTheHid();
+    }
+    HexPrefix.clear();
+    ContinuousPlay = false;
+    ui->Check2->setChecked(true);
+    ui->Check3->setChecked(true);
+    TagSendEnabled = true;
+
+    ui->Combo5->setCurrentIndex(1);
+    Combo5_Click();
+    ui->Combo2->setCurrentIndex(1);
+    Combo2_Click();
+    MSComm1->setSettings(QStringLiteral("9600,N,8,1"));
+    MSComm1->setInBufferSize(2);
+    ui->Combo3->setCurrentIndex(1);
+    refreshPortList();
+    ui->Combo1->setCurrentIndex(0);
+    Combo1_Click();
+    ui->Combo6->setCurrentIndex(0);
+    ui->Combo7->setCurrentIndex(0);
+    FrameLast = 0;
+    FrameHead = kFrameHead;
+
+    // The single retry; a failure here ends the start-up without a second message.
+    if (!MSComm1->PortOpen()) {
+        MSComm1->setCommPort(CommPortNumber);
+        MSComm1->setPortOpen(true);
+    }
+    Timer2->start();
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void Form1::Form_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    stopTools();
+    if (MSComm1->PortOpen())
+        MSComm1->setPortOpen(false);
+
+    const LogFile::ExportResult result =
+        LogFile::appendToLog(m_workDir, LogFile::exportBytes(m_log->text()));
+    if (result.written && !result.fallback) {
+        m_journal->remove();
+        return;
+    }
+    QString notice;
+    if (result.written) {
+        m_journal->remove();
+        notice = QStringLiteral("工作记录无法追加到 ") + QDir(m_workDir).absoluteFilePath(LogFile::kFileName)
+            + QStringLiteral("（") + result.reason + QStringLiteral("），已保存到 ") + result.path;
+    } else {
+        notice = QStringLiteral("工作记录无法保存（") + result.reason + QStringLiteral("），它保留在 ")
+            + m_journal->path() + QStringLiteral("，下次启动时会再次导出");
+    }
+    std::fprintf(stderr, "%s\n", notice.toLocal8Bit().constData());
+    if (m_messages)
+        m_messages->showAndWait(notice);
+}
+
+// ---- work log ----
+
+void Form1::Check5_Click()
+{
+    HexPrefix = ui->Check5->isChecked() ? QStringLiteral("0x") : QString();
+}
+
+void Form1::Command2_Click()
+{
+    m_log->clear();
+}
+
+void Form1::Command15_Click()
+{
+    ui->Text3->clear();
+}
+
+void Form1::Command1_Click()
+{
+    ui->Text5->clear();
+}
+
+// ---- send path ----
+
+void Form1::sendFrame(const QByteArray &frame)
+{
+    FrameLast = int(frame.size()) - 1;
+    SendLength = int(frame.size());
+    LogSentFrame(frame);
+    TransmitFrame(frame);
+}
+
+void Form1::sendTextFrame(const QByteArray &frame)
+{
+    FrameLast = int(frame.size()) - 1;
+    SendLength = int(frame.size());
+    LogSentFrame(frame);
+    if (UsbMode) {
+        TransmitFrame(frame);   // a USB text frame is never longer than 517 bytes
+        return;
+    }
+    for (const QByteArray &piece : serialPieces(frame))
+        TransmitFrame(piece);
+}
+
+void Form1::LogSentFrame(const QByteArray &frame)
+{
+    m_log->append(sentFrameEntry(frame, FrameLast, HexPrefix));
+}
+
+void Form1::TransmitFrame(const QByteArray &frame)
+{
+    if (!UsbMode) {
+        if (MSComm1->PortOpen())
+            MSComm1->Output(frame);
+        return;   // port closed: logged, not sent
+    }
+    sendOverUsb(frame);
+}
+
+void Form1::SendFrameData(const QVariantList &FrameBuff)
+{
+    int bad = -1;
+    const std::optional<QByteArray> frame = frameFromValues(FrameBuff, &bad);
+    if (!frame) {
+        m_log->append(QStringLiteral("帧数据第 %1 个元素不是 0-255 的整数，此帧未发送").arg(bad + 1)
+                      + kCrLf);
+        return;
+    }
+    if (frame->isEmpty()) {
+        m_log->append(QStringLiteral("帧数据为空，此帧未发送") + kCrLf);
+        return;
+    }
+    FrameLast = int(frame->size()) - 1;
+    LogSentFrame(*frame);
+    TransmitFrame(*frame);
+}

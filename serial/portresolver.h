@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QList>
+#include <QMap>
+#include <QString>
+
+// A serial device present on this machine.
+struct SerialDevice
+{
+    QString path;          // /dev/ttyUSB0
+    QString name;          // ttyUSB0
+    QString description;   // what the system calls it, may be empty
+    QString vidPid;        // "0403:6001" for USB adapters, else empty
+    bool usb = false;
+};
+
+// Maps the port numbers COM1 ... COM20 to devices. On Windows COMn is the system's COMn. Elsewhere
+// an explicit mapping wins; otherwise COMn is the n-th present serial device, USB adapters
+// (ttyUSB*, ttyACM*) first, then the others, each group in name order.
+class PortResolver
+{
+public:
+    // A mapping given on the command line (--com COMn=PATH).
+    void setOverride(int number, const QString &path);
+    QMap<int, QString> overrides() const { return m_overrides; }
+
+    // The present serial devices, in the order that numbers them.
+    QList<SerialDevice> presentDevices() const;
+
+    // The device path COMn stands for; empty when there is none.
+    QString pathFor(int number) const;
+
+    // One line for the operator: "COM1 → /dev/ttyUSB0 (FT232R USB UART, 0403:6001)".
+    QString describe(int number) const;
+
+    // For tests: replaces the system's device list.
+    void setPresentDevicesForTest(const QList<SerialDevice> &devices);
+
+    static bool isUsbName(const QString &name);
+
+private:
+    QMap<int, QString> m_overrides;
+    QList<SerialDevice> m_testDevices;
+    bool m_useTestDevices = false;
+};
+
+// Parses "COMn=PATH" as given to --com; false when it is not of that form or n is not 1-20.
+bool parseComMapping(const QString &text, int *number, QString *path);
