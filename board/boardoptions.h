@@ -1,0 +1,24 @@
+#pragma once
+
+#include "chipmodel.h"
+#include "speech.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+// How a virtual board is set up; the defaults suit the window's --virtual board.
+struct BoardOptions
+{
+    QString wavPath;              // speech also goes to this WAV file when not empty
+    bool playback = true;         // play on the default sound output when there is one
+    int powerUpDelayMs = 300;     // time from start to the 0x4A answer
+    int frameTimeoutMs = ChipModel::kDefaultFrameTimeoutMs;
+    // Makes the speech renderer; empty means espeak-ng.
+    std::function<std::unique_ptr<SpeechRenderer>()> renderer;
+};
+
+// A chip with its speech output attached, as options say, owned by parent. Sound or WAV
+// trouble does not stop the chip: it is put into *warning.
+ChipModel *createChip(const BoardOptions &options, QObject *parent, QString *warning);

@@ -1,0 +1,74 @@
+// orv4120-board: the virtual ORV4120 chip board on a pseudo-terminal.
+#include "virtualserialboard.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+void quitOnSignal(int)
+{
+    QCoreApplication::quit();   // posts an event; safe enough for a console program's exit
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("orv4120-board"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORV_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Virtual ORV4120 chip board. Prints the path of its serial port (a pseudo-terminal) on\n"
+        "stdout and answers frames on it as the chip does, speaking the text."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption wav(QStringLiteral("wav"), QStringLiteral("Also write the speech to <file> (WAV)."),
+                                 QStringLiteral("file"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No sound output."));
+    const QCommandLineOption baud(QStringLiteral("baud"),
+                                  QStringLiteral("Line speed the host uses: 4800, 9600, 57600 or 115200 "
+                                                 "(a pseudo-terminal carries any)."),
+                                  QStringLiteral("rate"), QStringLiteral("115200"));
+    parser.addOptions({wav, quiet, baud});
+    parser.process(app);
+
+    static const QStringList kRates = {QStringLiteral("4800"), QStringLiteral("9600"),
+                                       QStringLiteral("57600"), QStringLiteral("115200")};
+    if (!kRates.contains(parser.value(baud))) {
+        std::fprintf(stderr, "orv4120-board: --baud must be one of 4800, 9600, 57600, 115200\n");
+        return 2;
+    }
+
+    BoardOptions options;
+    options.wavPath = parser.value(wav);
+    options.playback = !parser.isSet(quiet);
+
+    // The program's only work is the board, so it is served on the main thread.
+    VirtualSerialBoard board(options);
+    if (!board.open()) {
+        std::fprintf(stderr, "orv4120-board: %s\n", qPrintable(board.errorString()));
+        return 1;
+    }
+    QObject::connect(&board, &VirtualSerialBoard::failed, &app, [](const QString &reason) {
+        std::fprintf(stderr, "orv4120-board: %s\n", qPrintable(reason));
+        QCoreApplication::exit(1);
+    });
+    board.start();
+    if (!board.warning().isEmpty())
+        std::fprintf(stderr, "orv4120-board: %s\n", qPrintable(board.warning()));
+    if (!options.wavPath.isEmpty() && board.warning().contains(options.wavPath))
+        return 1;   // asked for a file that cannot be written: nothing would be kept
+
+    std::printf("%s\n", qPrintable(board.slavePath()));
+    std::fflush(stdout);
+
+    std::signal(SIGINT, quitOnSignal);
+    std::signal(SIGTERM, quitOnSignal);
+    return app.exec();
+}

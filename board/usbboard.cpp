@@ -1,0 +1,68 @@
+#include "usbboard.h"
+
+#include "codes.h"
+#include "frame.h"
+
+UsbBoard::UsbBoard(const BoardOptions &options, QObject *parent)
+    : QObject(parent), m_powerUpDelayMs(options.powerUpDelayMs)
+{
+    m_chip = createChip(options, this, &m_warning);
+    connect(m_chip, &ChipModel::answered, this, &UsbBoard::answer);
+}
+
+void UsbBoard::powerUp()
+{
+    m_chip->powerUp(m_powerUpDelayMs);
+}
+
+void UsbBoard::receiveReport(const QByteArray &report)
+{
+    const QByteArray r = report.leftJustified(kReportBytes, '\0', true);
+    const quint8 marker = quint8(r.at(1));
+    if (marker == UsbMarker::More) {
+        m_assembly += r.mid(2, 31);
+        if (m_assembly.size() > kMaxFrameBytes) {
+            m_overflow = true;   // keep acknowledging; the frame is refused when it closes
+            m_assembly.clear();
+        }
+        answer(QByteArray(1, char(Answer::ReportAccepted)));
+        return;
+    }
+    if (marker == UsbMarker::Closing) {
+        const int count = quint8(r.at(2));
+        QByteArray frame = m_assembly + r.mid(3, qMin(count, 30));
+        const bool refused = m_overflow || count > 30 || frame.size() > kMaxFrameBytes;
+        m_assembly.clear();
+        m_overflow = false;
+        if (refused) {
+            answer(QByteArray(1, char(Answer::ReceiveFailed)));
+            return;
+        }
+        deliverFrame(frame);
+        return;
+    }
+    // A frame of at most three bytes: never a whole command, so the chip refuses it.
+    m_assembly.clear();
+    m_overflow = false;
+    deliverFrame(r.mid(1, 3));
+}
+
+void UsbBoard::deliverFrame(const QByteArray &frame)
+{
+    const ChipModel::State state = m_chip->state();
+    const quint8 receipt = state == ChipModel::State::Playing ? Answer::ReceivedWasPlaying
+                         : state == ChipModel::State::Paused  ? Answer::ReceivedWasPaused
+                                                              : Answer::ReceivedWasIdle;
+    answer(QByteArray(1, char(receipt)));
+    if (state == ChipModel::State::Playing && frame.size() == 4
+        && quint8(frame.at(3)) == quint8(Command::StatusQuery))
+        answer(QByteArray(1, char(Answer::HardwarePlaying)));
+    m_chip->receiveFrame(frame);
+}
+
+void UsbBoard::answer(const QByteArray &bytes)
+{
+    QByteArray report(1, '\0');
+    report += bytes.left(kReportBytes - 1);
+    emit inputReport(report.leftJustified(kReportBytes, '\0'));
+}

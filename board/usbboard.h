@@ -1,0 +1,49 @@
+#pragma once
+
+#include "boardoptions.h"
+#include "chipmodel.h"
+
+#include <QByteArray>
+#include <QObject>
+
+// The USB side of the board: takes 33-byte output reports, puts the frame together and hands it
+// to the chip, and turns everything into 33-byte input reports (byte 0 report id 0, byte 1 the
+// code).
+//
+// Output reports: byte 1 0xFC carries 31 frame bytes in bytes 2..32 and is acknowledged with
+// 0x5E; byte 1 0xBC closes the frame with byte 2 = r (0..30) frame bytes from byte 3; any other
+// byte 1 is a frame of at most three bytes in bytes 1..3. For each frame the board answers
+// 0xAA / 0xAB / 0xAC (received; the chip was idle / paused / playing), and 0xAD as well for a
+// status query while the chip plays (its busy line); the chip's own answers follow.
+class UsbBoard : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kReportBytes = 33;
+    // The board buffers one frame of 512 text bytes and its five-byte head.
+    static constexpr int kMaxFrameBytes = 517;
+
+    explicit UsbBoard(const BoardOptions &options = {}, QObject *parent = nullptr);
+
+    // Sound or WAV trouble met while setting up; empty when none.
+    QString warning() const { return m_warning; }
+    ChipModel *chip() const { return m_chip; }
+
+public slots:
+    // Powers the chip up (0x4A after BoardOptions::powerUpDelayMs).
+    void powerUp();
+    void receiveReport(const QByteArray &report);
+
+signals:
+    void inputReport(const QByteArray &report);
+
+private:
+    void deliverFrame(const QByteArray &frame);
+    void answer(const QByteArray &bytes);
+
+    ChipModel *m_chip = nullptr;
+    int m_powerUpDelayMs = 0;
+    QString m_warning;
+    QByteArray m_assembly;   // frame bytes of the 0xFC reports so far
+    bool m_overflow = false;
+};

@@ -1,0 +1,116 @@
+#include "virtualhidapi.h"
+
+#include "usbboard.h"
+
+#include <QMetaObject>
+#include <QMutexLocker>
+#include <QThread>
+
+namespace {
+
+// Input reports kept for a host that does not read; older ones are dropped beyond this.
+constexpr qsizetype kMaxWaitingReports = 4096;
+
+} // namespace
+
+VirtualHidApi::VirtualHidApi(const BoardOptions &options)
+{
+    m_thread = new QThread;
+    m_thread->setObjectName(QStringLiteral("virtual USB board"));
+    m_thread->start();
+    m_board = new UsbBoard(options);
+    m_board->moveToThread(m_thread);
+    QObject::connect(m_thread, &QThread::finished, m_board, &QObject::deleteLater);
+    QObject::connect(
+        m_board, &UsbBoard::inputReport, m_board,
+        [this](const QByteArray &report) {
+            QMutexLocker locker(&m_lock);
+            if (m_inputReports.size() >= kMaxWaitingReports)
+                m_inputReports.removeFirst();
+            m_inputReports.append(report);
+        },
+        Qt::DirectConnection);
+    QMetaObject::invokeMethod(m_board, &UsbBoard::powerUp, Qt::QueuedConnection);
+}
+
+VirtualHidApi::~VirtualHidApi()
+{
+    m_thread->quit();
+    m_thread->wait();
+    delete m_thread;
+}
+
+QList<HidDeviceInfo> VirtualHidApi::enumerate()
+{
+    return {{kPath, kVendorId, kProductId, QStringLiteral("orv4120-demo"),
+             QStringLiteral("ORV4120 virtual board")}};
+}
+
+HidDevice *VirtualHidApi::open(const QByteArray &path)
+{
+    if (path != kPath) {
+        m_lastError = QStringLiteral("No such device");
+        return nullptr;
+    }
+    m_handle.open = true;
+    return reinterpret_cast<HidDevice *>(&m_handle);
+}
+
+void VirtualHidApi::close(HidDevice *device)
+{
+    if (isOurs(device))
+        m_handle.open = false;
+}
+
+bool VirtualHidApi::isOurs(HidDevice *device)
+{
+    if (device == reinterpret_cast<HidDevice *>(&m_handle) && m_handle.open)
+        return true;
+    m_lastError = QStringLiteral("Device not open");
+    return false;
+}
+
+bool VirtualHidApi::attributes(HidDevice *device, quint16 *vendorId, quint16 *productId)
+{
+    if (!isOurs(device))
+        return false;
+    *vendorId = kVendorId;
+    *productId = kProductId;
+    return true;
+}
+
+bool VirtualHidApi::reportLengths(HidDevice *device, int *inputBytes, int *outputBytes)
+{
+    if (!isOurs(device))
+        return false;
+    *inputBytes = UsbBoard::kReportBytes;
+    *outputBytes = UsbBoard::kReportBytes;
+    return true;
+}
+
+int VirtualHidApi::write(HidDevice *device, const QByteArray &report)
+{
+    if (!isOurs(device))
+        return -1;
+    if (report.size() < 2 || report.size() > UsbBoard::kReportBytes || report.at(0) != 0) {
+        m_lastError = QStringLiteral("Invalid report: %1 bytes, report id %2")
+                          .arg(report.size())
+                          .arg(report.isEmpty() ? -1 : quint8(report.at(0)));
+        return -1;
+    }
+    QMetaObject::invokeMethod(
+        m_board, [board = m_board, report] { board->receiveReport(report); },
+        Qt::QueuedConnection);
+    return int(report.size());
+}
+
+int VirtualHidApi::read(HidDevice *device, QByteArray *buffer, int maxBytes, int)
+{
+    if (!isOurs(device))
+        return -1;
+    QMutexLocker locker(&m_lock);
+    if (m_inputReports.isEmpty())
+        return 0;
+    *buffer = m_inputReports.takeFirst().left(qMax(maxBytes, 0));
+    return int(buffer->size());
+}

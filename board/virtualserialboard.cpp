@@ -1,0 +1,164 @@
+#include "virtualserialboard.h"
+
+#include <QSocketNotifier>
+#include <QThread>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+QString systemError(const char *what)
+{
+    return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(strerror(errno)));
+}
+
+} // namespace
+
+VirtualSerialBoard::VirtualSerialBoard(const BoardOptions &options, QObject *parent)
+    : QObject(parent), m_options(options)
+{
+}
+
+VirtualSerialBoard::~VirtualSerialBoard()
+{
+    delete m_readNotifier;
+    delete m_writeNotifier;
+    if (m_slave >= 0)
+        ::close(m_slave);
+    if (m_master >= 0)
+        ::close(m_master);
+}
+
+bool VirtualSerialBoard::open()
+{
+    if (m_master >= 0)
+        return true;
+    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (m_master < 0) {
+        m_error = systemError("posix_openpt");
+        return false;
+    }
+    const char *name = nullptr;
+    if (grantpt(m_master) != 0 || unlockpt(m_master) != 0 || !(name = ptsname(m_master))) {
+        m_error = systemError("grantpt/unlockpt");
+        ::close(m_master);
+        m_master = -1;
+        return false;
+    }
+    m_slavePath = QString::fromLocal8Bit(name);
+    // The board keeps the slave open itself: the line stays raw, and the master reads no
+    // hang-up when the host closes its port.
+    m_slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios tio{};
+    if (m_slave < 0 || tcgetattr(m_slave, &tio) != 0) {
+        m_error = systemError("open pty slave");
+        ::close(m_master);
+        m_master = -1;
+        m_slavePath.clear();
+        return false;
+    }
+    cfmakeraw(&tio);
+    tcsetattr(m_slave, TCSANOW, &tio);
+    if (tcgetattr(m_master, &tio) == 0) {
+        cfmakeraw(&tio);
+        tcsetattr(m_master, TCSANOW, &tio);
+    }
+    return true;
+}
+
+void VirtualSerialBoard::start()
+{
+    if (m_master < 0 && !open()) {
+        emit failed(m_error);
+        return;
+    }
+    m_chip = createChip(m_options, this, &m_warning);
+    connect(m_chip, &ChipModel::answered, this, &VirtualSerialBoard::send);
+    m_readNotifier = new QSocketNotifier(m_master, QSocketNotifier::Read);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &VirtualSerialBoard::readMaster);
+    m_writeNotifier = new QSocketNotifier(m_master, QSocketNotifier::Write);
+    m_writeNotifier->setEnabled(false);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &VirtualSerialBoard::writePending);
+    m_chip->powerUp(m_options.powerUpDelayMs);
+}
+
+void VirtualSerialBoard::readMaster()
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(m_master, buffer, sizeof buffer);
+        if (got > 0) {
+            m_chip->receiveBytes(QByteArray(buffer, got));
+            continue;
+        }
+        if (got < 0 && (errno == EAGAIN || errno == EINTR))
+            return;
+        // EOF or EIO cannot happen while the board holds the slave; anything else is fatal.
+        m_readNotifier->setEnabled(false);
+        emit failed(got < 0 ? systemError("read pty") : QStringLiteral("pty closed"));
+        return;
+    }
+}
+
+void VirtualSerialBoard::send(const QByteArray &bytes)
+{
+    m_pending += bytes;
+    writePending();
+}
+
+void VirtualSerialBoard::writePending()
+{
+    while (!m_pending.isEmpty()) {
+        const ssize_t put = ::write(m_master, m_pending.constData(), size_t(m_pending.size()));
+        if (put > 0) {
+            m_pending.remove(0, put);
+            continue;
+        }
+        if (put < 0 && errno != EAGAIN && errno != EINTR) {
+            m_pending.clear();
+            emit failed(systemError("write pty"));
+            return;
+        }
+        break;   // the line is full: go on when it takes more
+    }
+    m_writeNotifier->setEnabled(!m_pending.isEmpty());
+}
+
+VirtualBoardRunner::VirtualBoardRunner(const BoardOptions &options) : m_options(options) {}
+
+VirtualBoardRunner::~VirtualBoardRunner()
+{
+    if (m_thread) {
+        m_thread->quit();
+        m_thread->wait();   // the board deletes itself as its thread finishes
+        delete m_thread;
+    } else {
+        delete m_board;
+    }
+}
+
+bool VirtualBoardRunner::start()
+{
+    if (m_thread)
+        return true;
+    m_board = new VirtualSerialBoard(m_options);
+    if (!m_board->open()) {
+        m_error = m_board->errorString();
+        delete m_board;
+        m_board = nullptr;
+        return false;
+    }
+    m_slavePath = m_board->slavePath();
+    m_thread = new QThread;
+    m_thread->setObjectName(QStringLiteral("virtual board"));
+    m_board->moveToThread(m_thread);
+    QObject::connect(m_thread, &QThread::started, m_board, &VirtualSerialBoard::start);
+    QObject::connect(m_thread, &QThread::finished, m_board, &QObject::deleteLater);
+    m_thread->start();
+    return true;
+}

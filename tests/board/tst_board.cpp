@@ -1,0 +1,400 @@
+#include "audioout.h"
+#include "boardoptions.h"
+#include "chipmodel.h"
+#include "chiptext.h"
+#include "frame.h"
+#include "virtualhidapi.h"
+#include "virtualserialboard.h"
+#include "wavfile.h"
+
+#include <QSignalSpy>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Speech of a fixed length per character, so tests choose how long the chip plays.
+class TimedRenderer : public SpeechRenderer
+{
+public:
+    explicit TimedRenderer(int msPerCharacter) : m_ms(msPerCharacter) {}
+    Pcm speak(const QString &words, const VoiceSettings &) override
+    {
+        return Pcm(qsizetype(words.size()) * m_ms * kSampleRate / 1000, 1000);
+    }
+
+private:
+    int m_ms;
+};
+
+BoardOptions quietBoard(int msPerCharacter)
+{
+    BoardOptions options;
+    options.playback = false;
+    options.powerUpDelayMs = 0;
+    options.renderer = [msPerCharacter] { return std::make_unique<TimedRenderer>(msPerCharacter); };
+    return options;
+}
+
+QByteArray gbk(const QString &text)
+{
+    QStringEncoder encoder("windows-936");
+    return encoder.encode(text);
+}
+
+QByteArray hex(const char *digits)
+{
+    return QByteArray::fromHex(digits);
+}
+
+// The host's cutting of a frame into 33-byte output reports.
+QList<QByteArray> reportsOf(const QByteArray &frame)
+{
+    QList<QByteArray> reports;
+    if (frame.size() <= 3) {
+        reports << (QByteArray(1, 0) + frame).leftJustified(33, 0);
+        return reports;
+    }
+    qsizetype at = 0;
+    for (; frame.size() - at >= 31; at += 31)
+        reports << QByteArray(1, 0) + char(0xfc) + frame.mid(at, 31);
+    reports << (QByteArray(1, 0) + char(0xbc) + char(frame.size() - at) + frame.mid(at)).leftJustified(33, 0);
+    return reports;
+}
+
+// Collects the chip's answers in arrival order.
+struct AnswerLog
+{
+    explicit AnswerLog(ChipModel *chip)
+    {
+        QObject::connect(chip, &ChipModel::answered, [this](const QByteArray &b) { bytes += b; });
+    }
+    QByteArray bytes;
+};
+
+} // namespace
+
+class TstBoard : public QObject
+{
+    Q_OBJECT
+private slots:
+    void answers_data();
+    void answers();
+    void speechEndsWithIdle();
+    void pauseHoldsTheIdleAnswer();
+    void cutOffFrameIsRefused();
+    void decoding_data();
+    void decoding();
+    void tags_data();
+    void tags();
+    void settingsCarryOverFrames();
+    void serialBoardOverPty();
+    void wavHoldsSpeech();
+    void usbReports_data();
+    void usbReports();
+};
+
+void TstBoard::answers_data()
+{
+    QTest::addColumn<QList<QByteArray>>("reads");
+    QTest::addColumn<QByteArray>("answers");
+    const QByteArray speak = synthesisFrame(1, "ab");   // plays 20 s here
+    const QByteArray status = hex("fd000121");
+    const QByteArray longest = synthesisFrame(1, QByteArray(4091, 'a'));
+    QByteArray tooLong = longest + "a";
+    tooLong[1] = 0x0f;
+    tooLong[2] = char(0xfe);
+
+    QTest::newRow("status when idle") << QList{status} << hex("414f");
+    QTest::newRow("status when playing") << QList{speak, status} << hex("41414e");
+    QTest::newRow("pause, status, resume")
+        << QList{speak, hex("fd000103"), status, hex("fd000104"), status} << hex("4141414e41414e");
+    QTest::newRow("stop while playing is idle") << QList{speak, hex("fd000102"), status}
+                                                << hex("4141 4f 414f");
+    QTest::newRow("stop when idle") << QList{hex("fd000102")} << hex("41");
+    QTest::newRow("resume when not paused") << QList{hex("fd000104"), status} << hex("41414f");
+    QTest::newRow("standby refuses synthesis")
+        << QList{hex("fd000122"), speak, status} << hex("41 45 414f");
+    QTest::newRow("standby ends speech") << QList{speak, hex("fd000122"), status}
+                                         << hex("41 41 414f");
+    QTest::newRow("wake-up after standby")
+        << QList{hex("fd000122"), hex("fd0001ff"), speak} << hex("41 41 41");
+    QTest::newRow("garbage then frame") << QList{hex("010203"), status} << hex("45 414f");
+    QTest::newRow("frame split across reads") << QList{hex("fd00"), hex("01"), hex("21")}
+                                              << hex("414f");
+    QTest::newRow("two frames in one read") << QList{status + hex("fd000102")} << hex("414f41");
+    QTest::newRow("length zero") << QList{hex("fd0000"), status} << hex("45 414f");
+    QTest::newRow("length over 4093") << QList{tooLong, status} << hex("45 414f");
+    QTest::newRow("longest frame") << QList{longest, status} << hex("41 414e");
+    QTest::newRow("header inside a bad length") << QList{hex("fdfd000121")} << hex("45 414f");
+    QTest::newRow("0xFD inside text") << QList{synthesisFrame(1, hex("fdfd")), status}
+                                      << hex("41 414e");
+    QTest::newRow("unknown command") << QList{hex("fd000199")} << hex("45");
+    QTest::newRow("stop with a parameter") << QList{hex("fd00020200")} << hex("45");
+    QTest::newRow("unknown encoding") << QList{synthesisFrame(5, "ab")} << hex("45");
+    QTest::newRow("cache segment 16") << QList{parameterFrame(Command::CacheStore, 16, "ab")}
+                                      << hex("45");
+    QTest::newRow("cache text past the last segment")
+        << QList{parameterFrame(Command::CacheStore, 15, QByteArray(257, 'a'))} << hex("45");
+    QTest::newRow("cache text fills the last segment")
+        << QList{parameterFrame(Command::CacheStore, 15, QByteArray(256, 'a'))} << hex("41");
+    QTest::newRow("cache play of an empty cache") << QList{hex("fd00023211")} << hex("45");
+    QTest::newRow("cache store and play")
+        << QList{parameterFrame(Command::CacheStore, 0, "ab"), hex("fd00023231"), status}
+        << hex("41 41 414e");
+    QTest::newRow("cache play zero times")
+        << QList{parameterFrame(Command::CacheStore, 0, "ab"), hex("fd00023201")} << hex("41 45");
+    QTest::newRow("version")
+        << QList{hex("fd000158")} << hex("41") + 'S' + ChipModel::versionText();
+}
+
+void TstBoard::answers()
+{
+    QFETCH(QList<QByteArray>, reads);
+    QFETCH(QByteArray, answers);
+    QString warning;
+    QObject owner;
+    ChipModel *chip = createChip(quietBoard(10000), &owner, &warning);
+    AnswerLog log(chip);
+    for (const QByteArray &read : reads)
+        chip->receiveBytes(read);
+    QTRY_COMPARE(log.bytes.size(), answers.size());
+    QTest::qWait(60);   // nothing more follows (the version text comes 20 ms late)
+    QCOMPARE(log.bytes.toHex(' '), answers.toHex(' '));
+}
+
+void TstBoard::speechEndsWithIdle()
+{
+    QObject owner;
+    ChipModel *chip = createChip(quietBoard(20), &owner, nullptr);
+    AnswerLog log(chip);
+    chip->receiveBytes(synthesisFrame(1, gbk(QStringLiteral("欢迎光临"))));
+    QCOMPARE(log.bytes, hex("41"));
+    QCOMPARE(chip->state(), ChipModel::State::Playing);
+    QTRY_COMPARE(log.bytes, hex("414f"));
+    QCOMPARE(chip->state(), ChipModel::State::Idle);
+}
+
+void TstBoard::pauseHoldsTheIdleAnswer()
+{
+    QObject owner;
+    ChipModel *chip = createChip(quietBoard(50), &owner, nullptr);
+    AnswerLog log(chip);
+    chip->receiveBytes(synthesisFrame(1, "ab") + hex("fd000103"));
+    QTest::qWait(300);   // three times the speech: still paused, no idle answer
+    QCOMPARE(log.bytes, hex("4141"));
+    QCOMPARE(chip->state(), ChipModel::State::Paused);
+    chip->receiveBytes(hex("fd000104"));
+    QTRY_COMPARE(log.bytes, hex("4141414f"));
+}
+
+void TstBoard::cutOffFrameIsRefused()
+{
+    QObject owner;
+    BoardOptions options = quietBoard(10);
+    options.frameTimeoutMs = 30;
+    ChipModel *chip = createChip(options, &owner, nullptr);
+    AnswerLog log(chip);
+    chip->receiveBytes(hex("fd000501"));
+    QTRY_COMPARE(log.bytes, hex("45"));
+    chip->receiveBytes(hex("fd000121"));   // the cut-off bytes are gone, not prepended
+    QCOMPARE(log.bytes, hex("45414f"));
+}
+
+void TstBoard::decoding_data()
+{
+    QTest::addColumn<int>("encoding");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("GB2312") << 0 << hex("c4e3bac3") << QStringLiteral("你好");
+    QTest::newRow("GBK") << 1 << hex("c4e3bac3") << QStringLiteral("你好");
+    QTest::newRow("BIG5") << 2 << hex("a741a66e") << QStringLiteral("你好");
+    QTest::newRow("UTF-16LE") << 3 << hex("604f7d59") << QStringLiteral("你好");
+    QTest::newRow("UTF-16BE") << 4 << hex("4f60597d") << QStringLiteral("你好");
+    QTest::newRow("UTF-16 odd byte dropped") << 4 << hex("4f60597d00") << QStringLiteral("你好");
+}
+
+void TstBoard::decoding()
+{
+    QFETCH(int, encoding);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QCOMPARE(decodeChipText(quint8(encoding), bytes), std::optional<QString>(text));
+}
+
+void TstBoard::tags_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("pieces");   // "say:words", "tone:name", "pause:ms"
+    QTest::addColumn<int>("volume");
+    QTest::addColumn<int>("voice");
+
+    QTest::newRow("volume tag removed") << "[v3]你好" << QStringList{"say:你好"} << 3 << 3;
+    QTest::newRow("settings split speech") << "甲[s8]乙" << QStringList{"say:甲", "say:乙"} << 5 << 3;
+    QTest::newRow("volume out of range ignored") << "[v11]你好" << QStringList{"say:你好"} << 5 << 3;
+    QTest::newRow("voice") << "[m52]你好" << QStringList{"say:你好"} << 5 << 52;
+    QTest::newRow("no such voice") << "[m4]你好" << QStringList{"say:你好"} << 5 << 3;
+    QTest::newRow("defaults") << "[v1][m51]甲[d]乙" << QStringList{"say:甲", "say:乙"} << 5 << 3;
+    QTest::newRow("accepted tags") << "[f0][i1][n2][r1][y1][b1]甲[=jia3]"
+                                   << QStringList{"say:甲"} << 5 << 3;
+    QTest::newRow("pause") << "甲[p500]乙" << QStringList{"say:甲", "pause:500", "say:乙"} << 5 << 3;
+    QTest::newRow("huge pause cut") << "[p99999999]" << QStringList{"pause:30000"} << 5 << 3;
+    QTest::newRow("prompt sounds") << "soundb  msgn。sound124"
+                                   << QStringList{"tone:soundb", "tone:msgn", "say:。",
+                                                  "tone:sound124"} << 5 << 3;
+    QTest::newRow("no sounds, no msgo, no sound125")
+        << "sounds msgo sound125" << QStringList{"say:sounds msgo sound125"} << 5 << 3;
+    QTest::newRow("name inside a word") << "xmsga soundab" << QStringList{"say:xmsga soundab"}
+                                        << 5 << 3;
+    QTest::newRow("prompt sounds off") << "[x0]sounda[x1]msga"
+                                       << QStringList{"say:sounda", "tone:msga"} << 5 << 3;
+    QTest::newRow("prosody marks") << "[z1]甲#乙" << QStringList{"say:甲 乙"} << 5 << 3;
+    QTest::newRow("unknown tag kept") << "[q1]甲" << QStringList{"say:[q1]甲"} << 5 << 3;
+}
+
+void TstBoard::tags()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, pieces);
+    QFETCH(int, volume);
+    QFETCH(int, voice);
+    VoiceSettings settings;
+    QStringList got;
+    for (const SpeechPiece &piece : parseChipText(text, &settings)) {
+        switch (piece.kind) {
+        case SpeechPiece::Kind::Speech: got << "say:" + piece.text; break;
+        case SpeechPiece::Kind::PromptSound: got << "tone:" + piece.text; break;
+        case SpeechPiece::Kind::Silence: got << "pause:" + QString::number(piece.silenceMs); break;
+        }
+    }
+    QCOMPARE(got, pieces);
+    QCOMPARE(settings.volume, volume);
+    QCOMPARE(settings.voice, voice);
+}
+
+void TstBoard::settingsCarryOverFrames()
+{
+    // A tag frame alone changes what the next frame sounds like.
+    QList<int> rates;
+    class RateRecorder : public SpeechRenderer
+    {
+    public:
+        explicit RateRecorder(QList<int> *rates) : m_rates(rates) {}
+        Pcm speak(const QString &, const VoiceSettings &s) override
+        {
+            *m_rates << s.rate;
+            return Pcm(10, 1);
+        }
+        QList<int> *m_rates;
+    };
+    ChipModel chip(std::make_unique<RateRecorder>(&rates));
+    chip.receiveBytes(synthesisFrame(1, "[s9]") + synthesisFrame(1, "ab"));
+    chip.receiveBytes(synthesisFrame(1, "[d]") + synthesisFrame(1, "ab"));
+    QCOMPARE(rates, (QList<int>{9, 5}));
+}
+
+void TstBoard::serialBoardOverPty()
+{
+    VirtualBoardRunner runner(quietBoard(10));
+    QVERIFY2(runner.start(), qPrintable(runner.errorString()));
+    const int fd = ::open(runner.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(fd >= 0);
+    QByteArray received;
+    const auto readAll = [&] {
+        char buffer[256];
+        ssize_t got;
+        while ((got = ::read(fd, buffer, sizeof buffer)) > 0)
+            received.append(buffer, got);
+        return received;
+    };
+    QTRY_COMPARE(readAll(), hex("4a"));
+    const QByteArray frame = synthesisFrame(1, gbk(QStringLiteral("你好")));
+    QCOMPARE(::write(fd, frame.constData(), size_t(frame.size())), frame.size());
+    QTRY_COMPARE(readAll(), hex("4a414f"));
+    ::close(fd);
+}
+
+void TstBoard::wavHoldsSpeech()
+{
+    QTemporaryDir dir;
+    const auto speak = [&](const QString &name, const QString &text) -> Pcm {
+        BoardOptions options;
+        options.playback = false;
+        options.wavPath = dir.filePath(name);
+        QObject owner;
+        QString warning;
+        ChipModel *chip = createChip(options, &owner, &warning);
+        chip->receiveBytes(synthesisFrame(1, gbk(text)));
+        return readWav(options.wavPath).value_or(Pcm{});
+    };
+    const Pcm slow = speak("slow.wav", QStringLiteral("[s0]欢迎光临。"));
+    const Pcm fast = speak("fast.wav", QStringLiteral("[s10]欢迎光临。"));
+    const auto loud = [](const Pcm &pcm) {
+        return std::count_if(pcm.begin(), pcm.end(), [](qint16 s) { return qAbs(s) > 1000; });
+    };
+    QVERIFY(loud(slow) > kSampleRate / 10);
+    QVERIFY(loud(fast) > kSampleRate / 10);
+    QVERIFY2(fast.size() < slow.size(), qPrintable(QString("%1 vs %2").arg(fast.size()).arg(slow.size())));
+}
+
+void TstBoard::usbReports_data()
+{
+    QTest::addColumn<QList<QByteArray>>("frames");   // each goes out as its reports
+    QTest::addColumn<QByteArray>("codes");           // byte 1 of every input report after 0x4A
+    const QByteArray status = hex("fd000121");
+    const QByteArray speak = synthesisFrame(1, "ab");
+    QByteArray of62 = synthesisFrame(1, QByteArray(57, 'a'));
+    QTest::newRow("command as one closing report") << QList{status} << hex("aa 41 4f");
+    QTest::newRow("62 bytes: FC, FC, BC") << QList{of62} << hex("5e 5e aa 41");
+    QTest::newRow("while playing") << QList{speak, status} << hex("aa 41 ac ad 41 4e");
+    QTest::newRow("while paused") << QList{speak, hex("fd000103"), status}
+                                  << hex("aa 41 ac 41 ab 41 4e");
+    QTest::newRow("short form") << QList{hex("fd0001")} << hex("aa 45");
+    QTest::newRow("over 512 text bytes")
+        << QList{synthesisFrame(1, QByteArray(513, 'a'))} << QByteArray(16, 0x5e) + hex("45");
+    QTest::newRow("512 text bytes")
+        << QList{synthesisFrame(1, QByteArray(512, 'a'))} << QByteArray(16, 0x5e) + hex("aa41");
+}
+
+void TstBoard::usbReports()
+{
+    QFETCH(QList<QByteArray>, frames);
+    QFETCH(QByteArray, codes);
+    VirtualHidApi hid(quietBoard(10000));
+    const QList<HidDeviceInfo> devices = hid.enumerate();
+    QCOMPARE(devices.size(), 1);
+    QCOMPARE(devices.first().vendorId, 0x0FFF);
+    HidDevice *device = hid.open(devices.first().path);
+    QVERIFY(device);
+    int in = 0, out = 0;
+    QVERIFY(hid.reportLengths(device, &in, &out));
+    QCOMPARE(in, 33);
+    QCOMPARE(out, 33);
+
+    QByteArray got;
+    const auto readCodes = [&] {
+        QByteArray report;
+        while (hid.read(device, &report, 33, 0) > 0) {
+            if (report.size() != 33)
+                return QByteArray("short report");
+            got += report.at(1);
+        }
+        return got;
+    };
+    QTRY_COMPARE(readCodes(), hex("4a"));
+    got.clear();
+    for (const QByteArray &frame : frames) {
+        for (const QByteArray &report : reportsOf(frame))
+            QCOMPARE(hid.write(device, report), 33);
+    }
+    QTRY_COMPARE(readCodes().toHex(' '), codes.toHex(' '));
+    hid.close(device);
+    QCOMPARE(hid.read(device, &got, 33, 0), -1);
+}
+
+QTEST_GUILESS_MAIN(TstBoard)
+#include "tst_board.moc"
