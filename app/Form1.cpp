@@ -218,7 +218,7 @@ void Form1::Form_Unload()
             + m_journal->path() + QStringLiteral("，下次启动时会再次导出");
     }
     std::fprintf(stderr, "%s\n", notice.toLocal8Bit().constData());
-    if (m_messages)
+    if (m_messages && !m_quietClose)
         m_messages->showAndWait(notice);
 }
 

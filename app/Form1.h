@@ -49,6 +49,8 @@ public:
     // The work log's whole text, CR LF form.
     QString workLogText() const;
     MSComm *serialControl() const { return MSComm1; }
+    // Closing without a message box: faults of the export go to standard error only.
+    void setQuietClose(bool quiet) { m_quietClose = quiet; }
 
     // Window-level state, named as the operator's documentation names it.
     QString MaxTextNotice;
@@ -167,4 +169,5 @@ private:
     std::unique_ptr<CodeTable> m_table;
     QString m_workDir;
     bool m_unloaded = false;
+    bool m_quietClose = false;
 };

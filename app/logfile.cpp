@@ -27,7 +27,9 @@ QByteArray exportBytes(const QString &logText)
 
 QString fallbackDirectory()
 {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (!dir.isEmpty())
+        dir += QStringLiteral("/orv4120-demo");
     if (dir.isEmpty() || !QDir().mkpath(dir))
         dir = QDir::tempPath();
     return dir;

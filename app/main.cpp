@@ -3,8 +3,46 @@
 #include "operatormessages.h"
 
 #include <QApplication>
+#include <QPointer>
+#include <QSocketNotifier>
 
 #include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+static int g_signalPipe[2] = {-1, -1};
+
+static void onTerminate(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+// SIGTERM, SIGINT and SIGHUP close the window as its close button does, so the log is exported.
+static void closeOnTerminate(QPointer<Form1> window)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [window] {
+        char byte;
+        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+        if (window) {
+            window->setQuietClose(true);   // no one may be there to read a message
+            window->close();
+        }
+    });
+    struct sigaction action = {};
+    action.sa_handler = onTerminate;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+#endif
 
 int main(int argc, char *argv[])
 {
@@ -19,10 +57,12 @@ int main(int argc, char *argv[])
         return commandLine.exitCode;
     }
 
-    Form1 *window = nullptr;
     MessageBoxes messages(nullptr);
-    window = new Form1(std::move(commandLine.options), &messages);
+    auto *window = new Form1(std::move(commandLine.options), &messages);
     window->setAttribute(Qt::WA_DeleteOnClose);
+#ifdef Q_OS_UNIX
+    closeOnTerminate(window);
+#endif
     window->show();
     return app.exec();
 }

@@ -179,6 +179,7 @@ void MSComm::onError(QSerialPort::SerialPortError error)
     case QSerialPort::TimeoutError:
         return;
     case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:   // a read on a readable port found nothing: the line hung up
     case QSerialPort::DeviceNotFoundError: {
         if (!m_port.isOpen())
             return;

@@ -1,0 +1,275 @@
+#include "form1fixture.h"
+
+#include "codepage.h"
+#include "messages.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QScrollBar>
+
+class TstForm1 : public QObject
+{
+    Q_OBJECT
+private slots:
+    void startUpState();
+    void startUpText_data();
+    void startUpText();
+    void missingCom1GivesOneMessage();
+    void choosingAnotherPort();
+    void missingPortLeavesNoneOpen();
+    void speedChangeWhileOpen();
+    void answers_data();
+    void answers();
+    void uncheckedInterpretationKeepsData();
+    void frameArrivesByteForByte();
+    void closedPortLogsButSendsNothing();
+    void sendFrameData_data();
+    void sendFrameData();
+    void pulledAdapterClosesPort();
+    void clearButtonsTouchOnlyTheirBox();
+    void hexPrefix();
+};
+
+void TstForm1::startUpState()
+{
+    Form1Fixture f;
+    QCOMPARE(f.window->windowTitle(), QStringLiteral("Korvel-ORV4120语音合成芯片-PC端演示程序 V3.4"));
+    QCOMPARE(f.find<QComboBox>("Combo5")->currentText(), QStringLiteral("GBK"));
+    QCOMPARE(f.find<QComboBox>("Combo2")->currentText(), QStringLiteral("波特率9600"));
+    QCOMPARE(f.find<QComboBox>("Combo1")->currentText(), QStringLiteral("COM1"));
+    QCOMPARE(f.find<QComboBox>("Combo3")->currentText(), QStringLiteral("PWM 输出(默认)"));
+    QCOMPARE(f.find<QComboBox>("Combo6")->currentText(), QStringLiteral("0"));
+    QCOMPARE(f.find<QComboBox>("Combo7")->currentText(), QStringLiteral("01"));
+    QVERIFY(f.find<QCheckBox>("Check1")->isChecked());
+    QVERIFY(f.find<QCheckBox>("Check2")->isChecked());
+    QVERIFY(f.find<QCheckBox>("Check3")->isChecked());
+    QVERIFY(f.find<QCheckBox>("Check4")->isChecked());
+    QVERIFY(!f.find<QCheckBox>("Check5")->isChecked());
+    QVERIFY(f.find<QRadioButton>("Option3")->isChecked());
+    for (const char *hidden : {"Option4", "Command12", "Command3", "Text2", "Command14"})
+        QVERIFY2(!f.find<QWidget>(hidden)->isVisible(), hidden);
+    QCOMPARE(f.find<QScrollBar>("HScroll1")->value(), 6);
+
+    MSComm *port = f.window->serialControl();
+    QVERIFY(port->PortOpen());
+    QCOMPARE(port->devicePath(), f.board.slavePath());
+    QCOMPARE(port->Settings(), QStringLiteral("9600,N,8,1"));
+    QCOMPARE(port->InBufferSize(), 2);
+    QCOMPARE(f.window->EncodingIndex, 1);
+    QCOMPARE(f.window->MaxTextBytes, 4091);
+    QCOMPARE(f.window->FrameHead, quint8(0xFD));
+    QVERIFY(!f.window->UsbMode);
+    QVERIFY(f.messages.shown.isEmpty());
+    QVERIFY(f.log().isEmpty());
+
+    Form1Fixture internal({}, true, true);
+    for (const char *shown : {"Option4", "Command12", "Command3", "Text2", "Command14"})
+        QVERIFY2(internal.find<QWidget>(shown)->isVisible(), shown);
+}
+
+void TstForm1::startUpText_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("GBK with a line break") << toGbk(u"欢迎光临\r\n第二行") << QStringLiteral("欢迎光临\n第二行");
+    QTest::newRow("empty file") << QByteArray("") << QString();
+    QTest::newRow("missing file") << QByteArray() << QString();
+}
+
+void TstForm1::startUpText()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, shown);
+    Form1Fixture f(file);
+    QCOMPARE(f.find<QPlainTextEdit>("Text3")->toPlainText(), shown);
+    QVERIFY(QFile::exists(f.dir.filePath(QStringLiteral("初始默认文本.txt"))));
+}
+
+void TstForm1::missingCom1GivesOneMessage()
+{
+    Form1Fixture f({}, false);
+    QCOMPARE(f.messages.shown, QStringList{Msg::PortMissing});
+    QVERIFY(!f.window->serialControl()->PortOpen());
+    QVERIFY(f.log().contains(QStringLiteral("没有这个串口设备")));
+    f.click("Command7");
+    QVERIFY(f.log().contains(QStringLiteral("发出一帧，字节数 4")));
+}
+
+void TstForm1::choosingAnotherPort()
+{
+    PtyPeer com3;
+    Form1Fixture f({}, true, false, [&](Form1Options &o) { o.ports.setOverride(3, com3.slavePath()); });
+    f.pick("Combo2", 0);   // 4800 before the port changes
+    f.pick("Combo1", 2);
+    QCOMPARE(f.window->CommPortNumber, 3);
+    MSComm *port = f.window->serialControl();
+    QVERIFY(port->PortOpen());
+    QCOMPARE(port->devicePath(), com3.slavePath());
+    QCOMPARE(port->Settings(), QStringLiteral("4800,N,8,1"));
+    f.click("Command28");
+    QTRY_COMPARE(com3.received(), QByteArray::fromHex("fd000121"));
+    QTest::qWait(30);
+    QVERIFY(f.board.received().isEmpty());   // COM1 is closed
+    QVERIFY(f.messages.shown.isEmpty());
+}
+
+void TstForm1::missingPortLeavesNoneOpen()
+{
+    Form1Fixture f;
+    QVERIFY(f.window->serialControl()->PortOpen());
+    f.pick("Combo1", 4);   // COM5 stands for no device
+    QCOMPARE(f.messages.shown, QStringList{Msg::PortMissing});
+    QVERIFY(!f.window->serialControl()->PortOpen());
+    QCOMPARE(f.window->CommPortNumber, 5);
+    f.click("Command7");
+    QTest::qWait(30);
+    QVERIFY(f.board.received().isEmpty());
+}
+
+void TstForm1::speedChangeWhileOpen()
+{
+    Form1Fixture f;
+    f.pick("Combo2", 3);
+    QCOMPARE(f.window->serialControl()->Settings(), QStringLiteral("115200,N,8,1"));
+    QCOMPARE(f.window->serialControl()->baudRate(), 115200);
+    QVERIFY(f.window->serialControl()->PortOpen());
+    f.pick("Combo2", 0);
+    QCOMPARE(f.window->serialControl()->Settings(), QStringLiteral("4800,N,8,1"));
+    QTest::qWait(30);
+    QVERIFY(f.board.received().isEmpty());
+    QVERIFY(f.log().isEmpty());
+}
+
+void TstForm1::answers_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QString>("lines");
+    QTest::newRow("A") << QByteArray("A") << QStringLiteral("<---- 返回：41  接收成功\r\n");
+    QTest::newRow("AO") << QByteArray("AO")
+                        << QStringLiteral("<---- 返回：41  接收成功\r\n<---- 返回：4F  芯片空闲\r\n");
+    QTest::newRow("AON drops N") << QByteArray("AON")
+                                 << QStringLiteral("<---- 返回：41  接收成功\r\n<---- 返回：4F  芯片空闲\r\n");
+    QTest::newRow("SA") << QByteArray("SA")
+                        << QStringLiteral("<---- 返回：58  软件版本号：SA\r\n<---- 返回：41  接收成功\r\n");
+    QTest::newRow("version text") << QByteArray("SV3.4 ORV4120")
+                                  << QStringLiteral("<---- 返回：58  软件版本号：SV3.4 ORV4120\r\n");
+    QTest::newRow("X ignored") << QByteArray("XA") << QStringLiteral("<---- 返回：41  接收成功\r\n");
+    QTest::newRow("0x58 alone") << QByteArray("X") << QString();
+    QTest::newRow("E J N") << QByteArray("EJ")
+                           << QStringLiteral("<---- 返回：45  接收失败\r\n<---- 返回：4A  初始化成功回传\r\n");
+    QTest::newRow("high bytes") << QByteArray("\xAA\xAB") << QString();
+}
+
+void TstForm1::answers()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, lines);
+    Form1Fixture f;
+    f.board.answer(answer);
+    QTest::qWait(150);
+    QCOMPARE(f.log(), lines);
+}
+
+void TstForm1::uncheckedInterpretationKeepsData()
+{
+    Form1Fixture f;
+    f.find<QCheckBox>("Check1")->setChecked(false);
+    f.board.answer("N");
+    QTest::qWait(120);
+    QVERIFY(f.log().isEmpty());
+    f.find<QCheckBox>("Check1")->setChecked(true);
+    f.board.answer("A");
+    QTRY_COMPARE(f.log(),
+                 QStringLiteral("<---- 返回：4E  芯片正在播音\r\n<---- 返回：41  接收成功\r\n"));
+}
+
+void TstForm1::frameArrivesByteForByte()
+{
+    Form1Fixture f;
+    for (const char *button : {"Command7", "Command8", "Command9", "Command28", "Command5", "Command11"})
+        f.click(button);
+    QVERIFY(f.boardReceives(QByteArray::fromHex("fd000102fd000103fd000104fd000121fd000122fd0001ff")));
+    QCOMPARE(f.log().count(QStringLiteral("发出一帧，字节数 4\r\n")), 6);
+    QVERIFY(f.log().endsWith(QStringLiteral("----> FD 00 01 FF \r\n")));
+}
+
+void TstForm1::closedPortLogsButSendsNothing()
+{
+    Form1Fixture f;
+    f.window->serialControl()->setPortOpen(false);
+    f.click("Command7");
+    QCOMPARE(f.log(), QStringLiteral("发出一帧，字节数 4\r\n----> FD 00 01 02 \r\n"));
+    QTest::qWait(30);
+    QVERIFY(f.board.received().isEmpty());
+    QVERIFY(f.messages.shown.isEmpty());
+}
+
+void TstForm1::sendFrameData_data()
+{
+    QTest::addColumn<QVariantList>("values");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::addColumn<QString>("log");
+    QTest::newRow("stop") << QVariantList{0xFD, 0x00, 0x01, 0x02} << QByteArray::fromHex("fd000102")
+                          << QStringLiteral("发出一帧，字节数 4\r\n----> FD 00 01 02 \r\n");
+    QTest::newRow("not a byte") << QVariantList{0xFD, 0x00, 0x01, 0x102} << QByteArray()
+                                << QStringLiteral("帧数据第 4 个元素不是 0-255 的整数，此帧未发送\r\n");
+    QTest::newRow("empty") << QVariantList{} << QByteArray()
+                           << QStringLiteral("帧数据为空，此帧未发送\r\n");
+}
+
+void TstForm1::sendFrameData()
+{
+    QFETCH(QVariantList, values);
+    QFETCH(QByteArray, wire);
+    QFETCH(QString, log);
+    Form1Fixture f;
+    f.window->SendFrameData(values);
+    QVERIFY(f.boardReceives(wire));
+    QCOMPARE(f.log(), log);
+}
+
+void TstForm1::pulledAdapterClosesPort()
+{
+    Form1Fixture f;
+    QVERIFY(f.window->serialControl()->PortOpen());
+    f.board.unplug();
+    QTRY_VERIFY(!f.window->serialControl()->PortOpen());
+    QVERIFY(f.log().contains(QStringLiteral("串口设备已断开")));
+    QVERIFY(f.messages.shown.isEmpty());
+    f.click("Command7");   // still logged, nothing breaks
+    QVERIFY(f.log().contains(QStringLiteral("发出一帧，字节数 4")));
+}
+
+void TstForm1::clearButtonsTouchOnlyTheirBox()
+{
+    Form1Fixture f(toGbk(u"你好"));
+    f.click("Command7");
+    const QString log = f.log();
+    f.click("Command15");
+    f.click("Command1");
+    QVERIFY(f.find<QPlainTextEdit>("Text3")->toPlainText().isEmpty());
+    QVERIFY(f.find<QPlainTextEdit>("Text5")->toPlainText().isEmpty());
+    QCOMPARE(f.log(), log);
+    f.click("Command2");
+    QVERIFY(f.log().isEmpty());
+    QVERIFY(f.window->serialControl()->PortOpen());
+}
+
+void TstForm1::hexPrefix()
+{
+    Form1Fixture f;
+    QTest::mouseClick(f.find<QCheckBox>("Check5"), Qt::LeftButton);
+    QCOMPARE(f.window->HexPrefix, QStringLiteral("0x"));
+    f.click("Command7");
+    f.board.answer("A");
+    QTRY_VERIFY(f.log().endsWith(QStringLiteral("<---- 返回：0x41  接收成功\r\n")));
+    QVERIFY(f.log().contains(QStringLiteral("----> 0xFD 0x00 0x01 0x02 \r\n")));
+    QTest::mouseClick(f.find<QCheckBox>("Check5"), Qt::LeftButton);
+    f.click("Command8");
+    QVERIFY(f.log().endsWith(QStringLiteral("----> FD 00 01 03 \r\n")));
+    QVERIFY(f.log().contains(QStringLiteral("----> 0xFD 0x00 0x01 0x02 \r\n")));   // kept as it was
+}
+
+QTEST_MAIN(TstForm1)
+#include "tst_form1.moc"
