@@ -12,7 +12,7 @@
 
 #ifdef ORV_HAVE_ALSA
 namespace {
-void ignoreAlsaError(const char *, int, const char *, int, const char *, ...) {}
+void ignoreAlsaError(const char *, int, const char *, int, const char *, ...) { }
 } // namespace
 #endif
 
@@ -39,14 +39,14 @@ public:
     bool open(QString *error)
     {
 #ifdef ORV_HAVE_ALSA
-        snd_lib_error_set_handler(ignoreAlsaError);   // no device is normal here: stay quiet
+        snd_lib_error_set_handler(ignoreAlsaError); // no device is normal here: stay quiet
         // Non-blocking open: a device held by another program must not hold the board up.
         int rc = snd_pcm_open(&m_pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
         if (rc == 0)
             rc = snd_pcm_nonblock(m_pcm, 0);
         if (rc == 0)
             rc = snd_pcm_set_params(m_pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, 1,
-                                    kSampleRate, 1, 200000);
+                kSampleRate, 1, 200000);
         if (rc < 0) {
             *error = QString::fromLocal8Bit(snd_strerror(rc));
             if (m_pcm)
@@ -79,7 +79,10 @@ public:
         m_wake.notify_all();
     }
 
-    void stop() { play({}); }
+    void stop()
+    {
+        play({});
+    }
 
 private:
     void run()
@@ -126,7 +129,9 @@ private:
     bool m_quit = false;
 };
 
-SpeechOutput::SpeechOutput(QObject *parent) : QObject(parent) {}
+SpeechOutput::SpeechOutput(QObject *parent)
+    : QObject(parent)
+{ }
 
 SpeechOutput::~SpeechOutput() = default;
 

@@ -13,7 +13,8 @@ ChipModel *createChip(const BoardOptions &options, QObject *parent, QString *war
         problems << QStringLiteral("no sound output (%1); speech is timed silently")
                         .arg(output->errorString());
     if (!options.wavPath.isEmpty() && !output->writeWav(options.wavPath))
-        problems << QStringLiteral("cannot write %1: %2").arg(options.wavPath, output->errorString());
+        problems
+            << QStringLiteral("cannot write %1: %2").arg(options.wavPath, output->errorString());
     if (warning)
         *warning = problems.join(QStringLiteral("; "));
     QObject::connect(chip, &ChipModel::speechStarted, output, &SpeechOutput::play);

@@ -18,7 +18,7 @@ bool isAsciiDigit(QChar c)
 // 701-719.
 int lastSoundOfGroup(int group)
 {
-    static constexpr int kLast[] = {0, 24, 19, 19, 8, 7, 2, 19};
+    static constexpr int kLast[] = { 0, 24, 19, 19, 8, 7, 2, 19 };
     return group >= 1 && group <= 7 ? kLast[group] : 0;
 }
 
@@ -27,7 +27,7 @@ int lastSoundOfGroup(int group)
 bool applyTag(const QString &body, VoiceSettings *s)
 {
     if (body == u"d") {
-        *s = VoiceSettings{};
+        *s = VoiceSettings {};
         return true;
     }
     if (body.size() < 2)
@@ -80,7 +80,10 @@ bool applyTag(const QString &body, VoiceSettings *s)
         if (inRange(0, 1))
             s->markedProsody = value == 1;
         return true;
-    case 'i': case 'n': case 'r': case 'y':
+    case 'i':
+    case 'n':
+    case 'r':
+    case 'y':
         // Reading rules of the chip's own front end: accepted, not modelled.
         return true;
     default:
@@ -105,8 +108,8 @@ std::optional<QString> decodeChipText(quint8 encoding, const QByteArray &text)
     }
     case 3:
     case 4: {
-        QStringDecoder decoder(encoding == 3 ? QStringConverter::Utf16LE
-                                             : QStringConverter::Utf16BE);
+        QStringDecoder decoder(
+            encoding == 3 ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
         return QString(decoder.decode(text.left(text.size() & ~qsizetype(1))));
     }
     default:
@@ -116,7 +119,8 @@ std::optional<QString> decodeChipText(quint8 encoding, const QByteArray &text)
 
 int promptSoundNameAt(const QString &text, qsizetype position)
 {
-    if (position > 0 && (isAsciiLetter(text.at(position - 1)) || isAsciiDigit(text.at(position - 1))))
+    if (position > 0
+        && (isAsciiLetter(text.at(position - 1)) || isAsciiDigit(text.at(position - 1))))
         return 0;
     const QStringView rest = QStringView(text).mid(position);
     const auto endsWord = [&](qsizetype length) {
@@ -147,7 +151,7 @@ QList<SpeechPiece> parseChipText(const QString &text, VoiceSettings *settings)
     QString words;
     const auto flushWords = [&] {
         if (!words.trimmed().isEmpty())
-            pieces.append({SpeechPiece::Kind::Speech, words, *settings, 0});
+            pieces.append({ SpeechPiece::Kind::Speech, words, *settings, 0 });
         words.clear();
     };
 
@@ -163,8 +167,8 @@ QList<SpeechPiece> parseChipText(const QString &text, VoiceSettings *settings)
                     const qlonglong ms = body.mid(1).toLongLong(&ok);
                     if (ok && ms >= 0) {
                         flushWords();
-                        pieces.append({SpeechPiece::Kind::Silence, {}, *settings,
-                                       int(qMin<qlonglong>(ms, kMaxPauseMs))});
+                        pieces.append({ SpeechPiece::Kind::Silence, {}, *settings,
+                            int(qMin<qlonglong>(ms, kMaxPauseMs)) });
                         i = close + 1;
                         continue;
                     }
@@ -184,7 +188,8 @@ QList<SpeechPiece> parseChipText(const QString &text, VoiceSettings *settings)
         if (settings->promptSounds) {
             if (const int length = promptSoundNameAt(text, i)) {
                 flushWords();
-                pieces.append({SpeechPiece::Kind::PromptSound, text.mid(i, length), *settings, 0});
+                pieces.append(
+                    { SpeechPiece::Kind::PromptSound, text.mid(i, length), *settings, 0 });
                 i += length;
                 continue;
             }

@@ -11,13 +11,13 @@ namespace {
 std::mutex g_espeakLock;
 bool g_espeakReady = false;
 bool g_espeakFailed = false;
-Pcm *g_espeakTarget = nullptr;   // samples of the synthesis in progress, under g_espeakLock
+Pcm *g_espeakTarget = nullptr; // samples of the synthesis in progress, under g_espeakLock
 
 int collectSamples(short *samples, int count, espeak_EVENT *)
 {
     if (samples && g_espeakTarget)
         g_espeakTarget->append(QList<qint16>(samples, samples + count));
-    return 0;   // go on
+    return 0; // go on
 }
 
 // Chip scale 0..10 (5 normal) to espeak words per minute: 80 at 0, 175 at 5, 450 at 10.
@@ -36,12 +36,18 @@ qint64 durationMs(const Pcm &pcm)
 QByteArray EspeakRenderer::voiceName(int chipVoice)
 {
     switch (chipVoice) {
-    case 51: return "cmn+m3";
-    case 52: return "cmn+f2";
-    case 53: return "cmn+f4";
-    case 54: return "cmn+m7";
-    case 55: return "cmn+f5";
-    default: return "cmn";
+    case 51:
+        return "cmn+m3";
+    case 52:
+        return "cmn+f2";
+    case 53:
+        return "cmn+f4";
+    case 54:
+        return "cmn+m7";
+    case 55:
+        return "cmn+f5";
+    default:
+        return "cmn";
     }
 }
 
@@ -66,12 +72,12 @@ Pcm EspeakRenderer::speak(const QString &words, const VoiceSettings &settings)
     espeak_SetParameter(espeakVOLUME, settings.volume * 20, 0);
     espeak_SetParameter(espeakPITCH, settings.intonation * 10, 0);
     espeak_SetParameter(espeakWORDGAP, settings.style == 0 ? 15 : 0, 0);
-    espeak_SetParameter(espeakPUNCTUATION,
-                        settings.readPunctuation ? espeakPUNCT_ALL : espeakPUNCT_NONE, 0);
+    espeak_SetParameter(
+        espeakPUNCTUATION, settings.readPunctuation ? espeakPUNCT_ALL : espeakPUNCT_NONE, 0);
     const QByteArray utf8 = words.toUtf8();
     g_espeakTarget = &pcm;
-    espeak_Synth(utf8.constData(), size_t(utf8.size()) + 1, 0, POS_CHARACTER, 0,
-                 espeakCHARS_UTF8, nullptr, nullptr);
+    espeak_Synth(utf8.constData(), size_t(utf8.size()) + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8,
+        nullptr, nullptr);
     espeak_Synchronize();
     g_espeakTarget = nullptr;
     return pcm;
@@ -96,7 +102,7 @@ Pcm promptTone(const QString &name, int volume)
         family = name.at(5).digitValue();
         number = name.mid(6).toInt();
     }
-    static constexpr int kLengthMs[] = {600, 300, 800, 800, 250, 500, 400, 200, 400};
+    static constexpr int kLengthMs[] = { 600, 300, 800, 800, 250, 500, 400, 200, 400 };
     const int lengthMs = kLengthMs[qBound(0, family, 8)];
     const double base = 440.0 * qPow(2.0, (number % 12) / 12.0);
     const double amplitude = 12000.0 * volume / 10.0;
@@ -106,13 +112,13 @@ Pcm promptTone(const QString &name, int volume)
         const double fade = 1.0 - double(i) / pcm.size();
         double wave = 0.0;
         switch (family) {
-        case 0:   // chord: root and fifth, fading
+        case 0: // chord: root and fifth, fading
             wave = 0.6 * qSin(2 * M_PI * base * t) + 0.4 * qSin(2 * M_PI * base * 1.5 * t);
             break;
-        case 2:   // ring: two tones alternating every 100 ms
+        case 2: // ring: two tones alternating every 100 ms
             wave = qSin(2 * M_PI * (int(t * 10) % 2 ? base * 1.25 : base) * t);
             break;
-        case 3:   // alarm: rising sweep
+        case 3: // alarm: rising sweep
             wave = qSin(2 * M_PI * (base + 600.0 * t) * t);
             break;
         default:

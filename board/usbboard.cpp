@@ -4,7 +4,8 @@
 #include "frame.h"
 
 UsbBoard::UsbBoard(const BoardOptions &options, QObject *parent)
-    : QObject(parent), m_powerUpDelayMs(options.powerUpDelayMs)
+    : QObject(parent)
+    , m_powerUpDelayMs(options.powerUpDelayMs)
 {
     m_chip = createChip(options, this, &m_warning);
     connect(m_chip, &ChipModel::answered, this, &UsbBoard::answer);
@@ -22,7 +23,7 @@ void UsbBoard::receiveReport(const QByteArray &report)
     if (marker == UsbMarker::More) {
         m_assembly += r.mid(2, 31);
         if (m_assembly.size() > kMaxFrameBytes) {
-            m_overflow = true;   // keep acknowledging; the frame is refused when it closes
+            m_overflow = true; // keep acknowledging; the frame is refused when it closes
             m_assembly.clear();
         }
         answer(QByteArray(1, char(Answer::ReportAccepted)));
@@ -51,7 +52,7 @@ void UsbBoard::deliverFrame(const QByteArray &frame)
 {
     const ChipModel::State state = m_chip->state();
     const quint8 receipt = state == ChipModel::State::Playing ? Answer::ReceivedWasPlaying
-                         : state == ChipModel::State::Paused  ? Answer::ReceivedWasPaused
+        : state == ChipModel::State::Paused                   ? Answer::ReceivedWasPaused
                                                               : Answer::ReceivedWasIdle;
     answer(QByteArray(1, char(receipt)));
     if (state == ChipModel::State::Playing && frame.size() == 4

@@ -42,8 +42,8 @@ VirtualHidApi::~VirtualHidApi()
 
 QList<HidDeviceInfo> VirtualHidApi::enumerate()
 {
-    return {{kPath, kVendorId, kProductId, QStringLiteral("orv4120-demo"),
-             QStringLiteral("ORV4120 virtual board")}};
+    return { { kPath, kVendorId, kProductId, QStringLiteral("orv4120-demo"),
+        QStringLiteral("ORV4120 virtual board") } };
 }
 
 HidDevice *VirtualHidApi::open(const QByteArray &path)
@@ -99,8 +99,7 @@ int VirtualHidApi::write(HidDevice *device, const QByteArray &report)
         return -1;
     }
     QMetaObject::invokeMethod(
-        m_board, [board = m_board, report] { board->receiveReport(report); },
-        Qt::QueuedConnection);
+        m_board, [board = m_board, report] { board->receiveReport(report); }, Qt::QueuedConnection);
     return int(report.size());
 }
 

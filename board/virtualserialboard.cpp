@@ -14,15 +14,16 @@ namespace {
 
 QString systemError(const char *what)
 {
-    return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(strerror(errno)));
+    return QStringLiteral("%1: %2").arg(
+        QLatin1String(what), QString::fromLocal8Bit(strerror(errno)));
 }
 
 } // namespace
 
 VirtualSerialBoard::VirtualSerialBoard(const BoardOptions &options, QObject *parent)
-    : QObject(parent), m_options(options)
-{
-}
+    : QObject(parent)
+    , m_options(options)
+{ }
 
 VirtualSerialBoard::~VirtualSerialBoard()
 {
@@ -54,7 +55,7 @@ bool VirtualSerialBoard::open()
     // The board keeps the slave open itself: the line stays raw, and the master reads no
     // hang-up when the host closes its port.
     m_slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    termios tio{};
+    termios tio {};
     if (m_slave < 0 || tcgetattr(m_slave, &tio) != 0) {
         m_error = systemError("open pty slave");
         ::close(m_master);
@@ -124,18 +125,20 @@ void VirtualSerialBoard::writePending()
             emit failed(systemError("write pty"));
             return;
         }
-        break;   // the line is full: go on when it takes more
+        break; // the line is full: go on when it takes more
     }
     m_writeNotifier->setEnabled(!m_pending.isEmpty());
 }
 
-VirtualBoardRunner::VirtualBoardRunner(const BoardOptions &options) : m_options(options) {}
+VirtualBoardRunner::VirtualBoardRunner(const BoardOptions &options)
+    : m_options(options)
+{ }
 
 VirtualBoardRunner::~VirtualBoardRunner()
 {
     if (m_thread) {
         m_thread->quit();
-        m_thread->wait();   // the board deletes itself as its thread finishes
+        m_thread->wait(); // the board deletes itself as its thread finishes
         delete m_thread;
     } else {
         delete m_board;
