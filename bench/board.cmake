@@ -1,0 +1,1 @@
+orv_benchmark(board tts_board)
