@@ -3,6 +3,7 @@
 
 #include "codepage.h"
 #include "codetable.h"
+#include "controltags.h"
 #include "frame.h"
 #include "logfile.h"
 #include "logshape.h"
@@ -46,7 +47,10 @@ Form1::Form1(Form1Options options, OperatorMessages *messages, QWidget *parent)
     if (m_options.internal)
         showHiddenControls();
 
+    for (const QString &name : voiceNames())
+        ui->Combo4->addItem(name);
     setupLinks();
+    setupTools();
     wireControls();
     recoverJournals();
     Form_Load();

@@ -10,8 +10,10 @@
 #include <QVariantList>
 
 #include <memory>
+#include <optional>
 
 class CodeTable;
+enum class TagBar : char;
 class HidApi;
 class HidLink;
 class InternalTestRunner;
@@ -82,6 +84,7 @@ private:
     void setupLinks();
     void wireControls();
     void stopTools();
+    void setupTools();
     void showHiddenControls();
     void refreshPortList();
     void showPortInfo();
@@ -124,12 +127,12 @@ private:
     // synthesis and tags
     void Combo5_Click();
     void Command6_Click();
-    bool takeSelectionToSend(QString *selection);
-    const CodeTable *codeTable();
+    std::optional<QByteArray> textToSend();
+    bool loadCodeTable();
     void HScroll1_Change();
     void HScroll2_Change();
     void HScroll3_Change();
-    void scrollChanged(char letter, int value);
+    void scrollChanged(TagBar bar, int value);
     void Combo4_Click(int Index);
     void Command34_Click();
     void Command31_Click();
@@ -147,7 +150,7 @@ private:
     void Command13_Click();
     void Command29_Click();
     void Command30_Click();
-    bool parseEditorText(bool withHeader);
+    void sendEditorFrame(bool withHeader);
 
     // test tools
     void Command3_Click();

@@ -1,7 +1,13 @@
 // Chip control: the control commands.
 #include "Form1.h"
 
+#include "ui_Form1.h"
+
+#include "cache.h"
 #include "frame.h"
+#include "hexeditor.h"
+#include "messages.h"
+#include "textform.h"
 
 void Form1::Command7_Click()   // 停止
 {
@@ -37,4 +43,70 @@ void Form1::Command11_Click()   // 唤醒
 void Form1::Command12_Click()   // 内部版本查询
 {
     sendFrame(commandFrame(Command::VersionQuery));
+}
+
+// ---- cache ----
+
+void Form1::Command10_Click()   // 缓存存储
+{
+    ContinuousPlay = false;
+    ui->Text3->setFocus();
+    ui->Command6->setEnabled(false);
+    const int segment = ui->Combo6->currentIndex();
+    if (segment < 0 || segment >= kCacheSegments) {
+        tell(Msg::NoSegment);
+    } else if (const std::optional<QByteArray> text = textToSend()) {
+        if (const std::optional<QByteArray> frame = cacheStoreFrame(segment, *text)) {
+            FrameBytes = *frame;
+            FrameLength = int(FrameBytes.size());
+            sendTextFrame(FrameBytes);
+        }
+    }
+    ui->Text3->setFocus();
+    ui->Command6->setEnabled(true);   // on every way out
+}
+
+void Form1::Command13_Click()   // 缓存播放
+{
+    ContinuousPlay = false;
+    const int index = ui->Combo7->currentIndex();
+    if (index < 0) {
+        tell(Msg::NoRepeatCount);
+        return;
+    }
+    sendFrame(cachePlayFrame(index + 1, EncodingIndex));
+}
+
+// ---- hexadecimal frame editor ----
+
+void Form1::sendEditorFrame(bool withHeader)
+{
+    ContinuousPlay = false;
+    const QString text = toCrLf(ui->Text5->toPlainText());
+    const HexParse parse = withHeader ? headerPlayFrame(text, quint8(ui->Combo5->currentIndex()))
+                                      : directPlayFrame(text);
+    switch (parse.status) {
+    case HexStatus::Empty:
+        return;
+    case HexStatus::Mismatch:
+        tell(Msg::HexMismatch);
+        return;
+    case HexStatus::TooLong:
+        tell(Msg::HexTooLong);
+        return;
+    case HexStatus::Parsed:
+        FrameBytes = parse.bytes;
+        sendFrame(FrameBytes);
+        return;
+    }
+}
+
+void Form1::Command29_Click()   // 直接播放
+{
+    sendEditorFrame(false);
+}
+
+void Form1::Command30_Click()   // 添加命令头播放(自动)
+{
+    sendEditorFrame(true);
 }

@@ -1,12 +1,15 @@
 #include "Form1.h"
 #include "commandline.h"
 #include "operatormessages.h"
+#include "virtualhidapi.h"
+#include "virtualserialboard.h"
 
 #include <QApplication>
 #include <QPointer>
 #include <QSocketNotifier>
 
 #include <cstdio>
+#include <memory>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -57,12 +60,31 @@ int main(int argc, char *argv[])
         return commandLine.exitCode;
     }
 
+    // The virtual board lives as long as the program; its speech runs on a thread of its own.
+    std::unique_ptr<VirtualBoardRunner> serialBoard;
+    std::unique_ptr<VirtualHidApi> usbBoard;
+    if (commandLine.virtualBoard) {
+        serialBoard = std::make_unique<VirtualBoardRunner>();
+        if (serialBoard->start()) {
+            commandLine.options.ports.setOverride(1, serialBoard->slavePath());
+            std::fprintf(stderr, "virtual board on %s (COM1)\n",
+                         serialBoard->slavePath().toLocal8Bit().constData());
+        } else {
+            std::fprintf(stderr, "the virtual board could not start: %s\n",
+                         serialBoard->errorString().toLocal8Bit().constData());
+        }
+        usbBoard = std::make_unique<VirtualHidApi>();
+        commandLine.options.hid = usbBoard.get();
+    }
+
     MessageBoxes messages(nullptr);
-    auto *window = new Form1(std::move(commandLine.options), &messages);
+    QPointer<Form1> window = new Form1(std::move(commandLine.options), &messages);
     window->setAttribute(Qt::WA_DeleteOnClose);
 #ifdef Q_OS_UNIX
     closeOnTerminate(window);
 #endif
     window->show();
-    return app.exec();
+    const int code = app.exec();
+    delete window.data();   // closed but not yet deleted when the loop ends: the log is exported
+    return code;
 }

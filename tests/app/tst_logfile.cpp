@@ -161,6 +161,7 @@ void TstLogFile::readOnlyWorkingDirectoryLosesNothing()
         const QString data = qEnvironmentVariable("XDG_DATA_HOME");
         QDir().mkpath(data);
         ::chmod(QFile::encodeName(data).constData(), 01777);
+        ::chmod(QFile::encodeName(LogFile::fallbackDirectory()).constData(), 01777);
     }
     QProcess program;
     program.setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -1,0 +1,79 @@
+// Test tools: continuous replay and the internal test.
+#include "Form1.h"
+#include "ui_Form1.h"
+
+#include "internaltestrunner.h"
+#include "messages.h"
+#include "replay.h"
+
+static const QString kInternalTestCaption = QStringLiteral("内部测试");
+static const QString kInternalTestRunningCaption = QStringLiteral("停止内部测试");
+
+void Form1::setupTools()
+{
+    m_internalTest = new InternalTestRunner(this);
+    m_internalTest->setMaxTextBytesSource([this] { return MaxTextBytes; });
+    connect(m_internalTest, &InternalTestRunner::sendFrameValues, this, &Form1::SendFrameData);
+    connect(m_internalTest, &InternalTestRunner::loadDemoTextRequested, this, &Form1::Command31_Click);
+    connect(m_internalTest, &InternalTestRunner::synthesizeRequested, this, &Form1::Command6_Click);
+    connect(m_internalTest, &InternalTestRunner::runningChanged, this, [this](bool running) {
+        ui->Command14->setText(running ? kInternalTestRunningCaption : kInternalTestCaption);
+    });
+}
+
+void Form1::stopTools()
+{
+    if (m_internalTest)
+        m_internalTest->stop();
+    Timer1->stop();
+    ContinuousPlay = false;
+}
+
+void Form1::Command3_Click()   // 内部连续播放
+{
+    const QString count = ui->Text2->text();
+    if (!count.isEmpty()) {
+        const std::optional<double> ticks = replayTicks(count);
+        if (!ticks) {
+            tell(Msg::ReplayCount);
+            return;
+        }
+        ContinuousPlayTicks = *ticks;
+        Timer1->start();
+    }
+    if (ContinuousPlayTicks > 0) {
+        Command6_Click();
+        ContinuousPlay = true;   // after the synthesis, which clears it on entry
+    } else {
+        tell(Msg::ReplayCount);
+    }
+}
+
+void Form1::Timer1_Timer()
+{
+    ContinuousPlayTicks -= 1;
+    if (ContinuousPlayTicks <= 0) {
+        ContinuousPlay = false;
+        Timer1->stop();
+    }
+}
+
+void Form1::Text2_Change()
+{
+    const QString text = ui->Text2->text();
+    if (text.isEmpty())
+        return;
+    // A non-digit, or more digits than a count can hold, empties the box.
+    if (firstNonDigit(text) >= 0 || !replayTicks(text)) {
+        tell(Msg::ReplayCount);
+        ui->Text2->clear();
+    }
+}
+
+void Form1::Command14_Click()   // 内部测试
+{
+    if (m_internalTest->isRunning())
+        m_internalTest->stop();
+    else
+        m_internalTest->start();
+}
