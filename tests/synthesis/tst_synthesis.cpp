@@ -1,0 +1,459 @@
+#include "codepage.h"
+#include "codetable.h"
+#include "controltags.h"
+#include "demotexts.h"
+#include "frame.h"
+#include "textbytes.h"
+#include "textform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+#include <QRegularExpression>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+// Lines of a text in its CR LF form; a final line break ends the last line.
+int crLfLines(const QString &widgetText)
+{
+    const QString text = toCrLf(widgetText);
+    const int breaks = int(text.count(QStringLiteral("\r\n")));
+    return text.endsWith(QStringLiteral("\r\n")) ? breaks : breaks + 1;
+}
+
+} // namespace
+
+class TstSynthesis : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void gbkBytes_data();
+    void gbkBytes();
+    void fromGbkText();
+    void frames_data();
+    void frames();
+    void agreesWithIcu_data();
+    void agreesWithIcu();
+    void tableRecords();
+    void tableFile_data();
+    void tableFile();
+    void cut_data();
+    void cut();
+    void cutStopsAtLimitOfLongSelection();
+    void tableEncodingsKeepLastCharacter();
+    void missingTable();
+    void tagFrames_data();
+    void tagFrames();
+    void demonstrationText();
+    void promptSoundCatalogue();
+
+private:
+    std::optional<CodeTable> m_table;
+};
+
+void TstSynthesis::initTestCase()
+{
+    m_table = CodeTable::fromBytes(CodeTable::generate());
+    QVERIFY(m_table);
+}
+
+void TstSynthesis::gbkBytes_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("double-byte") << QStringLiteral("欢迎光临") << hex("bbb6d3adb9e2c1d9");
+    QTest::newRow("mixed with ASCII") << QStringLiteral("A中b") << hex("41d6d062");
+    QTest::newRow("euro is one byte") << QStringLiteral("€") << hex("80");
+    QTest::newRow("not in GBK") << QStringLiteral("a\u0E01b") << hex("613f62");
+    QTest::newRow("surrogate pair is one ?") << QStringLiteral("x😀y") << hex("783f79");
+    QTest::newRow("lone surrogate") << QString(QChar(0xD800)) + u'z' << hex("3f7a");
+    QTest::newRow("CR LF taken as it is") << QStringLiteral("a\r\nb") << hex("610d0a62");
+}
+
+void TstSynthesis::gbkBytes()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    QCOMPARE(toGbk(text), bytes);
+}
+
+void TstSynthesis::fromGbkText()
+{
+    QCOMPARE(fromGbk(hex("bbb6d3adb9e2c1d90d0a41")), QStringLiteral("欢迎光临\r\nA"));
+    QCOMPARE(fromGbk(hex("418130")), QStringLiteral("A\uFFFD0"));
+    QCOMPARE(fromGbk({}), QString());
+}
+
+void TstSynthesis::frames_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("encoding");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::newRow("GBK greeting") << QStringLiteral("欢迎光临") << 1
+                                  << hex("fd000a0101bbb6d3adb9e2c1d9");
+    QTest::newRow("GBK welcome sentence")
+        << QStringLiteral("欢迎观看语音合成系统的演示！") << 1
+        << hex("fd001e0101bbb6d3adb9dbbfb4d3efd2f4bacfb3c9cfb5cdb3b5c4d1ddcabea3a1");
+    QTest::newRow("GB2312 same bytes") << QStringLiteral("欢迎") << 0 << hex("fd00060100bbb6d3ad");
+    QTest::newRow("A in BIG5") << QStringLiteral("A") << 2 << hex("fd0003010241");
+    QTest::newRow("A in UTF-16LE") << QStringLiteral("A") << 3 << hex("fd000401034100");
+    QTest::newRow("A in UTF-16BE") << QStringLiteral("A") << 4 << hex("fd000401040041");
+    QTest::newRow("line break GBK") << QStringLiteral("a\nb") << 1 << hex("fd00060101610d0a62");
+    QTest::newRow("line break BIG5") << QStringLiteral("a\nb") << 2 << hex("fd00060102610d0a62");
+    QTest::newRow("line break UTF-16LE")
+        << QStringLiteral("a\nb") << 3 << hex("fd000a010361000d000a006200");
+    QTest::newRow("line break UTF-16BE")
+        << QStringLiteral("a\nb") << 4 << hex("fd000a01040061000d000a0062");
+    QTest::newRow("paragraph separator")
+        << QStringLiteral("a\u2029b") << 1 << hex("fd00060101610d0a62");
+    QTest::newRow("simplified character has no BIG5") << QStringLiteral("中国") << 2
+                                                   << hex("fd00060102a4a4a148");
+    QTest::newRow("no GBK code in BIG5") << QStringLiteral("a\u0E01") << 2 << hex("fd00040102613f");
+    QTest::newRow("no GBK code keeps its UTF-16")
+        << QStringLiteral("a\u0E01") << 3 << hex("fd000601036100010e");
+    QTest::newRow("euro in BIG5") << QStringLiteral("€") << 2 << hex("fd000301023f");
+    QTest::newRow("euro in UTF-16BE") << QStringLiteral("€") << 4 << hex("fd0004010420ac");
+    QTest::newRow("surrogate pair in UTF-16BE")
+        << QStringLiteral("😀") << 4 << hex("fd00060104d83dde00");
+    QTest::newRow("code 0 in UTF-16LE")
+        << QString(u'a') + QChar(0) + u'b' << 3 << hex("fd00080103610000006200");
+    QTest::newRow("common character in UTF-16LE") << QStringLiteral("中") << 3 << hex("fd000401032d4e");
+}
+
+void TstSynthesis::frames()
+{
+    QFETCH(QString, text);
+    QFETCH(int, encoding);
+    QFETCH(QByteArray, frame);
+    const FrameText part = frameText(text, encoding, kSerialMaxTextBytes, &*m_table);
+    QVERIFY(!part.cut);
+    QCOMPARE(part.keepChars, text.size());
+    QCOMPARE(parameterFrame(Command::Synthesize, quint8(encoding), part.bytes), frame);
+}
+
+void TstSynthesis::agreesWithIcu_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("traditional") << QStringLiteral("語音合成系統");
+    QTest::newRow("shared") << QStringLiteral("中文人口大小");
+    QTest::newRow("punctuation") << QStringLiteral("，。！？：；");
+}
+
+// Characters present in both code pages take ICU's own BIG5 and UTF-16 codes.
+void TstSynthesis::agreesWithIcu()
+{
+    QFETCH(QString, text);
+    QStringEncoder big5("windows-950");
+    QVERIFY(big5.isValid());
+    const QByteArray expectedBig5 = big5(text);
+    QVERIFY(!big5.hasError());
+    QCOMPARE(*encodeText(text, 2, &*m_table), expectedBig5);
+    QStringEncoder utf16le(QStringConverter::Utf16LE);
+    QStringEncoder utf16be(QStringConverter::Utf16BE);
+    QCOMPARE(*encodeText(text, 3, &*m_table), QByteArray(utf16le(text)));
+    QCOMPARE(*encodeText(text, 4, &*m_table), QByteArray(utf16be(text)));
+}
+
+void TstSynthesis::tableRecords()
+{
+    QFile file(QStringLiteral(GBK_TABLE_PATH));
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.errorString()));
+    const QByteArray bytes = file.readAll();
+    QCOMPARE(bytes.size(), CodeTable::kFileBytes);
+    QCOMPARE(bytes, CodeTable::generate());
+
+    // record 0 is GBK 81 40 (丂, not in BIG5): filler A1 48 then U+4E02, each low byte first
+    QCOMPARE(bytes.left(4), hex("48a1024e"));
+    QCOMPARE(CodeTable::recordIndex(0x81, 0x40), 0);
+    QCOMPARE(CodeTable::recordIndex(0xFE, 0xFE), 24065);
+    QCOMPARE(m_table->utf16(0xFE, 0xFE), quint16(fromGbk(hex("fefe")).at(0).unicode()));
+    QCOMPARE(bytes.mid(4 * 24065), hex("48a1") + bytes.mid(4 * 24065 + 2, 2));
+    // 中 D6 D0 is BIG5 A4 A4, U+4E2D
+    const int middle = CodeTable::recordIndex(0xD6, 0xD0);
+    QCOMPARE(bytes.mid(4 * middle, 4), hex("a4a42d4e"));
+    // trail 7F is no GBK code
+    QCOMPARE(m_table->utf16(0x81, 0x7F), CodeTable::kNoCharacter);
+    QCOMPARE(m_table->big5(0x81, 0x7F), CodeTable::kNoBig5);
+    QCOMPARE(CodeTable::recordIndex(0x80, 0x40), -1);
+    QCOMPARE(CodeTable::recordIndex(0x81, 0x3F), -1);
+    QCOMPARE(CodeTable::recordIndex(0xFF, 0x40), -1);
+    QCOMPARE(CodeTable::recordIndex(0x81, 0xFF), -1);
+}
+
+void TstSynthesis::tableFile_data()
+{
+    QTest::addColumn<int>("bytes");   // -1: no file, -2: a folder of that name
+    QTest::addColumn<CodeTable::LoadStatus>("status");
+    QTest::newRow("missing") << -1 << CodeTable::LoadStatus::Missing;
+    QTest::newRow("folder") << -2 << CodeTable::LoadStatus::Missing;
+    QTest::newRow("empty") << 0 << CodeTable::LoadStatus::TooShort;
+    QTest::newRow("one byte short") << CodeTable::kFileBytes - 1 << CodeTable::LoadStatus::TooShort;
+    QTest::newRow("whole") << CodeTable::kFileBytes << CodeTable::LoadStatus::Loaded;
+    QTest::newRow("longer") << CodeTable::kFileBytes + 10 << CodeTable::LoadStatus::Loaded;
+}
+
+void TstSynthesis::tableFile()
+{
+    QFETCH(int, bytes);
+    QFETCH(CodeTable::LoadStatus, status);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(CodeTable::fileName());
+    if (bytes == -2) {
+        QVERIFY(QDir(dir.path()).mkdir(CodeTable::fileName()));
+    } else if (bytes >= 0) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write((CodeTable::generate() + QByteArray(16, 'x')).left(bytes));
+    }
+    const CodeTable::Load load = CodeTable::load(path);
+    QCOMPARE(load.status, status);
+    QCOMPARE(load.table.has_value(), status == CodeTable::LoadStatus::Loaded);
+    QCOMPARE(load.errorString.isEmpty(), status == CodeTable::LoadStatus::Loaded);
+    if (load.table)
+        QCOMPARE(*encodeText(QStringLiteral("中"), 2, &*load.table), hex("a4a4"));
+}
+
+void TstSynthesis::cut_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("encoding");
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<int>("keepChars");
+    QTest::addColumn<int>("byteCount");
+    QTest::addColumn<bool>("cut");
+    const QString ascii4090 = QString(4090, u'a');
+    const QString ascii511 = QString(511, u'a');
+    QTest::newRow("empty") << QString() << 1 << 4091 << 0 << 0 << false;
+    QTest::newRow("4091: exactly full") << QString(4091, u'a') << 1 << 4091 << 4091 << 4091 << false;
+    QTest::newRow("4091: one over") << QString(4092, u'a') << 1 << 4091 << 4091 << 4091 << true;
+    QTest::newRow("4091: double-byte straddles")
+        << ascii4090 + QStringLiteral("中a") << 1 << 4091 << 4090 << 4090 << true;
+    QTest::newRow("4091: all Chinese") << QString(3000, u'中') << 1 << 4091 << 2045 << 4090 << true;
+    QTest::newRow("512: double-byte straddles")
+        << ascii511 + QStringLiteral("中") << 1 << 512 << 511 << 511 << true;
+    QTest::newRow("512: double-byte fills it")
+        << QString(510, u'a') + QStringLiteral("中") << 0 << 512 << 511 << 512 << false;
+    QTest::newRow("512: BIG5 counts like GBK")
+        << ascii511 + QStringLiteral("中") << 2 << 512 << 511 << 511 << true;
+    QTest::newRow("Unicode LE: ASCII counts two") << QString(300, u'a') << 3 << 512 << 256 << 512 << true;
+    QTest::newRow("Unicode BE: serial limit") << QString(3000, u'a') << 4 << 4091 << 2045 << 4090 << true;
+    QTest::newRow("line break left out whole")
+        << ascii511 + QStringLiteral("\nb") << 1 << 512 << 511 << 511 << true;
+    QTest::newRow("line break counts CR LF")
+        << QString(510, u'a') + QStringLiteral("\nb") << 1 << 512 << 511 << 512 << true;
+    QTest::newRow("line break in Unicode") << QStringLiteral("ab\ncd") << 3 << 6 << 2 << 4 << true;
+    QTest::newRow("surrogate pair is one ?") << QStringLiteral("😀😀😀") << 1 << 2 << 4 << 2 << true;
+    QTest::newRow("surrogate pair whole in Unicode") << QStringLiteral("a😀") << 3 << 4 << 1 << 2 << true;
+    QTest::newRow("not in GBK counts one") << QString(5, QChar(0x0E01)) << 1 << 3 << 3 << 3 << true;
+    QTest::newRow("code 0 counts two") << QString(u'a') + QChar(0) + u'b' << 1 << 2 << 1 << 1 << true;
+    QTest::newRow("no room") << QStringLiteral("a") << 1 << 0 << 0 << 0 << true;
+}
+
+void TstSynthesis::cut()
+{
+    QFETCH(QString, text);
+    QFETCH(int, encoding);
+    QFETCH(int, limit);
+    QFETCH(int, keepChars);
+    QFETCH(int, byteCount);
+    QFETCH(bool, cut);
+    const TextCut result = cutToFit(text, encoding, limit);
+    QCOMPARE(result.keepChars, keepChars);
+    QCOMPARE(result.byteCount, byteCount);
+    QCOMPARE(result.cut, cut);
+    // the kept part encodes to exactly the bytes counted, but for code 0 in GBK, counted as 2
+    if (!text.contains(QChar(0)))
+        QCOMPARE(encodeText(text.left(keepChars), encoding, &*m_table)->size(), byteCount);
+}
+
+// A selection far beyond 16-bit positions is cut like any other.
+void TstSynthesis::cutStopsAtLimitOfLongSelection()
+{
+    const QString text = QString(1 << 20, u'中');
+    const FrameText part = frameText(text, 1, kSerialMaxTextBytes, nullptr);
+    QCOMPARE(part.keepChars, 2045);
+    QCOMPARE(part.textByteCount, 4090);
+    QVERIFY(part.cut);
+    QCOMPARE(part.bytes.size(), 4090);
+}
+
+// The frame carries every character of a selection the cut let through, the last one too.
+void TstSynthesis::tableEncodingsKeepLastCharacter()
+{
+    for (const int limit : {kSerialMaxTextBytes, kUsbMaxTextBytes}) {
+        const QString text = QString(limit - 1, u'x') + u'y';
+        const FrameText part = frameText(text, 2, limit, &*m_table);
+        QVERIFY(!part.cut);
+        QCOMPARE(part.bytes.size(), limit);
+        QCOMPARE(part.bytes.back(), 'y');
+        QCOMPARE(parameterFrame(Command::Synthesize, 2, part.bytes).size(), limit + 5);
+    }
+    const FrameText unicode = frameText(QString(256, u'z'), 3, kUsbMaxTextBytes, &*m_table);
+    QCOMPARE(unicode.bytes.size(), 512);
+    QCOMPARE(unicode.bytes.right(2), hex("7a00"));
+}
+
+void TstSynthesis::missingTable()
+{
+    const QString text = QString(600, u'a');
+    for (const int encoding : {2, 3, 4}) {
+        const FrameText part = frameText(text, encoding, kUsbMaxTextBytes, nullptr);
+        QVERIFY(part.tableMissing);
+        QVERIFY(part.bytes.isEmpty());
+        QVERIFY(part.cut);   // the selection is still cut for the window to show
+        QVERIFY(!encodeText(text, encoding, nullptr));
+    }
+    for (const int encoding : {0, 1}) {
+        const FrameText part = frameText(text, encoding, kUsbMaxTextBytes, nullptr);
+        QVERIFY(!part.tableMissing);
+        QCOMPARE(part.bytes, QByteArray(512, 'a'));
+    }
+    QVERIFY(!encodeText(text, 5, &*m_table));
+    QVERIFY(!encodeText(text, -1, &*m_table));
+}
+
+void TstSynthesis::tagFrames_data()
+{
+    QTest::addColumn<std::optional<QByteArray>>("frame");
+    QTest::addColumn<QByteArray>("expected");   // empty: no frame
+    QTest::newRow("volume 0") << barTagFrame(TagBar::Volume, 1) << hex("fd000601015b76305d");
+    QTest::newRow("volume 5") << barTagFrame(TagBar::Volume, 6) << hex("fd000601015b76355d");
+    QTest::newRow("volume 9") << barTagFrame(TagBar::Volume, 10) << hex("fd000601015b76395d");
+    QTest::newRow("volume 10") << barTagFrame(TagBar::Volume, 11) << hex("fd000701015b7631305d");
+    QTest::newRow("rate 10") << barTagFrame(TagBar::Rate, 11) << hex("fd000701015b7331305d");
+    QTest::newRow("intonation 3") << barTagFrame(TagBar::Intonation, 4) << hex("fd000601015b74335d");
+    QTest::newRow("bar below range") << barTagFrame(TagBar::Volume, 0) << QByteArray();
+    QTest::newRow("bar above range") << barTagFrame(TagBar::Rate, 12) << QByteArray();
+    QTest::newRow("first voice") << voiceTagFrame(0) << hex("fd000601015b6d335d");
+    QTest::newRow("third voice") << voiceTagFrame(2) << hex("fd000701015b6d35325d");
+    QTest::newRow("sixth voice") << voiceTagFrame(5) << hex("fd000701015b6d35355d");
+    QTest::newRow("no seventh voice") << voiceTagFrame(6) << QByteArray();
+    QTest::newRow("no voice -1") << voiceTagFrame(-1) << QByteArray();
+    QTest::newRow("reset") << std::optional(resetTagFrame()) << hex("fd000501015b645d");
+}
+
+void TstSynthesis::tagFrames()
+{
+    QFETCH(std::optional<QByteArray>, frame);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(frame.has_value(), !expected.isEmpty());
+    if (frame)
+        QCOMPARE(*frame, expected);
+}
+
+void TstSynthesis::demonstrationText()
+{
+    const QString text = ::demonstrationText();
+    QCOMPARE(crLfLines(text), 158);
+    QVERIFY(!text.contains(u'\r'));
+    QVERIFY(text.startsWith(QStringLiteral("欢迎观看语音合成系统的演示！\n\n【多音字演示】\n\n")));
+    QVERIFY(!text.endsWith(u'\n'));
+    QVERIFY(toGbk(toCrLf(text)).size() > kSerialMaxTextBytes);
+    QVERIFY(!toGbk(text).contains('?'));   // every character has its GBK code
+
+    const QStringList lines = text.split(u'\n');
+    const QStringList headings = {
+        QStringLiteral("【多音字演示】"), QStringLiteral("【智能数字符号处理】"),
+        QStringLiteral("【姓氏识别】"), QStringLiteral("【自动变声调识别】"),
+        QStringLiteral("【提示音识别】"), QStringLiteral("【音量调节】"),
+        QStringLiteral("【语速调节】"), QStringLiteral("【语调调节】"),
+        QStringLiteral("【发音风格演示】"), QStringLiteral("【发音人演示】"),
+        QStringLiteral("【其它控制标记演示】"), QStringLiteral("【英文字母混读】"),
+        QStringLiteral("【行业应用】"),
+        QStringLiteral("【短信等乱序接收后的正常播报】 -- 此功能为特殊应用")};
+    const QList<int> sampleLines = {4, 9, 2, 4, 2, 5, 5, 5, 2, 6, 29, 4, 11, 23};
+    int at = 2;
+    for (int section = 0; section < headings.size(); ++section) {
+        QCOMPARE(lines.at(at), headings.at(section));
+        QCOMPARE(lines.at(at + 1), QString());
+        for (int i = 0; i < sampleLines.at(section); ++i) {
+            const QString &line = lines.at(at + 2 + i);
+            if (!line.isEmpty() && section < 13)
+                QVERIFY2(line.startsWith(QStringLiteral("    ")), qPrintable(line));
+        }
+        at += 2 + sampleLines.at(section);
+        if (section < 12) {
+            QCOMPARE(lines.at(at), QString());
+            ++at;
+        } else if (section == 12) {
+            for (int i = 0; i < 5; ++i)
+                QCOMPARE(lines.at(at + i), QString());
+            at += 5;
+        }
+    }
+    QCOMPARE(at, lines.size());
+
+    // voices, in tag order, by the names of the voice list
+    const QStringList names = voiceNames();
+    QCOMPARE(names.size(), kVoiceCount);
+    const int voices = int(lines.indexOf(headings.at(9))) + 2;
+    for (int k = 0; k < kVoiceCount; ++k)
+        QCOMPARE(lines.at(voices + k), QStringLiteral("    ") + QString::fromLatin1(voiceTag(k))
+                                           + QStringLiteral("我是") + names.at(k)
+                                           + QStringLiteral("；[m3][d]"));
+
+    // twelve pieces of 122 GBK bytes, the last of 116
+    static const QRegularExpression piece(QStringLiteral("^\\((\\d\\d)/12\\)：(.+)$"));
+    const int pieces = int(lines.indexOf(headings.at(13))) + 2;
+    for (int n = 0; n < 12; ++n) {
+        const QString &line = lines.at(pieces + 2 * n);
+        const QRegularExpressionMatch match = piece.match(line);
+        QVERIFY2(match.hasMatch(), qPrintable(line));
+        QCOMPARE(match.captured(1).toInt(), n + 1);
+        QCOMPARE(toGbk(match.captured(2)).size(), n < 11 ? 122 : 116);
+        if (n < 11)
+            QCOMPARE(lines.at(pieces + 2 * n + 1), QString());
+    }
+
+    // quoted lines, character for character, trailing blanks included
+    for (const QString &quoted :
+         {QStringLiteral("    他是一位姓朴的朴素的韩国艺人。"),
+          QStringLiteral("    soundb  soundi  soundk  soundm  soundt  soundu。"),
+          QStringLiteral("    [v10]这是音量最大的效果。[d]"),
+          QStringLiteral("    [f1]这是发音风格正常，平铺直叙的效果；[d]"),
+          QStringLiteral("    例如：欢迎光临，请进！。[b1]欢迎光临，请进！[d] "),
+          QStringLiteral("    刷卡成功，时间：8:25。 "),
+          QStringLiteral("    请0301号就诊者到二楼东侧11号诊室就诊。 "),
+          QStringLiteral("    银行行长。银行行[=xing2]长[=chang2]。")})
+        QVERIFY2(lines.contains(quoted), qPrintable(quoted));
+
+    // the serial limit takes the leading part up to 4091 bytes
+    const FrameText part = frameText(text, 1, kSerialMaxTextBytes, nullptr);
+    QVERIFY(part.cut);
+    QVERIFY(part.textByteCount <= kSerialMaxTextBytes && part.textByteCount >= 4090);
+    QCOMPARE(serialPieces(synthesisFrame(1, part.bytes)).size(), 2);
+}
+
+void TstSynthesis::promptSoundCatalogue()
+{
+    const QString text = ::promptSoundCatalogue();
+    QCOMPARE(crLfLines(text), 49);
+    QVERIFY(text.startsWith(QStringLiteral("\n【和弦提示音类型】：14首\nmsga      msgb")));
+    QVERIFY(toCrLf(text).endsWith(QStringLiteral("\r\n")));
+    QVERIFY(text.contains(QStringLiteral("\nsoundp    soundq    soundr    soundt     soundu    \n")));
+    QVERIFY(text.contains(QStringLiteral("\nsound716  sound717  sound718  sound719     \n")));
+    QVERIFY(!text.contains(QStringLiteral("sounds")));
+    // every name once: 14 + 24 + 19 + 19 + 8 + 7 + 2 + 19 + 24
+    static const QRegularExpression name(QStringLiteral("\\b(msg[a-n]|sound\\d{3}|sound[a-y])\\b"));
+    QSet<QString> names;
+    int count = 0;
+    for (auto it = name.globalMatch(text); it.hasNext(); ++count)
+        names.insert(it.next().captured(1));
+    QCOMPARE(count, 136);
+    QCOMPARE(names.size(), 136);
+}
+
+QTEST_GUILESS_MAIN(TstSynthesis)
+#include "tst_synthesis.moc"
