@@ -1,0 +1,65 @@
+#pragma once
+
+#include "HidAPI.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+// A HidApi with devices made up by the test. A device with the board's ids behaves as the board:
+// it keeps every output report and, unless silent, answers each full (0xFC) report with 0x5E.
+class FakeHidApi final : public HidApi
+{
+public:
+    struct Device
+    {
+        QByteArray path;
+        quint16 vendorId = 0;
+        quint16 productId = 0;
+        bool openDenied = false;     // open() fails with EACCES
+        bool silent = false;         // never acknowledges
+        int inputBytes = 0;          // declared report lengths; 0: unknown
+        int outputBytes = 0;
+        bool present = true;
+        QList<QByteArray> written;   // output reports in write order
+        QList<QByteArray> pending;   // input reports waiting to be read
+    };
+
+    // Adds a device at the end of the enumeration order; returns its path.
+    QByteArray addDevice(quint16 vendorId, quint16 productId, const QByteArray &path = {});
+    QByteArray addBoard(const QByteArray &path = {}) { return addDevice(0x0FFF, 0x0002, path); }
+    Device &device(const QByteArray &path) { return m_devices[m_index.value(path)]; }
+    // Takes the device away: it leaves the enumeration and its handles fail.
+    void unplug(const QByteArray &path) { device(path).present = false; }
+    // Queues an input report: report id 0, then the bytes given, padded to 33 bytes unless raw.
+    void queueInput(const QByteArray &path, const QByteArray &payload, bool raw = false);
+    void queueAnswer(const QByteArray &path, quint8 code) { queueInput(path, QByteArray(1, char(code))); }
+
+    int opens(const QByteArray &path) const { return m_opens.value(path); }
+    int openHandles(const QByteArray &path) const;
+    int openHandles() const { return int(m_handles.size()); }
+    int enumerations() const { return m_enumerations; }
+
+    QList<HidDeviceInfo> enumerate() override;
+    HidDevice *open(const QByteArray &path) override;
+    void close(HidDevice *device) override;
+    bool attributes(HidDevice *device, quint16 *vendorId, quint16 *productId) override;
+    bool reportLengths(HidDevice *device, int *inputBytes, int *outputBytes) override;
+    int write(HidDevice *device, const QByteArray &report) override;
+    int read(HidDevice *device, QByteArray *buffer, int maxBytes, int timeoutMs) override;
+    QString lastError() const override { return m_error; }
+    bool lastOpenDenied() const override { return m_denied; }
+
+private:
+    Device *deviceOf(HidDevice *handle);
+
+    QList<Device> m_devices;
+    QHash<QByteArray, int> m_index;
+    QHash<quintptr, QByteArray> m_handles;   // open handle -> device path
+    QHash<QByteArray, int> m_opens;
+    quintptr m_nextHandle = 1;
+    int m_enumerations = 0;
+    QString m_error;
+    bool m_denied = false;
+};
