@@ -64,6 +64,7 @@ public:
     }
 
     GbkCode code(char16_t unit) const { return m_codes[unit]; }
+    const GbkCode *codes() const { return m_codes.data(); }
 
 private:
     std::array<GbkCode, 0x10000> m_codes{};
@@ -82,6 +83,11 @@ GbkCode gbkCode(char16_t unit)
     if (isSurrogate(unit))
         return {};
     return gbkMap().code(unit);
+}
+
+const GbkCode *gbkCodes()
+{
+    return gbkMap().codes();
 }
 
 QByteArray toGbk(QStringView text)

@@ -28,110 +28,126 @@ qsizetype characterUnits(QStringView text, qsizetype i)
 }
 
 // Bytes one character counts in GBK or BIG5.
-int codePageWidth(char16_t unit, qsizetype units)
+int codePageWidth(const GbkCode *codes, char16_t unit, qsizetype units)
 {
     if (units == 2 || QChar::isSurrogate(unit))
         return 1;   // one "?"
     if (isLineBreak(unit) || unit == 0)
         return 2;
-    return gbkCode(unit).bytes == 2 ? 2 : 1;
+    return codes[unit].bytes == 2 ? 2 : 1;
 }
 
-void appendUnit(QByteArray &out, char16_t unit, bool littleEndian)
+// Writes into a buffer sized for the longest result (4 bytes per code unit), trimmed at the end.
+class ByteWriter
 {
-    const char low = char(unit & 0xFF);
-    const char high = char(unit >> 8);
-    if (littleEndian) {
-        out.append(low);
-        out.append(high);
-    } else {
-        out.append(high);
-        out.append(low);
+public:
+    explicit ByteWriter(qsizetype units) : m_bytes(units * 4, Qt::Uninitialized)
+    {
+        m_at = m_bytes.data();
     }
-}
+    void byte(quint8 value) { *m_at++ = char(value); }
+    void pair(quint16 value)   // high byte first
+    {
+        *m_at++ = char(value >> 8);
+        *m_at++ = char(value & 0xFF);
+    }
+    void unit(char16_t value, bool littleEndian)
+    {
+        if (littleEndian) {
+            *m_at++ = char(value & 0xFF);
+            *m_at++ = char(value >> 8);
+        } else {
+            pair(value);
+        }
+    }
+    QByteArray take()
+    {
+        m_bytes.truncate(m_at - m_bytes.constData());
+        return std::move(m_bytes);
+    }
+
+private:
+    QByteArray m_bytes;
+    char *m_at = nullptr;
+};
 
 QByteArray encodeGbk(QStringView text)
 {
-    QByteArray out;
-    out.reserve(text.size() * 2);
+    const GbkCode *codes = gbkCodes();
+    ByteWriter out(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t unit = text[i].unicode();
         if (isLineBreak(unit)) {
-            out.append(char(kCr));
-            out.append(char(kLf));
+            out.byte(kCr);
+            out.byte(kLf);
             continue;
         }
         const qsizetype units = characterUnits(text, i);
-        const GbkCode code = units == 1 ? gbkCode(unit) : GbkCode{};
+        const GbkCode code = units == 1 ? codes[unit] : GbkCode{};
         i += units - 1;
-        if (code.bytes == 2) {
-            out.append(char(code.value >> 8));
-            out.append(char(code.value & 0xFF));
-        } else if (code.bytes == 1) {
-            out.append(char(code.value));
-        } else {
-            out.append('?');
-        }
+        if (code.bytes == 2)
+            out.pair(code.value);
+        else if (code.bytes == 1)
+            out.byte(quint8(code.value));
+        else
+            out.byte('?');
     }
-    return out;
+    return out.take();
 }
 
 QByteArray encodeBig5(QStringView text, const CodeTable &table)
 {
-    QByteArray out;
-    out.reserve(text.size() * 2);
+    const GbkCode *codes = gbkCodes();
+    ByteWriter out(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t unit = text[i].unicode();
         if (isLineBreak(unit)) {
-            out.append(char(kCr));
-            out.append(char(kLf));
+            out.byte(kCr);
+            out.byte(kLf);
             continue;
         }
         const qsizetype units = characterUnits(text, i);
-        const GbkCode code = units == 1 ? gbkCode(unit) : GbkCode{};
+        const GbkCode code = units == 1 ? codes[unit] : GbkCode{};
         i += units - 1;
-        if (code.bytes == 2) {
-            const quint16 big5 = table.big5(quint8(code.value >> 8), quint8(code.value & 0xFF));
-            out.append(char(big5 >> 8));
-            out.append(char(big5 & 0xFF));
-        } else if (code.bytes == 1 && code.value < 0x80) {
-            out.append(char(code.value));
-        } else {
-            out.append('?');   // no GBK code, or a GBK single byte that BIG5 does not share
-        }
+        if (code.bytes == 2)
+            out.pair(table.big5(quint8(code.value >> 8), quint8(code.value & 0xFF)));
+        else if (code.bytes == 1 && code.value < 0x80)
+            out.byte(quint8(code.value));
+        else
+            out.byte('?');   // no GBK code, or a GBK single byte that BIG5 does not share
     }
-    return out;
+    return out.take();
 }
 
 QByteArray encodeUtf16(QStringView text, const CodeTable &table, bool littleEndian)
 {
-    QByteArray out;
-    out.reserve(text.size() * 2 + 8);
+    const GbkCode *codes = gbkCodes();
+    ByteWriter out(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t unit = text[i].unicode();
         if (isLineBreak(unit)) {
-            appendUnit(out, kCr, littleEndian);
-            appendUnit(out, kLf, littleEndian);
+            out.unit(kCr, littleEndian);
+            out.unit(kLf, littleEndian);
             continue;
         }
         const qsizetype units = characterUnits(text, i);
         if (units == 2) {
-            appendUnit(out, unit, littleEndian);
-            appendUnit(out, text[++i].unicode(), littleEndian);
+            out.unit(unit, littleEndian);
+            out.unit(text[++i].unicode(), littleEndian);
             continue;
         }
         if (QChar::isSurrogate(unit)) {
-            appendUnit(out, QChar::ReplacementCharacter, littleEndian);
+            out.unit(QChar::ReplacementCharacter, littleEndian);
             continue;
         }
-        const GbkCode code = gbkCode(unit);
+        const GbkCode code = codes[unit];
         if (code.bytes == 2)
-            appendUnit(out, table.utf16(quint8(code.value >> 8), quint8(code.value & 0xFF)),
-                       littleEndian);
+            out.unit(table.utf16(quint8(code.value >> 8), quint8(code.value & 0xFF)),
+                     littleEndian);
         else
-            appendUnit(out, unit, littleEndian);   // ASCII, or a character outside the table
+            out.unit(unit, littleEndian);   // ASCII, or a character outside the table
     }
-    return out;
+    return out.take();
 }
 
 } // namespace
@@ -150,6 +166,7 @@ TextCut cutToFit(QStringView widgetText, int encodingIndex, int maxTextBytes)
 {
     TextCut result;
     const bool unicode = isUnicode(encodingIndex);
+    const GbkCode *codes = gbkCodes();
     qsizetype i = 0;
     while (i < widgetText.size()) {
         const char16_t unit = widgetText[i].unicode();
@@ -158,7 +175,7 @@ TextCut cutToFit(QStringView widgetText, int encodingIndex, int maxTextBytes)
         if (unicode)
             width = (isLineBreak(unit) || units == 2) ? 4 : 2;
         else
-            width = codePageWidth(unit, units);
+            width = codePageWidth(codes, unit, units);
         if (result.byteCount + width > maxTextBytes) {
             result.cut = true;
             break;

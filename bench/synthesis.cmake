@@ -1,0 +1,1 @@
+orv_benchmark(synthesis tts_synthesis)
