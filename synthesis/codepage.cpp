@@ -45,14 +45,14 @@ public:
         if (!converter)
             return;
         UErrorCode status = U_ZERO_ERROR;
-        ucnv_setFromUCallBack(converter.get(), UCNV_FROM_U_CALLBACK_SKIP, nullptr, nullptr,
-                              nullptr, &status);
+        ucnv_setFromUCallBack(
+            converter.get(), UCNV_FROM_U_CALLBACK_SKIP, nullptr, nullptr, nullptr, &status);
         std::vector<char> target(source.size() * 2 + 16);
         std::vector<int32_t> offsets(target.size());
         const UChar *from = source.data();
         char *to = target.data();
         ucnv_fromUnicode(converter.get(), &to, target.data() + target.size(), &from,
-                         source.data() + source.size(), offsets.data(), true, &status);
+            source.data() + source.size(), offsets.data(), true, &status);
         if (U_FAILURE(status))
             return;
         const auto written = to - target.data();
@@ -67,7 +67,7 @@ public:
     const GbkCode *codes() const { return m_codes.data(); }
 
 private:
-    std::array<GbkCode, 0x10000> m_codes{};
+    std::array<GbkCode, 0x10000> m_codes {};
 };
 
 const GbkMap &gbkMap()
@@ -128,8 +128,7 @@ QString fromGbk(const QByteArray &bytes)
     UErrorCode status = U_ZERO_ERROR;
     QString out(bytes.size() + 1, Qt::Uninitialized);
     const int32_t length = ucnv_toUChars(converter.get(), reinterpret_cast<UChar *>(out.data()),
-                                         int32_t(out.size()), bytes.constData(),
-                                         int32_t(bytes.size()), &status);
+        int32_t(out.size()), bytes.constData(), int32_t(bytes.size()), &status);
     if (U_FAILURE(status) && status != U_STRING_NOT_TERMINATED_WARNING)
         return QString(bytes.size(), QChar::ReplacementCharacter);
     out.truncate(length);

@@ -31,7 +31,7 @@ qsizetype characterUnits(QStringView text, qsizetype i)
 int codePageWidth(const GbkCode *codes, char16_t unit, qsizetype units)
 {
     if (units == 2 || QChar::isSurrogate(unit))
-        return 1;   // one "?"
+        return 1; // one "?"
     if (isLineBreak(unit) || unit == 0)
         return 2;
     return codes[unit].bytes == 2 ? 2 : 1;
@@ -41,12 +41,13 @@ int codePageWidth(const GbkCode *codes, char16_t unit, qsizetype units)
 class ByteWriter
 {
 public:
-    explicit ByteWriter(qsizetype units) : m_bytes(units * 4, Qt::Uninitialized)
+    explicit ByteWriter(qsizetype units)
+        : m_bytes(units * 4, Qt::Uninitialized)
     {
         m_at = m_bytes.data();
     }
     void byte(quint8 value) { *m_at++ = char(value); }
-    void pair(quint16 value)   // high byte first
+    void pair(quint16 value) // high byte first
     {
         *m_at++ = char(value >> 8);
         *m_at++ = char(value & 0xFF);
@@ -83,7 +84,7 @@ QByteArray encodeGbk(QStringView text)
             continue;
         }
         const qsizetype units = characterUnits(text, i);
-        const GbkCode code = units == 1 ? codes[unit] : GbkCode{};
+        const GbkCode code = units == 1 ? codes[unit] : GbkCode {};
         i += units - 1;
         if (code.bytes == 2)
             out.pair(code.value);
@@ -107,14 +108,14 @@ QByteArray encodeBig5(QStringView text, const CodeTable &table)
             continue;
         }
         const qsizetype units = characterUnits(text, i);
-        const GbkCode code = units == 1 ? codes[unit] : GbkCode{};
+        const GbkCode code = units == 1 ? codes[unit] : GbkCode {};
         i += units - 1;
         if (code.bytes == 2)
             out.pair(table.big5(quint8(code.value >> 8), quint8(code.value & 0xFF)));
         else if (code.bytes == 1 && code.value < 0x80)
             out.byte(quint8(code.value));
         else
-            out.byte('?');   // no GBK code, or a GBK single byte that BIG5 does not share
+            out.byte('?'); // no GBK code, or a GBK single byte that BIG5 does not share
     }
     return out.take();
 }
@@ -142,10 +143,9 @@ QByteArray encodeUtf16(QStringView text, const CodeTable &table, bool littleEndi
         }
         const GbkCode code = codes[unit];
         if (code.bytes == 2)
-            out.unit(table.utf16(quint8(code.value >> 8), quint8(code.value & 0xFF)),
-                     littleEndian);
+            out.unit(table.utf16(quint8(code.value >> 8), quint8(code.value & 0xFF)), littleEndian);
         else
-            out.unit(unit, littleEndian);   // ASCII, or a character outside the table
+            out.unit(unit, littleEndian); // ASCII, or a character outside the table
     }
     return out.take();
 }
@@ -187,8 +187,8 @@ TextCut cutToFit(QStringView widgetText, int encodingIndex, int maxTextBytes)
     return result;
 }
 
-std::optional<QByteArray> encodeText(QStringView widgetText, int encodingIndex,
-                                     const CodeTable *table)
+std::optional<QByteArray> encodeText(
+    QStringView widgetText, int encodingIndex, const CodeTable *table)
 {
     if (!isValidEncoding(encodingIndex))
         return std::nullopt;
@@ -206,8 +206,8 @@ std::optional<QByteArray> encodeText(QStringView widgetText, int encodingIndex,
     }
 }
 
-FrameText frameText(QStringView selection, int encodingIndex, int maxTextBytes,
-                    const CodeTable *table)
+FrameText frameText(
+    QStringView selection, int encodingIndex, int maxTextBytes, const CodeTable *table)
 {
     FrameText result;
     const TextCut cut = cutToFit(selection, encodingIndex, maxTextBytes);

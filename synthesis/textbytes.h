@@ -18,9 +18,9 @@ bool needsCodeTable(int encodingIndex);
 // The longest leading part of a selection that fits a frame.
 struct TextCut
 {
-    int keepChars = 0;   // widget characters (UTF-16 units) to keep
-    int byteCount = 0;   // bytes of the kept part in the chosen encoding
-    bool cut = false;    // the selection is longer than what is kept
+    int keepChars = 0; // widget characters (UTF-16 units) to keep
+    int byteCount = 0; // bytes of the kept part in the chosen encoding
+    bool cut = false; // the selection is longer than what is kept
 };
 
 // Counts the selection's bytes in the chosen encoding as far as the limit allows and no further,
@@ -38,17 +38,19 @@ TextCut cutToFit(QStringView widgetText, int encodingIndex, int maxTextBytes);
 // "?" in BIG5 and its own UTF-16 in the Unicode encodings, so its length stays what cutToFit
 // counted; code 0 is written as zero bytes of the encoding's width. None for an invalid encoding
 // or when the encoding needs a table and table is null.
-std::optional<QByteArray> encodeText(QStringView widgetText, int encodingIndex,
-                                     const CodeTable *table);
+std::optional<QByteArray> encodeText(
+    QStringView widgetText, int encodingIndex, const CodeTable *table);
 
 // The text part of a synthesis or cache-store frame: the selection cut to fit, then encoded.
+// The window builds the frame with parameterFrame(Command::Synthesize or CacheStore, ...);
+// bytes stay empty for an empty selection and for an encoding index outside 0 to 4.
 struct FrameText
 {
-    int keepChars = 0;        // shrink the selection to this many widget characters
-    int textByteCount = 0;    // bytes the kept part counts
+    int keepChars = 0; // shrink the selection to this many widget characters
+    int textByteCount = 0; // bytes the kept part counts
     bool cut = false;
-    bool tableMissing = false;   // encoding 2-4 without a table: nothing to send
-    QByteArray bytes;         // the encoded kept part; empty when there is nothing to send
+    bool tableMissing = false; // encoding 2-4 without a table: nothing to send
+    QByteArray bytes; // the encoded kept part; empty when there is nothing to send
 };
-FrameText frameText(QStringView selection, int encodingIndex, int maxTextBytes,
-                    const CodeTable *table);
+FrameText frameText(
+    QStringView selection, int encodingIndex, int maxTextBytes, const CodeTable *table);

@@ -8,8 +8,8 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSet>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <QTemporaryDir>
@@ -117,8 +117,8 @@ void TstSynthesis::frames_data()
         << QStringLiteral("a\nb") << 4 << hex("fd000a01040061000d000a0062");
     QTest::newRow("paragraph separator")
         << QStringLiteral("a\u2029b") << 1 << hex("fd00060101610d0a62");
-    QTest::newRow("simplified character has no BIG5") << QStringLiteral("中国") << 2
-                                                   << hex("fd00060102a4a4a148");
+    QTest::newRow("simplified character has no BIG5")
+        << QStringLiteral("中国") << 2 << hex("fd00060102a4a4a148");
     QTest::newRow("no GBK code in BIG5") << QStringLiteral("a\u0E01") << 2 << hex("fd00040102613f");
     QTest::newRow("no GBK code keeps its UTF-16")
         << QStringLiteral("a\u0E01") << 3 << hex("fd000601036100010e");
@@ -128,7 +128,8 @@ void TstSynthesis::frames_data()
         << QStringLiteral("😀") << 4 << hex("fd00060104d83dde00");
     QTest::newRow("code 0 in UTF-16LE")
         << QString(u'a') + QChar(0) + u'b' << 3 << hex("fd00080103610000006200");
-    QTest::newRow("common character in UTF-16LE") << QStringLiteral("中") << 3 << hex("fd000401032d4e");
+    QTest::newRow("common character in UTF-16LE")
+        << QStringLiteral("中") << 3 << hex("fd000401032d4e");
 }
 
 void TstSynthesis::frames()
@@ -193,7 +194,7 @@ void TstSynthesis::tableRecords()
 
 void TstSynthesis::tableFile_data()
 {
-    QTest::addColumn<int>("bytes");   // -1: no file, -2: a folder of that name
+    QTest::addColumn<int>("bytes"); // -1: no file, -2: a folder of that name
     QTest::addColumn<CodeTable::LoadStatus>("status");
     QTest::newRow("missing") << -1 << CodeTable::LoadStatus::Missing;
     QTest::newRow("folder") << -2 << CodeTable::LoadStatus::Missing;
@@ -236,7 +237,8 @@ void TstSynthesis::cut_data()
     const QString ascii4090 = QString(4090, u'a');
     const QString ascii511 = QString(511, u'a');
     QTest::newRow("empty") << QString() << 1 << 4091 << 0 << 0 << false;
-    QTest::newRow("4091: exactly full") << QString(4091, u'a') << 1 << 4091 << 4091 << 4091 << false;
+    QTest::newRow("4091: exactly full")
+        << QString(4091, u'a') << 1 << 4091 << 4091 << 4091 << false;
     QTest::newRow("4091: one over") << QString(4092, u'a') << 1 << 4091 << 4091 << 4091 << true;
     QTest::newRow("4091: double-byte straddles")
         << ascii4090 + QStringLiteral("中a") << 1 << 4091 << 4090 << 4090 << true;
@@ -247,17 +249,21 @@ void TstSynthesis::cut_data()
         << QString(510, u'a') + QStringLiteral("中") << 0 << 512 << 511 << 512 << false;
     QTest::newRow("512: BIG5 counts like GBK")
         << ascii511 + QStringLiteral("中") << 2 << 512 << 511 << 511 << true;
-    QTest::newRow("Unicode LE: ASCII counts two") << QString(300, u'a') << 3 << 512 << 256 << 512 << true;
-    QTest::newRow("Unicode BE: serial limit") << QString(3000, u'a') << 4 << 4091 << 2045 << 4090 << true;
+    QTest::newRow("Unicode LE: ASCII counts two")
+        << QString(300, u'a') << 3 << 512 << 256 << 512 << true;
+    QTest::newRow("Unicode BE: serial limit")
+        << QString(3000, u'a') << 4 << 4091 << 2045 << 4090 << true;
     QTest::newRow("line break left out whole")
         << ascii511 + QStringLiteral("\nb") << 1 << 512 << 511 << 511 << true;
     QTest::newRow("line break counts CR LF")
         << QString(510, u'a') + QStringLiteral("\nb") << 1 << 512 << 511 << 512 << true;
     QTest::newRow("line break in Unicode") << QStringLiteral("ab\ncd") << 3 << 6 << 2 << 4 << true;
     QTest::newRow("surrogate pair is one ?") << QStringLiteral("😀😀😀") << 1 << 2 << 4 << 2 << true;
-    QTest::newRow("surrogate pair whole in Unicode") << QStringLiteral("a😀") << 3 << 4 << 1 << 2 << true;
+    QTest::newRow("surrogate pair whole in Unicode")
+        << QStringLiteral("a😀") << 3 << 4 << 1 << 2 << true;
     QTest::newRow("not in GBK counts one") << QString(5, QChar(0x0E01)) << 1 << 3 << 3 << 3 << true;
-    QTest::newRow("code 0 counts two") << QString(u'a') + QChar(0) + u'b' << 1 << 2 << 1 << 1 << true;
+    QTest::newRow("code 0 counts two")
+        << QString(u'a') + QChar(0) + u'b' << 1 << 2 << 1 << 1 << true;
     QTest::newRow("no room") << QStringLiteral("a") << 1 << 0 << 0 << 0 << true;
 }
 
@@ -292,7 +298,7 @@ void TstSynthesis::cutStopsAtLimitOfLongSelection()
 // The frame carries every character of a selection the cut let through, the last one too.
 void TstSynthesis::tableEncodingsKeepLastCharacter()
 {
-    for (const int limit : {kSerialMaxTextBytes, kUsbMaxTextBytes}) {
+    for (const int limit : { kSerialMaxTextBytes, kUsbMaxTextBytes }) {
         const QString text = QString(limit - 1, u'x') + u'y';
         const FrameText part = frameText(text, 2, limit, &*m_table);
         QVERIFY(!part.cut);
@@ -308,14 +314,14 @@ void TstSynthesis::tableEncodingsKeepLastCharacter()
 void TstSynthesis::missingTable()
 {
     const QString text = QString(600, u'a');
-    for (const int encoding : {2, 3, 4}) {
+    for (const int encoding : { 2, 3, 4 }) {
         const FrameText part = frameText(text, encoding, kUsbMaxTextBytes, nullptr);
         QVERIFY(part.tableMissing);
         QVERIFY(part.bytes.isEmpty());
-        QVERIFY(part.cut);   // the selection is still cut for the window to show
+        QVERIFY(part.cut); // the selection is still cut for the window to show
         QVERIFY(!encodeText(text, encoding, nullptr));
     }
-    for (const int encoding : {0, 1}) {
+    for (const int encoding : { 0, 1 }) {
         const FrameText part = frameText(text, encoding, kUsbMaxTextBytes, nullptr);
         QVERIFY(!part.tableMissing);
         QCOMPARE(part.bytes, QByteArray(512, 'a'));
@@ -327,13 +333,14 @@ void TstSynthesis::missingTable()
 void TstSynthesis::tagFrames_data()
 {
     QTest::addColumn<std::optional<QByteArray>>("frame");
-    QTest::addColumn<QByteArray>("expected");   // empty: no frame
+    QTest::addColumn<QByteArray>("expected"); // empty: no frame
     QTest::newRow("volume 0") << barTagFrame(TagBar::Volume, 1) << hex("fd000601015b76305d");
     QTest::newRow("volume 5") << barTagFrame(TagBar::Volume, 6) << hex("fd000601015b76355d");
     QTest::newRow("volume 9") << barTagFrame(TagBar::Volume, 10) << hex("fd000601015b76395d");
     QTest::newRow("volume 10") << barTagFrame(TagBar::Volume, 11) << hex("fd000701015b7631305d");
     QTest::newRow("rate 10") << barTagFrame(TagBar::Rate, 11) << hex("fd000701015b7331305d");
-    QTest::newRow("intonation 3") << barTagFrame(TagBar::Intonation, 4) << hex("fd000601015b74335d");
+    QTest::newRow("intonation 3") << barTagFrame(TagBar::Intonation, 4)
+                                  << hex("fd000601015b74335d");
     QTest::newRow("bar below range") << barTagFrame(TagBar::Volume, 0) << QByteArray();
     QTest::newRow("bar above range") << barTagFrame(TagBar::Rate, 12) << QByteArray();
     QTest::newRow("first voice") << voiceTagFrame(0) << hex("fd000601015b6d335d");
@@ -361,19 +368,18 @@ void TstSynthesis::demonstrationText()
     QVERIFY(text.startsWith(QStringLiteral("欢迎观看语音合成系统的演示！\n\n【多音字演示】\n\n")));
     QVERIFY(!text.endsWith(u'\n'));
     QVERIFY(toGbk(toCrLf(text)).size() > kSerialMaxTextBytes);
-    QVERIFY(!toGbk(text).contains('?'));   // every character has its GBK code
+    QVERIFY(!toGbk(text).contains('?')); // every character has its GBK code
 
     const QStringList lines = text.split(u'\n');
-    const QStringList headings = {
-        QStringLiteral("【多音字演示】"), QStringLiteral("【智能数字符号处理】"),
-        QStringLiteral("【姓氏识别】"), QStringLiteral("【自动变声调识别】"),
-        QStringLiteral("【提示音识别】"), QStringLiteral("【音量调节】"),
-        QStringLiteral("【语速调节】"), QStringLiteral("【语调调节】"),
-        QStringLiteral("【发音风格演示】"), QStringLiteral("【发音人演示】"),
-        QStringLiteral("【其它控制标记演示】"), QStringLiteral("【英文字母混读】"),
-        QStringLiteral("【行业应用】"),
-        QStringLiteral("【短信等乱序接收后的正常播报】 -- 此功能为特殊应用")};
-    const QList<int> sampleLines = {4, 9, 2, 4, 2, 5, 5, 5, 2, 6, 29, 4, 11, 23};
+    const QStringList headings = { QStringLiteral("【多音字演示】"),
+        QStringLiteral("【智能数字符号处理】"), QStringLiteral("【姓氏识别】"),
+        QStringLiteral("【自动变声调识别】"), QStringLiteral("【提示音识别】"),
+        QStringLiteral("【音量调节】"), QStringLiteral("【语速调节】"),
+        QStringLiteral("【语调调节】"), QStringLiteral("【发音风格演示】"),
+        QStringLiteral("【发音人演示】"), QStringLiteral("【其它控制标记演示】"),
+        QStringLiteral("【英文字母混读】"), QStringLiteral("【行业应用】"),
+        QStringLiteral("【短信等乱序接收后的正常播报】 -- 此功能为特殊应用") };
+    const QList<int> sampleLines = { 4, 9, 2, 4, 2, 5, 5, 5, 2, 6, 29, 4, 11, 23 };
     int at = 2;
     for (int section = 0; section < headings.size(); ++section) {
         QCOMPARE(lines.at(at), headings.at(section));
@@ -400,9 +406,9 @@ void TstSynthesis::demonstrationText()
     QCOMPARE(names.size(), kVoiceCount);
     const int voices = int(lines.indexOf(headings.at(9))) + 2;
     for (int k = 0; k < kVoiceCount; ++k)
-        QCOMPARE(lines.at(voices + k), QStringLiteral("    ") + QString::fromLatin1(voiceTag(k))
-                                           + QStringLiteral("我是") + names.at(k)
-                                           + QStringLiteral("；[m3][d]"));
+        QCOMPARE(lines.at(voices + k),
+            QStringLiteral("    ") + QString::fromLatin1(voiceTag(k)) + QStringLiteral("我是")
+                + names.at(k) + QStringLiteral("；[m3][d]"));
 
     // twelve pieces of 122 GBK bytes, the last of 116
     static const QRegularExpression piece(QStringLiteral("^\\((\\d\\d)/12\\)：(.+)$"));
@@ -418,15 +424,14 @@ void TstSynthesis::demonstrationText()
     }
 
     // quoted lines, character for character, trailing blanks included
-    for (const QString &quoted :
-         {QStringLiteral("    他是一位姓朴的朴素的韩国艺人。"),
-          QStringLiteral("    soundb  soundi  soundk  soundm  soundt  soundu。"),
-          QStringLiteral("    [v10]这是音量最大的效果。[d]"),
-          QStringLiteral("    [f1]这是发音风格正常，平铺直叙的效果；[d]"),
-          QStringLiteral("    例如：欢迎光临，请进！。[b1]欢迎光临，请进！[d] "),
-          QStringLiteral("    刷卡成功，时间：8:25。 "),
-          QStringLiteral("    请0301号就诊者到二楼东侧11号诊室就诊。 "),
-          QStringLiteral("    银行行长。银行行[=xing2]长[=chang2]。")})
+    for (const QString &quoted : { QStringLiteral("    他是一位姓朴的朴素的韩国艺人。"),
+             QStringLiteral("    soundb  soundi  soundk  soundm  soundt  soundu。"),
+             QStringLiteral("    [v10]这是音量最大的效果。[d]"),
+             QStringLiteral("    [f1]这是发音风格正常，平铺直叙的效果；[d]"),
+             QStringLiteral("    例如：欢迎光临，请进！。[b1]欢迎光临，请进！[d] "),
+             QStringLiteral("    刷卡成功，时间：8:25。 "),
+             QStringLiteral("    请0301号就诊者到二楼东侧11号诊室就诊。 "),
+             QStringLiteral("    银行行长。银行行[=xing2]长[=chang2]。") })
         QVERIFY2(lines.contains(quoted), qPrintable(quoted));
 
     // the serial limit takes the leading part up to 4091 bytes
@@ -442,7 +447,8 @@ void TstSynthesis::promptSoundCatalogue()
     QCOMPARE(crLfLines(text), 49);
     QVERIFY(text.startsWith(QStringLiteral("\n【和弦提示音类型】：14首\nmsga      msgb")));
     QVERIFY(toCrLf(text).endsWith(QStringLiteral("\r\n")));
-    QVERIFY(text.contains(QStringLiteral("\nsoundp    soundq    soundr    soundt     soundu    \n")));
+    QVERIFY(
+        text.contains(QStringLiteral("\nsoundp    soundq    soundr    soundt     soundu    \n")));
     QVERIFY(text.contains(QStringLiteral("\nsound716  sound717  sound718  sound719     \n")));
     QVERIFY(!text.contains(QStringLiteral("sounds")));
     // every name once: 14 + 24 + 19 + 19 + 8 + 7 + 2 + 19 + 24
