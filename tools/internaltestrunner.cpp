@@ -24,15 +24,13 @@ void TimerStepClock::cancelWait()
 
 InternalTestRunner::InternalTestRunner(QObject *parent)
     : InternalTestRunner(nullptr, parent)
-{
-}
+{ }
 
 InternalTestRunner::InternalTestRunner(std::unique_ptr<StepClock> clock, QObject *parent)
     : QObject(parent)
     , m_clock(clock ? std::move(clock) : std::make_unique<TimerStepClock>())
     , m_script(internalTestScript())
-{
-}
+{ }
 
 InternalTestRunner::~InternalTestRunner()
 {
@@ -93,7 +91,7 @@ void InternalTestRunner::runUntilWait()
                 waitThenContinue(ms);
                 return;
             }
-            break;   // neither link's limit: the next pass follows at once
+            break; // neither link's limit: the next pass follows at once
         }
         }
     }

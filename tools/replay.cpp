@@ -25,7 +25,7 @@ std::optional<double> replayTicks(const QString &text)
     while (start < text.size() - 1 && text.at(start) == u'0')
         ++start;
     const QStringView digits = QStringView(text).mid(start);
-    if (digits.size() > 16)   // 2^53 has 16 digits
+    if (digits.size() > 16) // 2^53 has 16 digits
         return std::nullopt;
     bool ok = false;
     const quint64 ticks = digits.toULongLong(&ok);

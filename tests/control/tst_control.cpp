@@ -42,8 +42,8 @@ void TstControl::directPlay_data()
     QTest::newRow("no ending") << "FD 00 01 21" << parsed << query << -1;
     QTest::newRow("one blank") << "FD 00 01 21 " << parsed << query << -1;
     QTest::newRow("line break") << "FD 00 01 21\r\n" << parsed << query << -1;
-    QTest::newRow("blank and line break read as a group")
-        << "FD 00 01 21 \r\n" << mismatch << QByteArray() << 12;
+    QTest::newRow("blank and line break read as a group") << "FD 00 01 21 \r\n"
+                                                          << mismatch << QByteArray() << 12;
     QTest::newRow("hyphens") << "FD-00-01-21" << parsed << query << -1;
     QTest::newRow("commas") << "FD,00,01,21," << parsed << query << -1;
     QTest::newRow("tab and double-byte separators") << "FD\t00中01。21" << parsed << query << -1;
@@ -82,10 +82,10 @@ void TstControl::headerPlay_data()
     QTest::addColumn<int>("encoding");
     QTest::addColumn<QByteArray>("frame");
     QTest::newRow("GBK") << "BB B6 D3 AD" << 1 << QByteArray::fromHex("fd00060101bbb6d3ad");
-    QTest::newRow("Unicode high byte first")
-        << "FD 00 01 21\r\n" << 4 << QByteArray::fromHex("fd00060104fd000121");
-    QTest::newRow("length carries into the high byte")
-        << QString("AA ").repeated(254) << 0 << QByteArray::fromHex("fd01000100" + QByteArray("aa").repeated(254));
+    QTest::newRow("Unicode high byte first") << "FD 00 01 21\r\n"
+                                             << 4 << QByteArray::fromHex("fd00060104fd000121");
+    QTest::newRow("length carries into the high byte") << QString("AA ").repeated(
+        254) << 0 << QByteArray::fromHex("fd01000100" + QByteArray("aa").repeated(254));
 }
 
 void TstControl::headerPlay()

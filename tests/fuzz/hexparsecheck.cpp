@@ -45,7 +45,9 @@ QString checkHexParse(const QString &text)
     } else if (parsed.status == HexStatus::Parsed) {
         const qsizetype n = (length + 1) / 3;
         if (length < 2 || parsed.bytes.size() != n || hexByteCount(length) != n)
-            return QStringLiteral("%1 bytes from %2 characters").arg(parsed.bytes.size()).arg(length);
+            return QStringLiteral("%1 bytes from %2 characters")
+                .arg(parsed.bytes.size())
+                .arg(length);
         for (qsizetype i = 0; i < n; ++i) {
             const int high = digit(text.at(3 * i));
             const int low = digit(text.at(3 * i + 1));
@@ -56,7 +58,7 @@ QString checkHexParse(const QString &text)
         return QStringLiteral("the parser itself refused a length");
     }
 
-    for (const quint8 encoding : {quint8(0), quint8(4)}) {
+    for (const quint8 encoding : { quint8(0), quint8(4) }) {
         const HexParse header = headerPlayFrame(text, encoding);
         if (parsed.status != HexStatus::Parsed) {
             if (!sameResult(header, parsed))
