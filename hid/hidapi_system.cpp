@@ -56,8 +56,8 @@ public:
         QList<HidDeviceInfo> devices;
         hid_device_info *list = hid_enumerate(0, 0);
         for (const hid_device_info *info = list; info; info = info->next) {
-            devices.append({QByteArray(info->path), info->vendor_id, info->product_id,
-                            fromWide(info->manufacturer_string), fromWide(info->product_string)});
+            devices.append({ QByteArray(info->path), info->vendor_id, info->product_id,
+                fromWide(info->manufacturer_string), fromWide(info->product_string) });
         }
         hid_free_enumeration(list);
         return devices;
@@ -72,11 +72,12 @@ public:
             // hidapi keeps no errno of its own; ask the file system why the node cannot be opened.
             m_denied = ::access(path.constData(), R_OK | W_OK) != 0 && errno == EACCES;
             if (m_error.isEmpty())
-                m_error = m_denied ? QStringLiteral("Permission denied")
-                                   : QStringLiteral("cannot open %1").arg(QString::fromLocal8Bit(path));
+                m_error = m_denied
+                    ? QStringLiteral("Permission denied")
+                    : QStringLiteral("cannot open %1").arg(QString::fromLocal8Bit(path));
             return nullptr;
         }
-        return reinterpret_cast<HidDevice *>(new SystemDevice{handle, readReportLayout(path)});
+        return reinterpret_cast<HidDevice *>(new SystemDevice { handle, readReportLayout(path) });
     }
 
     void close(HidDevice *device) override
@@ -113,8 +114,8 @@ public:
     int write(HidDevice *device, const QByteArray &report) override
     {
         hid_device *handle = systemDevice(device)->handle;
-        const int written = hid_write(handle, reinterpret_cast<const unsigned char *>(report.constData()),
-                                      size_t(report.size()));
+        const int written = hid_write(handle,
+            reinterpret_cast<const unsigned char *>(report.constData()), size_t(report.size()));
         if (written < 0)
             m_error = fromWide(hid_error(handle));
         return written;
@@ -132,8 +133,8 @@ public:
         }
         buffer->fill('\0', maxBytes);
         const int got = hid_read_timeout(d->handle,
-                                         reinterpret_cast<unsigned char *>(buffer->data()) + idBytes,
-                                         size_t(maxBytes - idBytes), timeoutMs);
+            reinterpret_cast<unsigned char *>(buffer->data()) + idBytes, size_t(maxBytes - idBytes),
+            timeoutMs);
         if (got < 0) {
             m_error = fromWide(hid_error(d->handle));
             buffer->clear();

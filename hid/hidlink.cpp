@@ -37,7 +37,7 @@ bool HidLink::find()
         HidDevice *device = m_api.open(info.path);
         if (!device) {
             denied = denied || (listedAsBoard && m_api.lastOpenDenied());
-            continue;   // cannot be opened: not a match
+            continue; // cannot be opened: not a match
         }
         quint16 vendorId = 0;
         quint16 productId = 0;
@@ -57,7 +57,7 @@ bool HidLink::find()
         break;
     }
 
-    closeHandles();   // handles of an earlier search: nothing uses them once replaced
+    closeHandles(); // handles of an earlier search: nothing uses them once replaced
     m_write = write;
     m_read = read;
     m_path = path;
@@ -67,7 +67,7 @@ bool HidLink::find()
         if (denied)
             emit logEntry(QStringLiteral("USB设备无访问权限：请把 70-orv4120.rules 装入 "
                                          "/etc/udev/rules.d 或 /lib/udev/rules.d，然后重新插入设备")
-                          + kCrLf);
+                + kCrLf);
         emit boardMissing();
         return false;
     }
@@ -114,25 +114,27 @@ void HidLink::writeReports()
             if (m_outputBytes < kHidReportBytes) {
                 // shorter reports would cut off frame bytes
                 m_current.clear();
-                emit logEntry(QStringLiteral("USB设备输出报告长度为 %1 字节，不足 %2 字节：本帧未发送")
-                                  .arg(m_outputBytes)
-                                  .arg(kHidReportBytes)
-                              + kCrLf);
+                emit logEntry(
+                    QStringLiteral("USB设备输出报告长度为 %1 字节，不足 %2 字节：本帧未发送")
+                        .arg(m_outputBytes)
+                        .arg(kHidReportBytes)
+                    + kCrLf);
                 continue;
             }
         }
-        if (!m_found) {   // a search during the transfer found no board
+        if (!m_found) { // a search during the transfer found no board
             endFrame(QStringLiteral("USB设备未找到") + reportsNotSent(int(m_current.size())));
             continue;
         }
         const HidOutputReport report = m_current.takeFirst();
         QByteArray bytes = report.bytes;
-        bytes.append(QByteArray(m_outputBytes - bytes.size(), '\0'));   // the device's length
+        bytes.append(QByteArray(m_outputBytes - bytes.size(), '\0')); // the device's length
         const int written = m_api.write(m_write, bytes);
         if (written != bytes.size()) {
-            m_current.prepend(report);   // counted among the reports not sent
-            deviceLost(written < 0 ? m_api.lastError()
-                                   : QStringLiteral("只写入 %1 / %2 字节").arg(written).arg(bytes.size()));
+            m_current.prepend(report); // counted among the reports not sent
+            deviceLost(written < 0
+                    ? m_api.lastError()
+                    : QStringLiteral("只写入 %1 / %2 字节").arg(written).arg(bytes.size()));
             continue;
         }
         if (report.awaitsAck) {
@@ -155,7 +157,7 @@ void HidLink::poll()
             return;
         }
         if (report.size() < 2)
-            continue;   // no answer byte in it
+            continue; // no answer byte in it
         const quint8 code = quint8(report.at(1));
         if (code == Answer::ReportAccepted && m_waitingAck) {
             m_waitingAck = false;
@@ -178,7 +180,7 @@ void HidLink::deviceLost(const QString &reason)
 {
     if (!m_found)
         return;
-    m_found = false;   // the next frame searches again
+    m_found = false; // the next frame searches again
     closeHandles();
     QString entry = QStringLiteral("USB设备连接中断（%1）").arg(reason);
     if (m_waitingAck || !m_current.isEmpty())

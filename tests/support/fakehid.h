@@ -17,13 +17,13 @@ public:
         QByteArray path;
         quint16 vendorId = 0;
         quint16 productId = 0;
-        bool openDenied = false;     // open() fails with EACCES
-        bool silent = false;         // never acknowledges
-        int inputBytes = 0;          // declared report lengths; 0: unknown
+        bool openDenied = false; // open() fails with EACCES
+        bool silent = false; // never acknowledges
+        int inputBytes = 0; // declared report lengths; 0: unknown
         int outputBytes = 0;
         bool present = true;
-        QList<QByteArray> written;   // output reports in write order
-        QList<QByteArray> pending;   // input reports waiting to be read
+        QList<QByteArray> written; // output reports in write order
+        QList<QByteArray> pending; // input reports waiting to be read
     };
 
     // Adds a device at the end of the enumeration order; returns its path.
@@ -34,7 +34,10 @@ public:
     void unplug(const QByteArray &path) { device(path).present = false; }
     // Queues an input report: report id 0, then the bytes given, padded to 33 bytes unless raw.
     void queueInput(const QByteArray &path, const QByteArray &payload, bool raw = false);
-    void queueAnswer(const QByteArray &path, quint8 code) { queueInput(path, QByteArray(1, char(code))); }
+    void queueAnswer(const QByteArray &path, quint8 code)
+    {
+        queueInput(path, QByteArray(1, char(code)));
+    }
 
     int opens(const QByteArray &path) const { return m_opens.value(path); }
     int openHandles(const QByteArray &path) const;
@@ -56,7 +59,7 @@ private:
 
     QList<Device> m_devices;
     QHash<QByteArray, int> m_index;
-    QHash<quintptr, QByteArray> m_handles;   // open handle -> device path
+    QHash<quintptr, QByteArray> m_handles; // open handle -> device path
     QHash<QByteArray, int> m_opens;
     quintptr m_nextHandle = 1;
     int m_enumerations = 0;

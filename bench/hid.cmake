@@ -1,0 +1,1 @@
+orv_benchmark(hid tts_hid)
