@@ -173,6 +173,8 @@ void MSComm::onReadyRead()
 
 void MSComm::onError(QSerialPort::SerialPortError error)
 {
+    if (!m_port.isOpen())
+        return;   // a failed open: setPortOpen() reports it
     switch (error) {
     case QSerialPort::NoError:
     case QSerialPort::UnsupportedOperationError:   // a pty has no modem lines
@@ -181,8 +183,6 @@ void MSComm::onError(QSerialPort::SerialPortError error)
     case QSerialPort::ResourceError:
     case QSerialPort::ReadError:   // a read on a readable port found nothing: the line hung up
     case QSerialPort::DeviceNotFoundError: {
-        if (!m_port.isOpen())
-            return;
         const QString reason = m_port.portName() + QStringLiteral("：串口设备已断开 (")
             + m_port.errorString() + u')';
         m_port.clearError();
