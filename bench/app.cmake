@@ -1,0 +1,1 @@
+orv_benchmark(app tts_app)
