@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QAccessible>
 #include <QScrollBar>
 
 class TstForm1 : public QObject
@@ -29,6 +30,8 @@ private slots:
     void pulledAdapterClosesPort();
     void clearButtonsTouchOnlyTheirBox();
     void hexPrefix();
+    void everyControlHasAName();
+    void tabOrderFollowsTheLayout();
 };
 
 void TstForm1::startUpState()
@@ -269,6 +272,52 @@ void TstForm1::hexPrefix()
     f.click("Command8");
     QVERIFY(f.log().endsWith(QStringLiteral("----> FD 00 01 03 \r\n")));
     QVERIFY(f.log().contains(QStringLiteral("----> 0xFD 0x00 0x01 0x02 \r\n")));   // kept as it was
+}
+
+void TstForm1::everyControlHasAName()
+{
+    Form1Fixture f({}, true, true);
+    const QList<QWidget *> controls = f.window->findChildren<QWidget *>();
+    int checked = 0;
+    for (QWidget *w : controls) {
+        if (!w->focusPolicy() || !w->isVisible() || w->objectName().isEmpty()
+            || w->objectName().startsWith(QLatin1String("qt_")))
+            continue;
+        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(w);
+        QVERIFY(face);
+        QVERIFY2(!face->text(QAccessible::Name).trimmed().isEmpty(), qPrintable(w->objectName()));
+        ++checked;
+    }
+    QVERIFY(checked > 40);
+    // Lists and scroll bars are labelled by their label (its buddy), as assistive technology reads it.
+    for (const char *name : {"Combo1", "Combo2", "Combo4", "Combo5", "Combo6", "Combo7", "HScroll1"}) {
+        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(f.find<QWidget>(name));
+        const auto labels = face->relations(QAccessible::Label);
+        QVERIFY2(!labels.isEmpty(), name);
+        QVERIFY2(!labels.first().first->text(QAccessible::Name).isEmpty(), name);
+    }
+    const auto speedLabel = QAccessible::queryAccessibleInterface(f.find<QWidget>("Combo2"))
+                                ->relations(QAccessible::Label);
+    QCOMPARE(speedLabel.first().first->text(QAccessible::Name), QStringLiteral("波特率"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(f.find<QWidget>("Text4"))->text(QAccessible::Name),
+             QStringLiteral("工作记录："));
+}
+
+void TstForm1::tabOrderFollowsTheLayout()
+{
+    Form1Fixture f;
+    const QStringList expected{"Text3", "Command6", "Command15", "Command31", "Command32", "Text5",
+                               "Command29", "Command30", "Command1", "Text4", "Check5", "Check1",
+                               "Command2", "Combo4", "HScroll1", "HScroll2", "HScroll3"};
+    QWidget *w = f.find<QWidget>("Text3");
+    QStringList got;
+    for (int i = 0; i < expected.size(); ++i) {
+        got << w->objectName();
+        do
+            w = w->nextInFocusChain();
+        while (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisible() || w->objectName().isEmpty());
+    }
+    QCOMPARE(got, expected);
 }
 
 QTEST_MAIN(TstForm1)
