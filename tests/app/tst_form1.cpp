@@ -4,6 +4,7 @@
 #include "messages.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QAccessible>
@@ -19,6 +20,7 @@ private slots:
     void missingCom1GivesOneMessage();
     void choosingAnotherPort();
     void missingPortLeavesNoneOpen();
+    void portByPathOrDeviceName();
     void speedChangeWhileOpen();
     void answers_data();
     void answers();
@@ -128,6 +130,35 @@ void TstForm1::missingPortLeavesNoneOpen()
     f.click("Command7");
     QTest::qWait(30);
     QVERIFY(f.board.received().isEmpty());
+}
+
+void TstForm1::portByPathOrDeviceName()
+{
+    PtyPeer other;
+    Form1Fixture f({}, true, false, [&](Form1Options &o) {
+        o.ports.setPresentDevicesForTest({{other.slavePath(), QStringLiteral("pts"),
+                                           QStringLiteral("pseudo terminal"), QString(), false}});
+    });
+    auto *ports = f.find<QComboBox>("Combo1");
+    QCOMPARE(ports->count(), 21);   // COM1 ... COM20, then the present device by its own name
+    QCOMPARE(ports->itemText(20), other.slavePath());
+    QVERIFY(ports->itemData(0, Qt::ToolTipRole).toString().contains(f.board.slavePath()));
+    QVERIFY(f.find<QLabel>("PortInfo")->text().contains(f.board.slavePath()));
+
+    f.pick("Combo1", 20);
+    QCOMPARE(f.window->serialControl()->devicePath(), other.slavePath());
+    QVERIFY(f.window->serialControl()->PortOpen());
+    f.click("Command8");
+    QTRY_COMPARE(other.received(), QByteArray::fromHex("fd000103"));
+
+    // A typed path, confirmed with Enter.
+    ports->lineEdit()->setText(f.board.slavePath());
+    QTest::keyClick(ports->lineEdit(), Qt::Key_Return);
+    QCOMPARE(f.window->serialControl()->devicePath(), f.board.slavePath());
+    QVERIFY(f.window->serialControl()->PortOpen());
+    f.click("Command9");
+    QVERIFY(f.boardReceives(QByteArray::fromHex("fd000104")));
+    QVERIFY(f.messages.shown.isEmpty());
 }
 
 void TstForm1::speedChangeWhileOpen()
