@@ -49,16 +49,24 @@ static void closeOnTerminate(QPointer<Form1> window)
 
 int main(int argc, char *argv[])
 {
+    // The command line is read before any window system is touched, so --help and --version
+    // work without a display.
+    CommandLine commandLine;
+    {
+        QCoreApplication probe(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("orv4120-demo"));
+        QCoreApplication::setApplicationVersion(QStringLiteral("3.4"));
+        commandLine = parseCommandLine(QCoreApplication::arguments());
+        if (commandLine.exitNow) {
+            std::fputs(commandLine.output.toLocal8Bit().constData(),
+                       commandLine.exitCode == 0 ? stdout : stderr);
+            return commandLine.exitCode;
+        }
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("orv4120-demo"));
     QApplication::setApplicationVersion(QStringLiteral("3.4"));
-
-    CommandLine commandLine = parseCommandLine(QApplication::arguments());
-    if (commandLine.exitNow) {
-        std::fputs(commandLine.output.toLocal8Bit().constData(),
-                   commandLine.exitCode == 0 ? stdout : stderr);
-        return commandLine.exitCode;
-    }
 
     // The virtual board lives as long as the program; its speech runs on a thread of its own.
     std::unique_ptr<VirtualBoardRunner> serialBoard;
