@@ -17,6 +17,7 @@ private slots:
     void startUpState();
     void startUpText_data();
     void startUpText();
+    void unusableStartUpFile();
     void missingCom1GivesOneMessage();
     void choosingAnotherPort();
     void missingPortLeavesNoneOpen();
@@ -89,6 +90,23 @@ void TstForm1::startUpText()
     Form1Fixture f(file);
     QCOMPARE(f.find<QPlainTextEdit>("Text3")->toPlainText(), shown);
     QVERIFY(QFile::exists(f.dir.filePath(QStringLiteral("初始默认文本.txt"))));
+}
+
+void TstForm1::unusableStartUpFile()
+{
+    // A folder in the file's place can be neither read nor created as a file.
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("初始默认文本.txt")));
+    PtyPeer board;
+    RecordedMessages messages;
+    Form1Options options;
+    options.workDir = dir.path();
+    options.ports.setOverride(1, board.slavePath());
+    options.ports.setPresentDevicesForTest({});
+    Form1 window(std::move(options), &messages);
+    QVERIFY(window.findChild<QPlainTextEdit *>(QStringLiteral("Text3"))->toPlainText().isEmpty());
+    QVERIFY(window.serialControl()->PortOpen());
+    QVERIFY(messages.shown.isEmpty());
 }
 
 void TstForm1::missingCom1GivesOneMessage()
