@@ -98,6 +98,7 @@ class TstForm1Text : public QObject
 private slots:
     void synthesis_data();
     void synthesis();
+    void typedLineBreaks();
     void demonstrationTextIsCut();
     void tableFailures_data();
     void tableFailures();
@@ -105,6 +106,7 @@ private slots:
     void emptyBoxSendsNothing();
     void tagFrames_data();
     void tagFrames();
+    void dragSendsOneTag();
     void resetSendsOnlyDefaults_data();
     void resetSendsOnlyDefaults();
     void loadTexts();
@@ -149,10 +151,27 @@ void TstForm1Text::synthesis_data()
         QTest::newRow(names[encoding]) << mixed << -1 << -1 << encoding << icuBytes(mixed, encoding)
                                        << mixed;
 
+    QTest::newRow("outside the BMP, GBK") << QStringLiteral("a😀b") << -1 << -1 << int(Gbk)
+                                          << QByteArray("a?b") << QStringLiteral("a😀b");
+    QTest::newRow("outside the BMP, little-endian")
+        << QStringLiteral("a😀b") << -1 << -1 << int(Utf16Le) << icuBytes(QStringLiteral("a😀b"), Utf16Le)
+        << QStringLiteral("a😀b");
+
     // 1 + 2 x 2045 = 4091 bytes: the whole text fits.
     const QString full = u'a' + QString(2045, u'中');
     QTest::newRow("exactly MaxTextBytes") << full << -1 << -1 << int(Gbk) << icuBytes(full, Gbk)
                                           << full;
+    const QString ascii(kSerialMaxTextBytes - 1, u'a');
+    QTest::newRow("line break across the limit") << ascii + QStringLiteral("\nb") << -1 << -1
+                                                 << int(Gbk) << icuBytes(ascii, Gbk) << ascii;
+    const QString chinese = QStringLiteral("xyz") + QString(3000, u'中');
+    const QString kept = chinese.mid(1, 2 + 2044);   // 2 + 4088 bytes; one more is 4092
+    QTest::newRow("cut a selection that starts inside")
+        << chinese << 1 << int(chinese.size()) << int(Gbk) << icuBytes(kept, Gbk) << kept;
+    const QString pairs = QString(2, u'a') + QStringLiteral("😀").repeated(1100);
+    QTest::newRow("pair across the Unicode limit")   // 4 + 4 x 1021 = 4088 bytes; one more is 4092
+        << pairs << -1 << -1 << int(Utf16Be) << icuBytes(pairs.left(2 + 2 * 1021), Utf16Be)
+        << pairs.left(2 + 2 * 1021);
 }
 
 void TstForm1Text::synthesis()
@@ -180,6 +199,21 @@ void TstForm1Text::synthesis()
     QVERIFY(f.messages.shown.isEmpty());
     QVERIFY(f.find<QPushButton>("Command6")->isEnabled());
     QVERIFY(!f.window->ContinuousPlay);
+    QVERIFY(text3(f)->hasFocus());   // the selection shows what went out
+}
+
+void TstForm1Text::typedLineBreaks()
+{
+    Form1Fixture f;
+    QPlainTextEdit *box = text3(f);
+    box->setFocus();
+    QTest::keyClicks(box, QStringLiteral("ab"));
+    QTest::keyClick(box, Qt::Key_Return, Qt::ShiftModifier);   // a line separator
+    QTest::keyClicks(box, QStringLiteral("cd"));
+    QTest::keyClick(box, Qt::Key_Return);                      // a new paragraph
+    QTest::keyClicks(box, QStringLiteral("ef"));
+    f.click("Command6");
+    QVERIFY(f.boardReceives(frame(0x01, Gbk, QByteArray("ab\r\ncd\r\nef"))));
 }
 
 void TstForm1Text::demonstrationTextIsCut()
@@ -335,6 +369,21 @@ void TstForm1Text::tagFrames()
     QCOMPARE(f.window->ContinuousPlay, !bar);   // a bar ends a replay, the voice list does not
 }
 
+void TstForm1Text::dragSendsOneTag()
+{
+    // Dragging the thumb from 6 to 1 and letting go is one move of the bar: one tag.
+    Form1Fixture f;
+    auto *bar = f.find<QScrollBar>("HScroll1");
+    bar->setSliderDown(true);
+    for (int position = 5; position >= 1; --position)
+        bar->setSliderPosition(position);
+    bar->setSliderDown(false);
+    QCOMPARE(bar->value(), 1);
+    QEXPECT_FAIL("", "the bars still report every position passed while the thumb is held",
+                 Continue);
+    QVERIFY(f.boardReceives(tagWire("[v0]")));
+}
+
 void TstForm1Text::resetSendsOnlyDefaults_data()
 {
     QTest::addColumn<QList<int>>("bars");   // HScroll1 to HScroll3 before the reset
@@ -444,6 +493,7 @@ void TstForm1Text::cacheStore()
     QVERIFY(f.find<QPushButton>("Command6")->isEnabled());
     QVERIFY(!f.window->ContinuousPlay);
     QVERIFY(f.messages.shown.isEmpty());
+    QVERIFY(text3(f)->hasFocus());
 }
 
 void TstForm1Text::cacheStoreWithoutSegment()
@@ -529,6 +579,9 @@ void TstForm1Text::hexEditor_data()
     QTest::newRow("header, too long for one frame")
         << QString::fromLatin1(QByteArray("00 ").repeated(0xFFFF - 1)) << "Command30" << int(Gbk)
         << QByteArray() << Msg::HexTooLong;
+    const QByteArray many = QByteArray::fromHex("5a").repeated(12000);   // 36,000 characters
+    QTest::newRow("direct, beyond 32766 characters")
+        << QString::fromLatin1(many.toHex(' ')) << "Command29" << int(Gbk) << many << ok;
     QTest::newRow("empty, direct") << "" << "Command29" << int(Gbk) << QByteArray() << ok;
     QTest::newRow("empty, header") << "" << "Command30" << int(Gbk) << QByteArray() << ok;
 }
