@@ -1,0 +1,194 @@
+#include "form1fixture.h"
+
+#include "codepage.h"
+#include "messages.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QTimer>
+
+namespace {
+
+// "你好" as a GBK synthesis frame.
+const QByteArray kHelloFrame = QByteArray::fromHex("fd00060101c4e3bac3");
+const QByteArray kMarker1 = QByteArray::fromHex("fd000c0101") + QByteArray("sound101 1");
+const QString kIdleLine = QStringLiteral("<---- 返回：4F  芯片空闲\r\n");
+
+struct ToolsWindow
+{
+    ToolsWindow() : f(toGbk(u"你好"), true, true) {}
+
+    int syntheses() const { return int(f.board.received().count(kHelloFrame)); }
+    // The chip reports idle; returns once the window has read and logged it.
+    void idle()
+    {
+        const qsizetype before = f.log().count(kIdleLine);
+        f.board.answer("O");
+        QTRY_VERIFY(f.log().count(kIdleLine) > before);
+    }
+    void tick() { QMetaObject::invokeMethod(f.find<QTimer>("Timer1"), "timeout"); }
+    void startReplay(const QString &count)
+    {
+        f.find<QLineEdit>("Text2")->setText(count);
+        f.click("Command3");
+    }
+
+    Form1Fixture f;
+};
+
+} // namespace
+
+class TstForm1Tools : public QObject
+{
+    Q_OBJECT
+private slots:
+    void replayOnIdleAnswers_data();
+    void replayOnIdleAnswers();
+    void replayWithoutInterpretation();
+    void replayCount_data();
+    void replayCount();
+    void internalTestFirstFrame();
+    void internalTestEnds_data();
+    void internalTestEnds();
+    void internalTestLeavesWindowResponsive();
+};
+
+void TstForm1Tools::replayOnIdleAnswers_data()
+{
+    QTest::addColumn<QString>("between");   // what happens after the first repeat
+    QTest::addColumn<bool>("goesOn");
+    QTest::newRow("two ticks left") << QStringLiteral("2 ticks") << true;
+    QTest::newRow("three ticks: expired") << QStringLiteral("3 ticks") << false;
+    QTest::newRow("stop") << QStringLiteral("Command7") << false;
+    QTest::newRow("pause and resume") << QStringLiteral("Command8 Command9") << true;
+    QTest::newRow("status query") << QStringLiteral("Command28") << true;
+}
+
+void TstForm1Tools::replayOnIdleAnswers()
+{
+    QFETCH(QString, between);
+    QFETCH(bool, goesOn);
+    ToolsWindow w;
+    w.startReplay(QStringLiteral("3"));
+    QTRY_COMPARE(w.syntheses(), 1);   // at once
+    QVERIFY(w.f.window->ContinuousPlay);
+    w.idle();
+    QTRY_COMPARE(w.syntheses(), 2);
+    QVERIFY(w.f.window->ContinuousPlay);
+
+    if (between.endsWith(QStringLiteral("ticks"))) {
+        for (int i = between.left(1).toInt(); i > 0; --i)
+            w.tick();
+    } else {
+        for (const QString &button : between.split(u' '))
+            w.f.click(button.toLatin1().constData());
+    }
+    QCOMPARE(w.f.window->ContinuousPlay, goesOn);
+    w.idle();
+    w.idle();
+    QTRY_COMPARE(w.syntheses(), goesOn ? 4 : 2);
+    QTest::qWait(30);
+    QCOMPARE(w.syntheses(), goesOn ? 4 : 2);
+    QVERIFY(w.f.messages.shown.isEmpty());
+}
+
+void TstForm1Tools::replayWithoutInterpretation()
+{
+    ToolsWindow w;
+    w.startReplay(QStringLiteral("3"));
+    QTRY_COMPARE(w.syntheses(), 1);
+    w.f.find<QCheckBox>("Check1")->setChecked(false);
+    w.f.board.answer("O");
+    QTest::qWait(150);
+    QCOMPARE(w.syntheses(), 1);
+    QVERIFY(!w.f.log().contains(kIdleLine));
+}
+
+void TstForm1Tools::replayCount_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("kept");        // Text2 after the filter
+    QTest::addColumn<int>("filterMessages");  // shown while typing
+    QTest::addColumn<bool>("plays");          // Command3 then starts a synthesis
+    QTest::newRow("digit then letter") << QStringLiteral("1a") << QString() << 1 << false;
+    QTest::newRow("full-width digit") << QStringLiteral("１") << QString() << 1 << false;
+    QTest::newRow("400 digits") << QString(400, u'9') << QString() << 1 << false;
+    QTest::newRow("zero") << QStringLiteral("0") << QStringLiteral("0") << 0 << false;
+    QTest::newRow("empty, no ticks") << QString() << QString() << 0 << false;
+    QTest::newRow("leading zeros") << QStringLiteral("007") << QStringLiteral("007") << 0 << true;
+}
+
+void TstForm1Tools::replayCount()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, kept);
+    QFETCH(int, filterMessages);
+    QFETCH(bool, plays);
+    ToolsWindow w;
+    auto *count = w.f.find<QLineEdit>("Text2");
+    count->setText(typed);   // as pasted
+    QCOMPARE(count->text(), kept);
+    QCOMPARE(w.f.messages.shown, QStringList(filterMessages, Msg::ReplayCount));
+    w.f.messages.shown.clear();
+    w.f.click("Command3");
+    QCOMPARE(w.f.window->ContinuousPlay, plays);
+    QCOMPARE(w.f.messages.shown, plays ? QStringList() : QStringList{Msg::ReplayCount});
+    QVERIFY(w.f.boardReceives(plays ? kHelloFrame : QByteArray()));
+    QCOMPARE(w.f.log().contains(QStringLiteral("发出一帧")), plays);
+}
+
+void TstForm1Tools::internalTestFirstFrame()
+{
+    ToolsWindow w;
+    auto *button = w.f.find<QPushButton>("Command14");
+    const QString idleCaption = button->text();
+    w.f.click("Command14");
+    QVERIFY(button->text() != idleCaption);
+    QVERIFY(w.f.boardReceives(kMarker1));
+    QCOMPARE(w.f.log(), QStringLiteral("发出一帧，字节数 15\r\n"
+                                       "----> FD 00 0C 01 01 73 6F 75 6E 64 31 30 31 20 31 \r\n"));
+    w.f.click("Command14");
+    QCOMPARE(button->text(), idleCaption);
+}
+
+void TstForm1Tools::internalTestEnds_data()
+{
+    QTest::addColumn<bool>("byClosing");
+    QTest::newRow("second click") << false;
+    QTest::newRow("window closed") << true;
+}
+
+void TstForm1Tools::internalTestEnds()
+{
+    QFETCH(bool, byClosing);
+    ToolsWindow w;
+    w.f.click("Command14");
+    QVERIFY(w.f.boardReceives(kMarker1));
+    const QString log = w.f.log();
+    if (byClosing)
+        w.f.window->close();
+    else
+        w.f.click("Command14");
+    // The welcome frame would follow one second after the marker.
+    QTest::qWait(1300);
+    QCOMPARE(w.f.board.received(), kMarker1);
+    QCOMPARE(w.f.log(), log);
+}
+
+void TstForm1Tools::internalTestLeavesWindowResponsive()
+{
+    ToolsWindow w;
+    auto *button = w.f.find<QPushButton>("Command14");
+    const QString idleCaption = button->text();
+    w.f.click("Command14");
+    QVERIFY(w.f.boardReceives(kMarker1));
+    // The script is in its first wait; a click is handled and its frame leaves before the
+    // script's next frame.
+    w.f.click("Command28");
+    QVERIFY(w.f.boardReceives(kMarker1 + QByteArray::fromHex("fd000121")));
+    QVERIFY(button->text() != idleCaption);
+    w.f.click("Command14");
+}
+
+QTEST_MAIN(TstForm1Tools)
+#include "tst_form1_tools.moc"
