@@ -100,6 +100,8 @@ private slots:
     void synthesis();
     void typedLineBreaks();
     void demonstrationTextIsCut();
+    void usbLimit_data();
+    void usbLimit();
     void tableFailures_data();
     void tableFailures();
     void emptyBoxSendsNothing_data();
@@ -122,54 +124,56 @@ private slots:
 void TstForm1Text::synthesis_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("anchor");   // -1: nothing selected
+    QTest::addColumn<int>("anchor"); // -1: nothing selected
     QTest::addColumn<int>("position");
     QTest::addColumn<int>("encoding");
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QString>("selectedAfter");
 
     const QString welcome = QStringLiteral("欢迎光临");
-    QTest::newRow("nothing selected: all") << welcome << -1 << -1 << int(Gbk)
-                                           << QByteArray::fromHex("bbb6d3adb9e2c1d9") << welcome;
+    QTest::newRow("nothing selected: all")
+        << welcome << -1 << -1 << int(Gbk) << QByteArray::fromHex("bbb6d3adb9e2c1d9") << welcome;
     QTest::newRow("inside the text") << welcome << 1 << 3 << int(Gbk)
                                      << QByteArray::fromHex("d3adb9e2") << QStringLiteral("迎光");
-    QTest::newRow("selected backwards") << welcome << 3 << 1 << int(Gbk)
-                                        << QByteArray::fromHex("d3adb9e2") << QStringLiteral("迎光");
+    QTest::newRow("selected backwards")
+        << welcome << 3 << 1 << int(Gbk) << QByteArray::fromHex("d3adb9e2")
+        << QStringLiteral("迎光");
 
     const QString lines = QStringLiteral("第一行\n第二行\n第三行");
-    QTest::newRow("multi-line GBK") << lines << 2 << 6 << int(Gbk)
-                                    << icuBytes(QStringLiteral("行\n第二"), Gbk)
-                                    << QStringLiteral("行\n第二");
-    QTest::newRow("multi-line big-endian") << QStringLiteral("ab\ncd") << -1 << -1 << int(Utf16Be)
-                                           << QByteArray::fromHex("00610062000d000a00630064")
-                                           << QStringLiteral("ab\ncd");
+    QTest::newRow("multi-line GBK")
+        << lines << 2 << 6 << int(Gbk) << icuBytes(QStringLiteral("行\n第二"), Gbk)
+        << QStringLiteral("行\n第二");
+    QTest::newRow("multi-line big-endian")
+        << QStringLiteral("ab\ncd") << -1 << -1 << int(Utf16Be)
+        << QByteArray::fromHex("00610062000d000a00630064") << QStringLiteral("ab\ncd");
 
     // Characters that both GBK and BIG5 hold, ASCII among them.
     const QString mixed = QStringLiteral("Hi 中文語音，好!");
-    const char *names[] = {"GB2312", "GBK", "BIG5", "Unicode little-endian", "Unicode big-endian"};
+    const char *names[]
+        = { "GB2312", "GBK", "BIG5", "Unicode little-endian", "Unicode big-endian" };
     for (int encoding = Gb2312; encoding <= Utf16Be; ++encoding)
-        QTest::newRow(names[encoding]) << mixed << -1 << -1 << encoding << icuBytes(mixed, encoding)
-                                       << mixed;
+        QTest::newRow(names[encoding])
+            << mixed << -1 << -1 << encoding << icuBytes(mixed, encoding) << mixed;
 
     QTest::newRow("outside the BMP, GBK") << QStringLiteral("a😀b") << -1 << -1 << int(Gbk)
                                           << QByteArray("a?b") << QStringLiteral("a😀b");
     QTest::newRow("outside the BMP, little-endian")
-        << QStringLiteral("a😀b") << -1 << -1 << int(Utf16Le) << icuBytes(QStringLiteral("a😀b"), Utf16Le)
-        << QStringLiteral("a😀b");
+        << QStringLiteral("a😀b") << -1 << -1 << int(Utf16Le)
+        << icuBytes(QStringLiteral("a😀b"), Utf16Le) << QStringLiteral("a😀b");
 
     // 1 + 2 x 2045 = 4091 bytes: the whole text fits.
     const QString full = u'a' + QString(2045, u'中');
-    QTest::newRow("exactly MaxTextBytes") << full << -1 << -1 << int(Gbk) << icuBytes(full, Gbk)
-                                          << full;
+    QTest::newRow("exactly MaxTextBytes")
+        << full << -1 << -1 << int(Gbk) << icuBytes(full, Gbk) << full;
     const QString ascii(kSerialMaxTextBytes - 1, u'a');
-    QTest::newRow("line break across the limit") << ascii + QStringLiteral("\nb") << -1 << -1
-                                                 << int(Gbk) << icuBytes(ascii, Gbk) << ascii;
+    QTest::newRow("line break across the limit")
+        << ascii + QStringLiteral("\nb") << -1 << -1 << int(Gbk) << icuBytes(ascii, Gbk) << ascii;
     const QString chinese = QStringLiteral("xyz") + QString(3000, u'中');
-    const QString kept = chinese.mid(1, 2 + 2044);   // 2 + 4088 bytes; one more is 4092
+    const QString kept = chinese.mid(1, 2 + 2044); // 2 + 4088 bytes; one more is 4092
     QTest::newRow("cut a selection that starts inside")
         << chinese << 1 << int(chinese.size()) << int(Gbk) << icuBytes(kept, Gbk) << kept;
     const QString pairs = QString(2, u'a') + QStringLiteral("😀").repeated(1100);
-    QTest::newRow("pair across the Unicode limit")   // 4 + 4 x 1021 = 4088 bytes; one more is 4092
+    QTest::newRow("pair across the Unicode limit") // 4 + 4 x 1021 = 4088 bytes; one more is 4092
         << pairs << -1 << -1 << int(Utf16Be) << icuBytes(pairs.left(2 + 2 * 1021), Utf16Be)
         << pairs.left(2 + 2 * 1021);
 }
@@ -199,7 +203,7 @@ void TstForm1Text::synthesis()
     QVERIFY(f.messages.shown.isEmpty());
     QVERIFY(f.find<QPushButton>("Command6")->isEnabled());
     QVERIFY(!f.window->ContinuousPlay);
-    QVERIFY(text3(f)->hasFocus());   // the selection shows what went out
+    QVERIFY(text3(f)->hasFocus()); // the selection shows what went out
 }
 
 void TstForm1Text::typedLineBreaks()
@@ -208,9 +212,9 @@ void TstForm1Text::typedLineBreaks()
     QPlainTextEdit *box = text3(f);
     box->setFocus();
     QTest::keyClicks(box, QStringLiteral("ab"));
-    QTest::keyClick(box, Qt::Key_Return, Qt::ShiftModifier);   // a line separator
+    QTest::keyClick(box, Qt::Key_Return, Qt::ShiftModifier); // a line separator
     QTest::keyClicks(box, QStringLiteral("cd"));
-    QTest::keyClick(box, Qt::Key_Return);                      // a new paragraph
+    QTest::keyClick(box, Qt::Key_Return); // a new paragraph
     QTest::keyClicks(box, QStringLiteral("ef"));
     f.click("Command6");
     QVERIFY(f.boardReceives(frame(0x01, Gbk, QByteArray("ab\r\ncd\r\nef"))));
@@ -241,26 +245,50 @@ void TstForm1Text::demonstrationTextIsCut()
     QVERIFY(f.find<QPushButton>("Command6")->isEnabled());
 }
 
+void TstForm1Text::usbLimit_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QByteArray>("wire");
+    const QByteArray kept(511, 'a'); // the Chinese character after it would make 513
+    QTest::newRow("synthesis") << "Command6" << frame(0x01, Gbk, kept);
+    QTest::newRow("cache store") << "Command10" << frame(0x31, 0x00, kept);
+}
+
+void TstForm1Text::usbLimit()
+{
+    // The handlers cut to the window's limit, 512 text bytes with the USB link.
+    QFETCH(QString, button);
+    QFETCH(QByteArray, wire);
+    Form1Fixture f;
+    f.window->MaxTextBytes = 512;
+    const QString text = QString(511, u'a') + QStringLiteral("中");
+    text3(f)->setPlainText(text);
+    f.click(button.toLatin1().constData());
+    QVERIFY(f.boardReceives(wire));
+    QCOMPARE(wire.size(), 516);
+    QCOMPARE(selection(f), text.left(511));
+}
+
 void TstForm1Text::tableFailures_data()
 {
-    QTest::addColumn<QString>("table");   // "missing", "short" or "generated"
+    QTest::addColumn<QString>("table"); // "missing", "short" or "generated"
     QTest::addColumn<int>("encoding");
     QTest::addColumn<QString>("button");
-    QTest::addColumn<int>("kept");        // characters selected afterwards
+    QTest::addColumn<int>("kept"); // characters selected afterwards
     QTest::addColumn<QByteArray>("wire");
     QTest::addColumn<QString>("message");
 
     const QByteArray none;
-    QTest::newRow("BIG5, missing, synthesis") << "missing" << int(Big5) << "Command6"
-                                              << kSerialMaxTextBytes << none << Msg::TableMissing;
-    QTest::newRow("little-endian, missing, synthesis") << "missing" << int(Utf16Le) << "Command6"
-                                                       << 2045 << none << Msg::TableMissing;
-    QTest::newRow("BIG5, short, synthesis") << "short" << int(Big5) << "Command6"
-                                            << kSerialMaxTextBytes << none << Msg::TableShort;
-    QTest::newRow("big-endian, missing, store") << "missing" << int(Utf16Be) << "Command10" << 2045
-                                                << none << Msg::TableMissing;
-    QTest::newRow("BIG5, short, store") << "short" << int(Big5) << "Command10"
-                                        << kSerialMaxTextBytes << none << Msg::TableShort;
+    QTest::newRow("BIG5, missing, synthesis")
+        << "missing" << int(Big5) << "Command6" << kSerialMaxTextBytes << none << Msg::TableMissing;
+    QTest::newRow("little-endian, missing, synthesis")
+        << "missing" << int(Utf16Le) << "Command6" << 2045 << none << Msg::TableMissing;
+    QTest::newRow("BIG5, short, synthesis")
+        << "short" << int(Big5) << "Command6" << kSerialMaxTextBytes << none << Msg::TableShort;
+    QTest::newRow("big-endian, missing, store")
+        << "missing" << int(Utf16Be) << "Command10" << 2045 << none << Msg::TableMissing;
+    QTest::newRow("BIG5, short, store")
+        << "short" << int(Big5) << "Command10" << kSerialMaxTextBytes << none << Msg::TableShort;
     QTest::newRow("GBK, missing, synthesis")
         << "missing" << int(Gbk) << "Command6" << kSerialMaxTextBytes
         << frame(0x01, Gbk, QByteArray(kSerialMaxTextBytes, 'a')) << QString();
@@ -286,7 +314,7 @@ void TstForm1Text::tableFailures()
     if (table == u"short") {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(96264 - 4, '\0'));   // one record too few
+        file.write(QByteArray(96264 - 4, '\0')); // one record too few
     } else if (table == u"generated") {
         path = kGeneratedTable;
     }
@@ -296,10 +324,10 @@ void TstForm1Text::tableFailures()
     text3(f)->setPlainText(text);
     f.click(button.toLatin1().constData());
 
-    QCOMPARE(f.messages.shown, message.isEmpty() ? QStringList() : QStringList{message});
+    QCOMPARE(f.messages.shown, message.isEmpty() ? QStringList() : QStringList { message });
     QVERIFY(f.boardReceives(wire));
     QCOMPARE(sentEntries(f), wire.isEmpty() ? 0 : 1);
-    QCOMPARE(selection(f), text.left(kept));   // cut, whether sent or not
+    QCOMPARE(selection(f), text.left(kept)); // cut, whether sent or not
     QVERIFY(f.find<QPushButton>("Command6")->isEnabled());
 }
 
@@ -331,20 +359,25 @@ void TstForm1Text::emptyBoxSendsNothing()
 void TstForm1Text::tagFrames_data()
 {
     QTest::addColumn<QString>("control");
-    QTest::addColumn<int>("value");   // bar value or voice entry
+    QTest::addColumn<int>("value"); // bar value or voice entry
     QTest::addColumn<int>("encoding");
     QTest::addColumn<QByteArray>("wire");
 
-    QTest::newRow("volume 6 to 1") << "HScroll1" << 1 << int(Gbk) << QByteArray::fromHex("fd000601015b76305d");
-    QTest::newRow("volume to 11") << "HScroll1" << 11 << int(Gbk) << QByteArray::fromHex("fd000701015b7631305d");
+    QTest::newRow("volume 6 to 1")
+        << "HScroll1" << 1 << int(Gbk) << QByteArray::fromHex("fd000601015b76305d");
+    QTest::newRow("volume to 11") << "HScroll1" << 11 << int(Gbk)
+                                  << QByteArray::fromHex("fd000701015b7631305d");
     QTest::newRow("rate to 3") << "HScroll2" << 3 << int(Gbk) << tagWire("[s2]");
     QTest::newRow("rate to 11") << "HScroll2" << 11 << int(Gbk) << tagWire("[s10]");
     QTest::newRow("intonation to 10") << "HScroll3" << 10 << int(Gbk) << tagWire("[t9]");
     QTest::newRow("intonation to 11") << "HScroll3" << 11 << int(Gbk) << tagWire("[t10]");
     QTest::newRow("volume, Unicode chosen") << "HScroll1" << 8 << int(Utf16Be) << tagWire("[v7]");
-    QTest::newRow("voice entry 2") << "Combo4" << 2 << int(Gbk) << QByteArray::fromHex("fd000701015b6d35325d");
-    QTest::newRow("voice entry 0") << "Combo4" << 0 << int(Gbk) << QByteArray::fromHex("fd000601015b6d335d");
-    QTest::newRow("voice entry 5, Unicode chosen") << "Combo4" << 5 << int(Utf16Le) << tagWire("[m55]");
+    QTest::newRow("voice entry 2")
+        << "Combo4" << 2 << int(Gbk) << QByteArray::fromHex("fd000701015b6d35325d");
+    QTest::newRow("voice entry 0")
+        << "Combo4" << 0 << int(Gbk) << QByteArray::fromHex("fd000601015b6d335d");
+    QTest::newRow("voice entry 5, Unicode chosen")
+        << "Combo4" << 5 << int(Utf16Le) << tagWire("[m55]");
 }
 
 void TstForm1Text::tagFrames()
@@ -364,9 +397,10 @@ void TstForm1Text::tagFrames()
         f.pick("Combo4", value);
 
     QVERIFY(f.boardReceives(wire));
-    QCOMPARE(f.log(), sentEntry(wire.size()) + QStringLiteral("----> ")
-                          + QString::fromLatin1(wire.toHex(' ').toUpper()) + QStringLiteral(" \r\n"));
-    QCOMPARE(f.window->ContinuousPlay, !bar);   // a bar ends a replay, the voice list does not
+    QCOMPARE(f.log(),
+        sentEntry(wire.size()) + QStringLiteral("----> ")
+            + QString::fromLatin1(wire.toHex(' ').toUpper()) + QStringLiteral(" \r\n"));
+    QCOMPARE(f.window->ContinuousPlay, !bar); // a bar ends a replay, the voice list does not
 }
 
 void TstForm1Text::dragSendsOneTag()
@@ -379,17 +413,17 @@ void TstForm1Text::dragSendsOneTag()
         bar->setSliderPosition(position);
     bar->setSliderDown(false);
     QCOMPARE(bar->value(), 1);
-    QEXPECT_FAIL("", "the bars still report every position passed while the thumb is held",
-                 Continue);
+    QEXPECT_FAIL(
+        "", "the bars still report every position passed while the thumb is held", Continue);
     QVERIFY(f.boardReceives(tagWire("[v0]")));
 }
 
 void TstForm1Text::resetSendsOnlyDefaults_data()
 {
-    QTest::addColumn<QList<int>>("bars");   // HScroll1 to HScroll3 before the reset
+    QTest::addColumn<QList<int>>("bars"); // HScroll1 to HScroll3 before the reset
     QTest::addColumn<QByteArray>("moves");
-    QTest::newRow("bars at 6") << QList<int>{6, 6, 6} << QByteArray();
-    QTest::newRow("bars moved") << QList<int>{1, 9, 11}
+    QTest::newRow("bars at 6") << QList<int> { 6, 6, 6 } << QByteArray();
+    QTest::newRow("bars moved") << QList<int> { 1, 9, 11 }
                                 << tagWire("[v0]") + tagWire("[s8]") + tagWire("[t10]");
 }
 
@@ -399,7 +433,7 @@ void TstForm1Text::resetSendsOnlyDefaults()
     QFETCH(QByteArray, moves);
 
     Form1Fixture f;
-    const char *names[] = {"HScroll1", "HScroll2", "HScroll3"};
+    const char *names[] = { "HScroll1", "HScroll2", "HScroll3" };
     for (int i = 0; i < 3; ++i)
         f.find<QScrollBar>(names[i])->setValue(bars.at(i));
     QVERIFY(f.boardReceives(moves));
@@ -438,7 +472,7 @@ void TstForm1Text::loadTexts()
     QCOMPARE(text3(f)->toPlainText(), demonstration);
     QVERIFY(!text3(f)->textCursor().hasSelection());
 
-    QVERIFY(f.boardReceives({}));   // loading sends nothing
+    QVERIFY(f.boardReceives({})); // loading sends nothing
     QVERIFY(f.log().isEmpty());
 }
 
@@ -447,25 +481,24 @@ void TstForm1Text::cacheStore_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("encoding");
     QTest::addColumn<int>("segment");
-    QTest::addColumn<int>("kept");   // characters stored and selected afterwards
+    QTest::addColumn<int>("kept"); // characters stored and selected afterwards
     QTest::addColumn<QByteArray>("data");
 
     const int max = kSerialMaxTextBytes;
-    QTest::newRow("exactly MaxTextBytes") << QString(max, u'a') << int(Gbk) << 0 << max
-                                          << QByteArray(max, 'a');
-    QTest::newRow("one more is cut") << QString(max + 1, u'a') << int(Gbk) << 4 << max
-                                     << QByteArray(max, 'a');
+    QTest::newRow("exactly MaxTextBytes")
+        << QString(max, u'a') << int(Gbk) << 0 << max << QByteArray(max, 'a');
+    QTest::newRow("one more is cut")
+        << QString(max + 1, u'a') << int(Gbk) << 4 << max << QByteArray(max, 'a');
     QTest::newRow("straddling double-byte") << QString(max - 1, u'a') + QStringLiteral("中b")
                                             << int(Gbk) << 1 << max - 1 << QByteArray(max - 1, 'a');
-    QTest::newRow("Unicode halves, little-endian")
-        << QString(3000, u'a') << int(Utf16Le) << 2 << max / 2 << QByteArray("a\0", 2).repeated(max / 2);
-    QTest::newRow("Unicode halves, big-endian")
-        << QString(max / 2 + 1, u'b') << int(Utf16Be) << 3 << max / 2
-        << QByteArray("\0b", 2).repeated(max / 2);
-    QTest::newRow("2000-byte frame") << QString(1995, u'x') << int(Gbk) << 15 << 1995
-                                     << QByteArray(1995, 'x');
-    QTest::newRow("2001-byte frame") << QString(1996, u'y') << int(Gb2312) << 7 << 1996
-                                     << QByteArray(1996, 'y');
+    QTest::newRow("Unicode halves, little-endian") << QString(
+        3000, u'a') << int(Utf16Le) << 2 << max / 2 << QByteArray("a\0", 2).repeated(max / 2);
+    QTest::newRow("Unicode halves, big-endian") << QString(max / 2 + 1,
+        u'b') << int(Utf16Be) << 3 << max / 2 << QByteArray("\0b", 2).repeated(max / 2);
+    QTest::newRow("2000-byte frame")
+        << QString(1995, u'x') << int(Gbk) << 15 << 1995 << QByteArray(1995, 'x');
+    QTest::newRow("2001-byte frame")
+        << QString(1996, u'y') << int(Gb2312) << 7 << 1996 << QByteArray(1996, 'y');
     QTest::newRow("two lines, BIG5") << QStringLiteral("中文\n語音") << int(Big5) << 9 << 5
                                      << icuBytes(QStringLiteral("中文\n語音"), Big5);
 }
@@ -502,7 +535,7 @@ void TstForm1Text::cacheStoreWithoutSegment()
     text3(f)->setPlainText(QStringLiteral("欢迎光临"));
     f.find<QComboBox>("Combo6")->setCurrentIndex(-1);
     f.click("Command10");
-    QCOMPARE(f.messages.shown, QStringList{Msg::NoSegment});
+    QCOMPARE(f.messages.shown, QStringList { Msg::NoSegment });
     QVERIFY(f.boardReceives({}));
     QVERIFY(f.log().isEmpty());
     QVERIFY(f.find<QPushButton>("Command6")->isEnabled());
@@ -510,13 +543,15 @@ void TstForm1Text::cacheStoreWithoutSegment()
 
 void TstForm1Text::cachePlay_data()
 {
-    QTest::addColumn<int>("repeatEntry");   // list index of Combo7; -1: none
+    QTest::addColumn<int>("repeatEntry"); // list index of Combo7; -1: none
     QTest::addColumn<int>("encoding");
     QTest::addColumn<QByteArray>("wire");
     QTest::addColumn<QString>("message");
     QTest::newRow("15, GBK") << 14 << int(Gbk) << QByteArray::fromHex("fd000232f1") << QString();
-    QTest::newRow("01, GB2312") << 0 << int(Gb2312) << QByteArray::fromHex("fd00023210") << QString();
-    QTest::newRow("15, big-endian") << 14 << int(Utf16Be) << QByteArray::fromHex("fd000232f4") << QString();
+    QTest::newRow("01, GB2312") << 0 << int(Gb2312) << QByteArray::fromHex("fd00023210")
+                                << QString();
+    QTest::newRow("15, big-endian")
+        << 14 << int(Utf16Be) << QByteArray::fromHex("fd000232f4") << QString();
     QTest::newRow("03, GBK") << 2 << int(Gbk) << QByteArray::fromHex("fd00023231") << QString();
     QTest::newRow("no entry") << -1 << int(Gbk) << QByteArray() << Msg::NoRepeatCount;
 }
@@ -534,14 +569,14 @@ void TstForm1Text::cachePlay()
     f.window->ContinuousPlay = true;
     f.click("Command13");
     QVERIFY(f.boardReceives(wire));
-    QCOMPARE(f.messages.shown, message.isEmpty() ? QStringList() : QStringList{message});
+    QCOMPARE(f.messages.shown, message.isEmpty() ? QStringList() : QStringList { message });
     QCOMPARE(sentEntries(f), wire.isEmpty() ? 0 : 1);
     QVERIFY(!f.window->ContinuousPlay);
 }
 
 void TstForm1Text::hexEditor_data()
 {
-    QTest::addColumn<QString>("text");   // null: the editor's initial text
+    QTest::addColumn<QString>("text"); // null: the editor's initial text
     QTest::addColumn<QString>("button");
     QTest::addColumn<int>("encoding");
     QTest::addColumn<QByteArray>("wire");
@@ -553,37 +588,54 @@ void TstForm1Text::hexEditor_data()
         << QString() << "Command29" << int(Gbk)
         << QByteArray::fromHex("fd001e0101bbb6d3adb9dbbfb4d3efd2f4bacfb3c9cfb5cdb3b5c4d1ddcabea3a1")
         << ok;
-    QTest::newRow("ends after the digits") << "FD 00 01 21" << "Command29" << int(Gbk) << query << ok;
-    QTest::newRow("ends with a blank") << "FD 00 01 21 " << "Command29" << int(Gbk) << query << ok;
-    QTest::newRow("ends with a line break") << "FD 00 01 21\n" << "Command29" << int(Gbk) << query << ok;
-    QTest::newRow("blank and line break") << "FD 00 01 21 \n" << "Command29" << int(Gbk)
-                                          << QByteArray() << Msg::HexMismatch;
-    QTest::newRow("hyphens") << "FD-00-01-21" << "Command29" << int(Gbk) << query << ok;
-    QTest::newRow("commas") << "FD,00,01,21" << "Command29" << int(Gbk) << query << ok;
-    QTest::newRow("two lines") << "FD 00\n01 21" << "Command29" << int(Gbk) << QByteArray()
-                               << Msg::HexMismatch;
-    QTest::newRow("lone trailing digit") << "FD 0" << "Command29" << int(Gbk)
-                                         << QByteArray::fromHex("fd") << ok;
-    QTest::newRow("lower case") << "fd 00 01 2a" << "Command29" << int(Gbk)
-                                << QByteArray::fromHex("fd00012a") << ok;
-    QTest::newRow("full-width digit") << "FD ０0" << "Command29" << int(Gbk) << QByteArray()
-                                      << Msg::HexMismatch;
-    QTest::newRow("one character") << "F" << "Command29" << int(Gbk) << QByteArray()
-                                   << Msg::HexMismatch;
-    QTest::newRow("header, GBK") << "BB B6 D3 AD" << "Command30" << int(Gbk)
+    QTest::newRow("ends after the digits") << "FD 00 01 21"
+                                           << "Command29" << int(Gbk) << query << ok;
+    QTest::newRow("ends with a blank") << "FD 00 01 21 "
+                                       << "Command29" << int(Gbk) << query << ok;
+    QTest::newRow("ends with a line break") << "FD 00 01 21\n"
+                                            << "Command29" << int(Gbk) << query << ok;
+    QTest::newRow("blank and line break")
+        << "FD 00 01 21 \n"
+        << "Command29" << int(Gbk) << QByteArray() << Msg::HexMismatch;
+    QTest::newRow("hyphens") << "FD-00-01-21"
+                             << "Command29" << int(Gbk) << query << ok;
+    QTest::newRow("commas") << "FD,00,01,21"
+                            << "Command29" << int(Gbk) << query << ok;
+    QTest::newRow("two lines") << "FD 00\n01 21"
+                               << "Command29" << int(Gbk) << QByteArray() << Msg::HexMismatch;
+    QTest::newRow("lone trailing digit")
+        << "FD 0"
+        << "Command29" << int(Gbk) << QByteArray::fromHex("fd") << ok;
+    QTest::newRow("lower case") << "fd 00 01 2a"
+                                << "Command29" << int(Gbk) << QByteArray::fromHex("fd00012a") << ok;
+    QTest::newRow("full-width digit")
+        << "FD ０0"
+        << "Command29" << int(Gbk) << QByteArray() << Msg::HexMismatch;
+    QTest::newRow("one character") << "F"
+                                   << "Command29" << int(Gbk) << QByteArray() << Msg::HexMismatch;
+    QTest::newRow("header, GBK") << "BB B6 D3 AD"
+                                 << "Command30" << int(Gbk)
                                  << QByteArray::fromHex("fd00060101bbb6d3ad") << ok;
-    QTest::newRow("header, big-endian") << "bb b6 d3 ad" << "Command30" << int(Utf16Be)
-                                        << QByteArray::fromHex("fd00060104bbb6d3ad") << ok;
-    QTest::newRow("header, lone trailing digit") << "BB B6 D3 A" << "Command30" << int(Gbk)
-                                      << QByteArray::fromHex("fd00050101bbb6d3") << ok;
+    QTest::newRow("header, big-endian")
+        << "bb b6 d3 ad"
+        << "Command30" << int(Utf16Be) << QByteArray::fromHex("fd00060104bbb6d3ad") << ok;
+    QTest::newRow("header, lone trailing digit")
+        << "BB B6 D3 A"
+        << "Command30" << int(Gbk) << QByteArray::fromHex("fd00050101bbb6d3") << ok;
+    const QByteArray largest = QByteArray::fromHex("5a").repeated(0xFFFF - 2); // length FF FF
+    QTest::newRow("header, largest frame")
+        << QString::fromLatin1(largest.toHex(' ')) << "Command30" << int(Gbk)
+        << QByteArray::fromHex("fdffff0101") + largest << ok;
     QTest::newRow("header, too long for one frame")
         << QString::fromLatin1(QByteArray("00 ").repeated(0xFFFF - 1)) << "Command30" << int(Gbk)
         << QByteArray() << Msg::HexTooLong;
-    const QByteArray many = QByteArray::fromHex("5a").repeated(12000);   // 36,000 characters
+    const QByteArray many = QByteArray::fromHex("5a").repeated(12000); // 36,000 characters
     QTest::newRow("direct, beyond 32766 characters")
         << QString::fromLatin1(many.toHex(' ')) << "Command29" << int(Gbk) << many << ok;
-    QTest::newRow("empty, direct") << "" << "Command29" << int(Gbk) << QByteArray() << ok;
-    QTest::newRow("empty, header") << "" << "Command30" << int(Gbk) << QByteArray() << ok;
+    QTest::newRow("empty, direct") << ""
+                                   << "Command29" << int(Gbk) << QByteArray() << ok;
+    QTest::newRow("empty, header") << ""
+                                   << "Command30" << int(Gbk) << QByteArray() << ok;
 }
 
 void TstForm1Text::hexEditor()
@@ -601,7 +653,7 @@ void TstForm1Text::hexEditor()
     f.window->ContinuousPlay = true;
     f.click(button.toLatin1().constData());
     QVERIFY(f.boardReceives(wire));
-    QCOMPARE(f.messages.shown, message.isEmpty() ? QStringList() : QStringList{message});
+    QCOMPARE(f.messages.shown, message.isEmpty() ? QStringList() : QStringList { message });
     QCOMPARE(sentEntries(f), wire.isEmpty() ? 0 : 1);
     if (!wire.isEmpty())
         QVERIFY(f.log().startsWith(sentEntry(wire.size())));
