@@ -3,7 +3,6 @@
 // records every byte; expected text bytes come from ICU's own converters.
 #include "form1fixture.h"
 
-#include "demotexts.h"
 #include "messages.h"
 
 #include <QScrollBar>
@@ -40,7 +39,8 @@ QByteArray tagWire(const char *tag)
 // The text bytes of a widget text in an encoding, line breaks as CR LF, by ICU's converters.
 QByteArray icuBytes(QString text, int encoding)
 {
-    text.replace(QChar::ParagraphSeparator, u'\n').replace(u"\n"_qs, u"\r\n"_qs);
+    text.replace(QChar::ParagraphSeparator, u'\n')
+        .replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
     switch (encoding) {
     case Big5: {
         QStringEncoder big5("windows-950");
