@@ -28,7 +28,17 @@ bool Form1::loadCodeTable()
         return true;
     }
     m_table.reset();
-    tell(load.status == CodeTable::LoadStatus::TooShort ? Msg::TableShort : Msg::TableMissing);
+    switch (load.status) {
+    case CodeTable::LoadStatus::TooShort:
+        tell(Msg::TableShort);
+        break;
+    case CodeTable::LoadStatus::Unreadable:
+        tell(Msg::TableUnreadable.arg(load.errorString));
+        break;
+    default:
+        tell(Msg::TableMissing);
+        break;
+    }
     return false;
 }
 
