@@ -33,8 +33,8 @@ void TstVirtual::serialBoard()
 {
     VirtualBoardRunner runner(silentBoard());
     QVERIFY2(runner.start(), qPrintable(runner.errorString()));
-    Form1Fixture f({}, false, false,
-                   [&](Form1Options &o) { o.ports.setOverride(1, runner.slavePath()); });
+    Form1Fixture f(
+        {}, false, false, [&](Form1Options &o) { o.ports.setOverride(1, runner.slavePath()); });
     QVERIFY(f.window->serialControl()->PortOpen());
     QVERIFY(f.messages.shown.isEmpty());
     QTRY_VERIFY(f.log().contains(QStringLiteral("<---- 返回：4A  初始化成功回传\r\n")));
@@ -46,14 +46,14 @@ void TstVirtual::serialBoard()
     QTRY_VERIFY_WITH_TIMEOUT(f.log().contains(idle), kSpeechTimeoutMs);
 
     // A query while the chip speaks a longer text finds it playing.
-    f.find<QPlainTextEdit>("Text3")->setPlainText(
-        QStringLiteral("欢迎观看语音合成系统的演示，银行行长穿过人行道向骑着自行车的银行职员行走过去"));
+    f.find<QPlainTextEdit>("Text3")->setPlainText(QStringLiteral(
+        "欢迎观看语音合成系统的演示，银行行长穿过人行道向骑着自行车的银行职员行走过去"));
     f.click("Command6");
     QTRY_COMPARE(f.log().count(QStringLiteral("<---- 返回：41  接收成功\r\n")), 2);
     f.click("Command28");
-    QTRY_VERIFY_WITH_TIMEOUT(f.log().contains(QStringLiteral("<---- 返回：4E  芯片正在播音\r\n")),
-                             kSpeechTimeoutMs);
-    f.click("Command7");   // stop: the chip answers idle at once
+    QTRY_VERIFY_WITH_TIMEOUT(
+        f.log().contains(QStringLiteral("<---- 返回：4E  芯片正在播音\r\n")), kSpeechTimeoutMs);
+    f.click("Command7"); // stop: the chip answers idle at once
     QTRY_COMPARE_WITH_TIMEOUT(f.log().count(idle), 2, kSpeechTimeoutMs);
     QVERIFY(f.messages.shown.isEmpty());
 }
@@ -66,15 +66,15 @@ void TstVirtual::usbBoard()
     QVERIFY(f.window->HidFound());
     // COM1 has no device here; then the 512 notice, and no "USB连接失败".
     QCOMPARE(f.messages.shown,
-             (QStringList{Msg::PortMissing, QStringLiteral("512") + Msg::MaxTextNotice}));
+        (QStringList { Msg::PortMissing, QStringLiteral("512") + Msg::MaxTextNotice }));
     QTRY_VERIFY(f.log().contains(QStringLiteral("<-0x4A  初始化成功回传\r\n")));
 
     f.find<QPlainTextEdit>("Text3")->setPlainText(QStringLiteral("你好"));
     f.click("Command6");
     QTRY_VERIFY(f.log().contains(QStringLiteral("<-0xAA接收成功，芯片原状态空闲\r\n")));
-    QTRY_VERIFY_WITH_TIMEOUT(f.log().contains(QStringLiteral("<-0x4F  芯片空闲\r\n")),
-                             kSpeechTimeoutMs);
-    QVERIFY(!f.log().contains(QStringLiteral("USB设备")));   // no fault of the link
+    QTRY_VERIFY_WITH_TIMEOUT(
+        f.log().contains(QStringLiteral("<-0x4F  芯片空闲\r\n")), kSpeechTimeoutMs);
+    QVERIFY(!f.log().contains(QStringLiteral("USB设备"))); // no fault of the link
     QCOMPARE(f.messages.shown.size(), 2);
 }
 
