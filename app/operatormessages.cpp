@@ -11,8 +11,12 @@ static QMessageBox *makeBox(QWidget *parent, const QString &text)
 
 void MessageBoxes::show(const QString &text)
 {
+    if (m_open.contains(text))
+        return;   // the operator has not yet dismissed the same message
+    m_open << text;
     QMessageBox *box = makeBox(m_parent, text);
     box->setWindowModality(Qt::WindowModal);
+    QObject::connect(box, &QDialog::finished, [this, text] { m_open.removeOne(text); });
     box->open();   // modal to the window, but the event loop keeps running
 }
 

@@ -16,16 +16,21 @@ public:
     virtual void showAndWait(const QString &text) { show(text); }
 };
 
-// Message boxes with an OK button, no icon, no title of their own.
+// Message boxes with an OK button, no icon, no title of their own. A message that is already
+// on screen is not opened a second time, so a fault that repeats (a board that is gone, while
+// the internal test sends frame after frame) does not bury the window in boxes.
 class MessageBoxes : public OperatorMessages
 {
 public:
     explicit MessageBoxes(QWidget *parent) : m_parent(parent) {}
     void show(const QString &text) override;
     void showAndWait(const QString &text) override;
+    // Messages on screen now.
+    QStringList open() const { return m_open; }
 
 private:
     QWidget *m_parent;
+    QStringList m_open;
 };
 
 // Keeps every message instead of showing it (tests, headless runs).

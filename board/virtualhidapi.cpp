@@ -38,6 +38,7 @@ VirtualHidApi::~VirtualHidApi()
     m_thread->quit();
     m_thread->wait();
     delete m_thread;
+    qDeleteAll(m_handles);
 }
 
 QList<HidDeviceInfo> VirtualHidApi::enumerate()
@@ -52,19 +53,23 @@ HidDevice *VirtualHidApi::open(const QByteArray &path)
         m_lastError = QStringLiteral("No such device");
         return nullptr;
     }
-    m_handle.open = true;
-    return reinterpret_cast<HidDevice *>(&m_handle);
+    auto *handle = new Handle;
+    m_handles.insert(handle);
+    return reinterpret_cast<HidDevice *>(handle);
 }
 
 void VirtualHidApi::close(HidDevice *device)
 {
-    if (isOurs(device))
-        m_handle.open = false;
+    if (isOurs(device)) {
+        auto *handle = reinterpret_cast<Handle *>(device);
+        m_handles.remove(handle);
+        delete handle;
+    }
 }
 
 bool VirtualHidApi::isOurs(HidDevice *device)
 {
-    if (device == reinterpret_cast<HidDevice *>(&m_handle) && m_handle.open)
+    if (m_handles.contains(reinterpret_cast<Handle *>(device)))
         return true;
     m_lastError = QStringLiteral("Device not open");
     return false;

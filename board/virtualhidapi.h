@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QMutex>
+#include <QSet>
 #include <QString>
 
 class QThread;
@@ -44,10 +45,12 @@ public:
 private:
     bool isOurs(HidDevice *device);
 
+    // Every open() gives a handle of its own, as a real device does, so closing one leaves the
+    // others usable.
     struct Handle
     {
-        bool open = false;
-    } m_handle;
+    };
+    QSet<Handle *> m_handles;
     QThread *m_thread = nullptr;
     UsbBoard *m_board = nullptr;
     QMutex m_lock;

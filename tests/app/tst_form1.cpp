@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QRadioButton>
 #include <QAccessible>
 #include <QScrollBar>
@@ -34,6 +35,7 @@ private slots:
     void clearButtonsTouchOnlyTheirBox();
     void hexPrefix();
     void everyControlHasAName();
+    void repeatedMessageOpensOnce();
     void tabOrderFollowsTheLayout();
 };
 
@@ -350,6 +352,24 @@ void TstForm1::everyControlHasAName()
     QCOMPARE(speedLabel.first().first->text(QAccessible::Name), QStringLiteral("波特率"));
     QCOMPARE(QAccessible::queryAccessibleInterface(f.find<QWidget>("Text4"))->text(QAccessible::Name),
              QStringLiteral("工作记录："));
+}
+
+void TstForm1::repeatedMessageOpensOnce()
+{
+    QWidget parent;
+    parent.show();
+    MessageBoxes boxes(&parent);
+    boxes.show(Msg::UsbMissing);
+    boxes.show(Msg::UsbMissing);   // still on screen: not opened again
+    boxes.show(Msg::PortMissing);
+    QCOMPARE(boxes.open(), (QStringList{Msg::UsbMissing, Msg::PortMissing}));
+    QCOMPARE(parent.findChildren<QMessageBox *>().size(), 2);
+    for (QMessageBox *box : parent.findChildren<QMessageBox *>())
+        if (box->text() == Msg::UsbMissing)
+            box->accept();
+    QCOMPARE(boxes.open(), QStringList{Msg::PortMissing});
+    boxes.show(Msg::UsbMissing);   // dismissed: shown again
+    QCOMPARE(boxes.open().size(), 2);
 }
 
 void TstForm1::tabOrderFollowsTheLayout()

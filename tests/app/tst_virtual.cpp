@@ -69,13 +69,16 @@ void TstVirtual::usbBoard()
         (QStringList { Msg::PortMissing, QStringLiteral("512") + Msg::MaxTextNotice }));
     QTRY_VERIFY(f.log().contains(QStringLiteral("<-0x4A  初始化成功回传\r\n")));
 
+    // A second search replaces the handles; the new ones work.
+    f.find<QRadioButton>("Option4")->click();
+    QVERIFY(f.window->HidFound());
     f.find<QPlainTextEdit>("Text3")->setPlainText(QStringLiteral("你好"));
     f.click("Command6");
     QTRY_VERIFY(f.log().contains(QStringLiteral("<-0xAA接收成功，芯片原状态空闲\r\n")));
     QTRY_VERIFY_WITH_TIMEOUT(
         f.log().contains(QStringLiteral("<-0x4F  芯片空闲\r\n")), kSpeechTimeoutMs);
     QVERIFY(!f.log().contains(QStringLiteral("USB设备"))); // no fault of the link
-    QCOMPARE(f.messages.shown.size(), 2);
+    QCOMPARE(f.messages.shown.size(), 3);
 }
 
 QTEST_MAIN(TstVirtual)
