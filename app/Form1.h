@@ -73,9 +73,17 @@ public:
     int PacketIndex = 0;
     quint8 UsbReplyPending = 0;
 
-    // USB link state; the handles and lengths live in the link.
+    // USB link state, kept by the link: the board found and usable, the device path and the
+    // report lengths (report id included). hidapi keeps the handles themselves.
+    struct HidCapabilities
+    {
+        int InputReportByteLength = 0;
+        int OutputReportByteLength = 0;
+    };
     bool HidFound() const;
     bool HidLinked() const;
+    QByteArray HidPath() const;
+    HidCapabilities HidCaps() const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

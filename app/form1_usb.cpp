@@ -47,6 +47,18 @@ bool Form1::HidLinked() const
     return m_usb && m_usb->hidLinked();
 }
 
+QByteArray Form1::HidPath() const
+{
+    return m_usb ? m_usb->devicePath() : QByteArray();
+}
+
+Form1::HidCapabilities Form1::HidCaps() const
+{
+    if (!m_usb || !m_usb->hidFound())
+        return {};
+    return {m_usb->inputReportBytes(), m_usb->outputReportBytes()};
+}
+
 void Form1::Option4_Click()   // 内部USB(SPI)
 {
     MaxTextBytes = kUsbMaxTextBytes;

@@ -64,6 +64,8 @@ void TstVirtual::usbBoard()
     Form1Fixture f({}, false, true, [&](Form1Options &o) { o.hid = &hid; });
     f.find<QRadioButton>("Option4")->click();
     QVERIFY(f.window->HidFound());
+    QCOMPARE(f.window->HidPath(), QByteArray("virtual:orv4120"));
+    QCOMPARE(f.window->HidCaps().OutputReportByteLength, 33);
     // COM1 has no device here; then the 512 notice, and no "USB连接失败".
     QCOMPARE(f.messages.shown,
         (QStringList { Msg::PortMissing, QStringLiteral("512") + Msg::MaxTextNotice }));
