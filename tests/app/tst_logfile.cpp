@@ -107,8 +107,11 @@ void TstLogFile::unwritableLogGoesToFallback()
 }
 
 // Runs the program in dir with COM1 on a pty; returns once it has logged an answer.
-static bool startProgram(QProcess &program, const QString &dir, const QStringList &prefix = {})
+static bool startProgram(QProcess &program, const QString &dir, const QStringList &prefix = {},
+                         QString fallback = {})
 {
+    if (fallback.isEmpty())
+        fallback = LogFile::fallbackDirectory();
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
         return false;
@@ -129,10 +132,10 @@ static bool startProgram(QProcess &program, const QString &dir, const QStringLis
         [[maybe_unused]] const ssize_t n = ::write(master, "A", 1);
         QTest::qWait(50);
         const QStringList journals = QDir(dir).entryList({QStringLiteral("*.journal")}, QDir::Files)
-            + QDir(LogFile::fallbackDirectory()).entryList({QStringLiteral("*.journal")}, QDir::Files);
+            + QDir(fallback).entryList({QStringLiteral("*.journal")}, QDir::Files);
         bool logged = false;
         for (const QString &name : journals) {
-            for (const QString &folder : {dir, LogFile::fallbackDirectory()}) {
+            for (const QString &folder : {dir, fallback}) {
                 QFile journal(QDir(folder).filePath(name));
                 if (journal.open(QIODevice::ReadOnly) && journal.size() > 0)
                     logged = true;
@@ -151,6 +154,12 @@ void TstLogFile::readOnlyWorkingDirectoryLosesNothing()
     QTemporaryDir dir;
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup
                                           | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    QTemporaryDir data;   // the user's own data folder, where the fallback goes
+    QProcess program;
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
+    program.setProcessEnvironment(environment);
     QStringList prefix;
     if (::geteuid() == 0) {
         // root writes anywhere; an ordinary user meets the read-only folder as an operator would
@@ -158,25 +167,23 @@ void TstLogFile::readOnlyWorkingDirectoryLosesNothing()
             QSKIP("running as root without setpriv");
         prefix << QStringLiteral("setpriv") << QStringLiteral("--reuid=65534")
                << QStringLiteral("--regid=65534") << QStringLiteral("--clear-groups");
-        const QString data = qEnvironmentVariable("XDG_DATA_HOME");
-        QDir().mkpath(data);
-        ::chmod(QFile::encodeName(data).constData(), 01777);
-        ::chmod(QFile::encodeName(LogFile::fallbackDirectory()).constData(), 01777);
+        ::chmod(QFile::encodeName(data.path()).constData(), 01777);
+        if (QProcess::execute(prefix.first(), prefix.mid(1) + QStringList{QStringLiteral("test"),
+                              QStringLiteral("-x"), QStringLiteral(ORV_DEMO_PROGRAM)}) != 0)
+            QSKIP("the program lies where an ordinary user cannot run it");
     }
-    QProcess program;
-    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QVERIFY(startProgram(program, dir.path(), prefix));
+    const QString fallback = data.filePath(QStringLiteral("orv4120-demo"));
+    QVERIFY(startProgram(program, dir.path(), prefix, fallback));
     program.terminate();
     QVERIFY(program.waitForFinished(10000));
 
     QVERIFY(!QFile::exists(dir.filePath("LOG.txt")));
-    const QStringList saved = QDir(LogFile::fallbackDirectory())
-                                  .entryList({QStringLiteral("LOG-*.txt")}, QDir::Files);
+    const QStringList saved = QDir(fallback).entryList({QStringLiteral("LOG-*.txt")}, QDir::Files);
     QCOMPARE(saved.size(), 1);
-    const QString text = fromGbk(readAll(QDir(LogFile::fallbackDirectory()).filePath(saved.first())));
+    const QString text = fromGbk(readAll(QDir(fallback).filePath(saved.first())));
     QVERIFY2(text.startsWith(QStringLiteral("导出数据\r\n")), qPrintable(text));
     QVERIFY(text.contains(QStringLiteral("<---- 返回：41  接收成功\r\n")));
-    QVERIFY(QDir(LogFile::fallbackDirectory()).entryList({QStringLiteral("*.journal")}).isEmpty());
+    QVERIFY(QDir(fallback).entryList({QStringLiteral("*.journal")}).isEmpty());
 }
 
 void TstLogFile::killedRunIsExportedAtNextStart()
