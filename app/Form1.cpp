@@ -19,8 +19,10 @@
 #include <cstdio>
 
 Form1::Form1(Form1Options options, OperatorMessages *messages, QWidget *parent)
-    : QMainWindow(parent), ui(std::make_unique<Ui::Form1>()), m_options(std::move(options)),
-      m_messages(messages)
+    : QMainWindow(parent)
+    , ui(std::make_unique<Ui::Form1>())
+    , m_options(std::move(options))
+    , m_messages(messages)
 {
     ui->setupUi(this);
     m_workDir = m_options.workDir.isEmpty() ? QDir::currentPath() : m_options.workDir;
@@ -64,8 +66,8 @@ Form1::~Form1()
 
 void Form1::showHiddenControls()
 {
-    for (QWidget *w : std::initializer_list<QWidget *>{ui->Option4, ui->Command12, ui->Command3,
-                                                      ui->Text2, ui->Command14})
+    for (QWidget *w : std::initializer_list<QWidget *> {
+             ui->Option4, ui->Command12, ui->Command3, ui->Text2, ui->Command14})
         w->setVisible(true);
 }
 
@@ -85,7 +87,8 @@ void Form1::recoverJournals()
     for (const LogFile::ExportResult &result : LogJournal::recoverOrphans(m_workDir)) {
         if (!result.written)
             continue;
-        m_log->append(QStringLiteral("上次运行未正常结束，其工作记录已导出到 ") + result.path + kCrLf);
+        m_log->append(
+            QStringLiteral("上次运行未正常结束，其工作记录已导出到 ") + result.path + kCrLf);
     }
 }
 
@@ -215,11 +218,13 @@ void Form1::Form_Unload()
     QString notice;
     if (result.written) {
         m_journal->remove();
-        notice = QStringLiteral("工作记录无法追加到 ") + QDir(m_workDir).absoluteFilePath(LogFile::kFileName)
-            + QStringLiteral("（") + result.reason + QStringLiteral("），已保存到 ") + result.path;
+        notice = QStringLiteral("工作记录无法追加到 ")
+            + QDir(m_workDir).absoluteFilePath(LogFile::kFileName) + QStringLiteral("（")
+            + result.reason + QStringLiteral("），已保存到 ") + result.path;
     } else {
-        notice = QStringLiteral("工作记录无法保存（") + result.reason + QStringLiteral("），它保留在 ")
-            + m_journal->path() + QStringLiteral("，下次启动时会再次导出");
+        notice = QStringLiteral("工作记录无法保存（") + result.reason
+            + QStringLiteral("），它保留在 ") + m_journal->path()
+            + QStringLiteral("，下次启动时会再次导出");
     }
     std::fprintf(stderr, "%s\n", notice.toLocal8Bit().constData());
     if (m_messages && !m_quietClose)
@@ -291,8 +296,8 @@ void Form1::SendFrameData(const QVariantList &FrameBuff)
     int bad = -1;
     const std::optional<QByteArray> frame = frameFromValues(FrameBuff, &bad);
     if (!frame) {
-        m_log->append(QStringLiteral("帧数据第 %1 个元素不是 0-255 的整数，此帧未发送").arg(bad + 1)
-                      + kCrLf);
+        m_log->append(
+            QStringLiteral("帧数据第 %1 个元素不是 0-255 的整数，此帧未发送").arg(bad + 1) + kCrLf);
         return;
     }
     if (frame->isEmpty()) {

@@ -27,11 +27,11 @@ class Form1;
 // What the window takes from outside: the command line's choices and the devices to talk to.
 struct Form1Options
 {
-    PortResolver ports;             // COMn -> device
-    bool internal = false;          // show the controls the window as built keeps hidden
-    HidApi *hid = nullptr;          // the USB HID calls; nullptr: this system's hidapi
-    QString tablePath;              // the code table; empty: beside the program
-    QString workDir;                // start-up text and LOG.txt; empty: the working directory
+    PortResolver ports;   // COMn -> device
+    bool internal = false;   // show the controls the window as built keeps hidden
+    HidApi *hid = nullptr;   // the USB HID calls; nullptr: this system's hidapi
+    QString tablePath;   // the code table; empty: beside the program
+    QString workDir;   // start-up text and LOG.txt; empty: the working directory
 };
 
 // The main window: its controls, its window-level state and the serial control. Every handler

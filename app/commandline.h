@@ -10,9 +10,9 @@ struct CommandLine
 {
     Form1Options options;
     bool virtualBoard = false;   // attach the built-in virtual chip board as COM1
-    bool exitNow = false;        // --help, --version or an error: print and leave
+    bool exitNow = false;   // --help, --version or an error: print and leave
     int exitCode = 0;
-    QString output;              // what to print before leaving
+    QString output;   // what to print before leaving
 };
 
 // Reads the program's arguments (argv[0] first).

@@ -107,8 +107,8 @@ void Form1::Option3_Click()
 
 void Form1::Combo2_Click()
 {
-    static const char *const kSettings[] = {"4800,N,8,1", "9600,N,8,1", "57600,N,8,1",
-                                            "115200,N,8,1"};
+    static const char *const kSettings[] = {
+        "4800,N,8,1", "9600,N,8,1", "57600,N,8,1", "115200,N,8,1"};
     const int index = ui->Combo2->currentIndex();
     if (index >= 0 && index < 4)
         MSComm1->setSettings(QString::fromLatin1(kSettings[index]));

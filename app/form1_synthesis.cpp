@@ -21,7 +21,8 @@ bool Form1::loadCodeTable()
 {
     // The table is read afresh for every conversion that needs it, so a file put beside the
     // program while it runs is taken at once.
-    const QString path = m_options.tablePath.isEmpty() ? CodeTable::defaultPath() : m_options.tablePath;
+    const QString path =
+        m_options.tablePath.isEmpty() ? CodeTable::defaultPath() : m_options.tablePath;
     CodeTable::Load load = CodeTable::load(path);
     if (load.status == CodeTable::LoadStatus::Loaded) {
         m_table = std::make_unique<CodeTable>(std::move(*load.table));
@@ -67,9 +68,8 @@ std::optional<QByteArray> Form1::textToSend()
     }
     if (needsCodeTable(EncodingIndex) && !loadCodeTable())
         return std::nullopt;
-    const std::optional<QByteArray> bytes =
-        encodeText(QStringView(selection).left(cut.keepChars), EncodingIndex,
-                   needsCodeTable(EncodingIndex) ? m_table.get() : nullptr);
+    const std::optional<QByteArray> bytes = encodeText(QStringView(selection).left(cut.keepChars),
+        EncodingIndex, needsCodeTable(EncodingIndex) ? m_table.get() : nullptr);
     if (!bytes || bytes->isEmpty())
         return std::nullopt;
     return bytes;

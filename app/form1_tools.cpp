@@ -14,7 +14,8 @@ void Form1::setupTools()
     m_internalTest = new InternalTestRunner(this);
     m_internalTest->setMaxTextBytesSource([this] { return MaxTextBytes; });
     connect(m_internalTest, &InternalTestRunner::sendFrameValues, this, &Form1::SendFrameData);
-    connect(m_internalTest, &InternalTestRunner::loadDemoTextRequested, this, &Form1::Command31_Click);
+    connect(
+        m_internalTest, &InternalTestRunner::loadDemoTextRequested, this, &Form1::Command31_Click);
     connect(m_internalTest, &InternalTestRunner::synthesizeRequested, this, &Form1::Command6_Click);
     connect(m_internalTest, &InternalTestRunner::runningChanged, this, [this](bool running) {
         ui->Command14->setText(running ? kInternalTestRunningCaption : kInternalTestCaption);

@@ -69,8 +69,9 @@ ExportResult appendToLog(const QString &dir, const QByteArray &bytes)
     if (sizeBefore >= 0 && QFileInfo(path).size() > sizeBefore)
         QFile::resize(path, sizeBefore);   // drop the torn part; the whole export goes below
     result.fallback = true;
-    const QString name = QStringLiteral("LOG-%1.txt")
-                             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    const QString name =
+        QStringLiteral("LOG-%1.txt")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
     for (const QString &folder : {fallbackDirectory(), QDir::tempPath()}) {
         QString ignored;
         const QString fallbackPath = QDir(folder).absoluteFilePath(name);
@@ -83,7 +84,7 @@ ExportResult appendToLog(const QString &dir, const QByteArray &bytes)
     return result;
 }
 
-} // namespace LogFile
+}   // namespace LogFile
 
 static QString dirKey(const QString &dir)
 {
@@ -117,8 +118,8 @@ LogJournal::LogJournal(const QString &dir)
     m_file.setFileName(QDir(dir).absoluteFilePath(journalName(QString(), pid)));
     if (m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return;
-    m_file.setFileName(QDir(LogFile::fallbackDirectory())
-                           .absoluteFilePath(journalName(dirKey(dir) + u'.', pid)));
+    m_file.setFileName(
+        QDir(LogFile::fallbackDirectory()).absoluteFilePath(journalName(dirKey(dir) + u'.', pid)));
     m_file.open(QIODevice::WriteOnly | QIODevice::Truncate);
 }
 
@@ -164,17 +165,18 @@ QList<LogFile::ExportResult> LogJournal::recoverOrphans(const QString &dir)
         const QString pattern = prefix + LogFile::kFileName + QStringLiteral(".*.journal");
         const QFileInfoList found = QDir(folder).entryInfoList({pattern}, QDir::Files);
         for (const QFileInfo &info : found) {
-            const QString middle = info.fileName().mid(prefix.size() + LogFile::kFileName.size() + 1);
+            const QString middle =
+                info.fileName().mid(prefix.size() + LogFile::kFileName.size() + 1);
             bool ok = false;
             const qint64 pid = middle.left(middle.indexOf(u'.')).toLongLong(&ok);
             if (ok && !processAlive(pid))
-                orphans << Orphan{info.absoluteFilePath(), info.lastModified()};
+                orphans << Orphan {info.absoluteFilePath(), info.lastModified()};
         }
     };
     collect(dir, QString());
     collect(LogFile::fallbackDirectory(), dirKey(dir) + u'.');
     std::sort(orphans.begin(), orphans.end(),
-              [](const Orphan &a, const Orphan &b) { return a.modified < b.modified; });
+        [](const Orphan &a, const Orphan &b) { return a.modified < b.modified; });
 
     QList<LogFile::ExportResult> results;
     for (const Orphan &orphan : orphans) {

@@ -18,9 +18,9 @@ inline const QString kFileName = QStringLiteral("LOG.txt");
 struct ExportResult
 {
     bool written = false;   // false: even the fallback failed
-    bool fallback = false;  // LOG.txt could not be appended to; the export is in path instead
+    bool fallback = false;   // LOG.txt could not be appended to; the export is in path instead
     QString path;
-    QString reason;         // why LOG.txt could not be appended to
+    QString reason;   // why LOG.txt could not be appended to
 };
 
 // The bytes of one export of the given log text (CR LF form).
@@ -31,7 +31,7 @@ ExportResult appendToLog(const QString &dir, const QByteArray &bytes);
 
 // A folder of the user's own where logs go when the working directory takes none.
 QString fallbackDirectory();
-} // namespace LogFile
+}   // namespace LogFile
 
 class LogJournal
 {

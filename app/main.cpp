@@ -59,7 +59,7 @@ int main(int argc, char *argv[])
         commandLine = parseCommandLine(QCoreApplication::arguments());
         if (commandLine.exitNow) {
             std::fputs(commandLine.output.toLocal8Bit().constData(),
-                       commandLine.exitCode == 0 ? stdout : stderr);
+                commandLine.exitCode == 0 ? stdout : stderr);
             return commandLine.exitCode;
         }
     }
@@ -76,10 +76,10 @@ int main(int argc, char *argv[])
         if (serialBoard->start()) {
             commandLine.options.ports.setOverride(1, serialBoard->slavePath());
             std::fprintf(stderr, "virtual board on %s (COM1)\n",
-                         serialBoard->slavePath().toLocal8Bit().constData());
+                serialBoard->slavePath().toLocal8Bit().constData());
         } else {
             std::fprintf(stderr, "the virtual board could not start: %s\n",
-                         serialBoard->errorString().toLocal8Bit().constData());
+                serialBoard->errorString().toLocal8Bit().constData());
         }
         usbBoard = std::make_unique<VirtualHidApi>();
         commandLine.options.hid = usbBoard.get();

@@ -22,7 +22,9 @@ public:
 class MessageBoxes : public OperatorMessages
 {
 public:
-    explicit MessageBoxes(QWidget *parent) : m_parent(parent) {}
+    explicit MessageBoxes(QWidget *parent)
+        : m_parent(parent)
+    { }
     void show(const QString &text) override;
     void showAndWait(const QString &text) override;
     // Messages on screen now.

@@ -7,7 +7,10 @@
 #include <QScrollBar>
 #include <QTextCursor>
 
-WorkLog::WorkLog(QPlainTextEdit *box, LogJournal *journal) : m_box(box), m_journal(journal) {}
+WorkLog::WorkLog(QPlainTextEdit *box, LogJournal *journal)
+    : m_box(box)
+    , m_journal(journal)
+{ }
 
 void WorkLog::insertAtEnd(const QString &entry)
 {

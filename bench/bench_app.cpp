@@ -46,7 +46,11 @@ static void BM_LogAppendAndRepaint(benchmark::State &state)
     appendEntry(state, true);
 }
 BENCHMARK(BM_LogAppend)->Arg(10)->Arg(200000)->Iterations(2000)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_LogAppendAndRepaint)->Arg(10)->Arg(200000)->Iterations(500)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LogAppendAndRepaint)
+    ->Arg(10)
+    ->Arg(200000)
+    ->Iterations(500)
+    ->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char **argv)
 {

@@ -45,6 +45,6 @@ void BM_SpeakLargestText(benchmark::State &state)
 }
 BENCHMARK(BM_SpeakLargestText)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-} // namespace
+}   // namespace
 
 BENCHMARK_MAIN();

@@ -39,6 +39,6 @@ void cutLargestFrame(benchmark::State &state)
 }
 BENCHMARK(cutLargestFrame);
 
-} // namespace
+}   // namespace
 
 BENCHMARK_MAIN();

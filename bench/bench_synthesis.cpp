@@ -20,7 +20,7 @@ void BM_SynthesisFrame(benchmark::State &state)
     const int encoding = int(state.range(0));
     const QString text = demonstrationText();
     const CodeTable &codes = table();
-    frameText(text, encoding, kSerialMaxTextBytes, &codes); // builds the GBK map once
+    frameText(text, encoding, kSerialMaxTextBytes, &codes);   // builds the GBK map once
     for (auto _ : state) {
         const FrameText part = frameText(text, encoding, kSerialMaxTextBytes, &codes);
         QByteArray frame = synthesisFrame(quint8(encoding), part.bytes);
@@ -28,7 +28,7 @@ void BM_SynthesisFrame(benchmark::State &state)
     }
 }
 
-} // namespace
+}   // namespace
 
 BENCHMARK(BM_SynthesisFrame)->DenseRange(0, 4)->Unit(benchmark::kMicrosecond);
 BENCHMARK_MAIN();

@@ -13,7 +13,7 @@
 #ifdef ORV_HAVE_ALSA
 namespace {
 void ignoreAlsaError(const char *, int, const char *, int, const char *, ...) { }
-} // namespace
+}   // namespace
 #endif
 
 // Plays samples on a thread of its own, since an ALSA write waits for the device. Stop and
@@ -39,7 +39,7 @@ public:
     bool open(QString *error)
     {
 #ifdef ORV_HAVE_ALSA
-        snd_lib_error_set_handler(ignoreAlsaError); // no device is normal here: stay quiet
+        snd_lib_error_set_handler(ignoreAlsaError);   // no device is normal here: stay quiet
         // Non-blocking open: a device held by another program must not hold the board up.
         int rc = snd_pcm_open(&m_pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
         if (rc == 0)

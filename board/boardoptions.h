@@ -11,9 +11,9 @@
 // How a virtual board is set up; the defaults suit the window's --virtual board.
 struct BoardOptions
 {
-    QString wavPath; // speech also goes to this WAV file when not empty
-    bool playback = true; // play on the default sound output when there is one
-    int powerUpDelayMs = 300; // time from start to the 0x4A answer
+    QString wavPath;   // speech also goes to this WAV file when not empty
+    bool playback = true;   // play on the default sound output when there is one
+    int powerUpDelayMs = 300;   // time from start to the 0x4A answer
     int frameTimeoutMs = ChipModel::kDefaultFrameTimeoutMs;
     // Makes the speech renderer; empty means espeak-ng.
     std::function<std::unique_ptr<SpeechRenderer>()> renderer;

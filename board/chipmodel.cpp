@@ -17,7 +17,7 @@ int lengthFieldOf(const QByteArray &bytes)
     return byteAt(bytes, 1) << 8 | byteAt(bytes, 2);
 }
 
-} // namespace
+}   // namespace
 
 ChipModel::ChipModel(std::unique_ptr<SpeechRenderer> renderer, QObject *parent)
     : QObject(parent)
@@ -82,7 +82,7 @@ void ChipModel::scanBuffer()
     if (m_buffer.isEmpty())
         m_frameTimer.stop();
     else
-        m_frameTimer.start(); // a frame has begun; it must go on within the time-out
+        m_frameTimer.start();   // a frame has begun; it must go on within the time-out
 }
 
 void ChipModel::frameTimedOut()
@@ -106,7 +106,7 @@ void ChipModel::receiveFrame(const QByteArray &frame)
 void ChipModel::executeFrame(const QByteArray &frame)
 {
     const quint8 command = byteAt(frame, 3);
-    const QByteArray body = frame.mid(4); // parameter and data
+    const QByteArray body = frame.mid(4);   // parameter and data
     const bool bare = body.isEmpty();
 
     if (m_state == State::Standby && command != quint8(Command::WakeUp)
@@ -118,8 +118,8 @@ void ChipModel::executeFrame(const QByteArray &frame)
 
     switch (Command(command)) {
     case Command::Synthesize: {
-        const std::optional<QString> text
-            = bare ? std::nullopt : decodeChipText(byteAt(body, 0), body.mid(1));
+        const std::optional<QString> text =
+            bare ? std::nullopt : decodeChipText(byteAt(body, 0), body.mid(1));
         if (!text) {
             answer(Answer::ReceiveFailed);
             return;
@@ -200,7 +200,7 @@ void ChipModel::executeFrame(const QByteArray &frame)
         QList<SpeechPiece> pieces;
         for (int i = 0; i < repeats; ++i) {
             if (i > 0)
-                pieces.append({ SpeechPiece::Kind::Silence, {}, m_settings, 300 });
+                pieces.append({SpeechPiece::Kind::Silence, {}, m_settings, 300});
             pieces += parseChipText(*text, &m_settings);
         }
         startSpeech(pieces);
@@ -258,8 +258,8 @@ void ChipModel::speechFinished()
 
 void ChipModel::storeInCache(int segment, const QByteArray &text)
 {
-    const int segments
-        = qMax<int>(1, int((text.size() + kCacheSegmentBytes - 1) / kCacheSegmentBytes));
+    const int segments =
+        qMax<int>(1, int((text.size() + kCacheSegmentBytes - 1) / kCacheSegmentBytes));
     for (int i = 0; i < segments; ++i)
         m_cache[segment + i] = text.mid(qsizetype(i) * kCacheSegmentBytes, kCacheSegmentBytes);
 }

@@ -63,7 +63,7 @@ private:
     void answer(quint8 code);
     void setState(State state);
     void startSpeech(const QList<SpeechPiece> &pieces);
-    void cutSpeech(); // stops an utterance without the idle answer
+    void cutSpeech();   // stops an utterance without the idle answer
     void speechFinished();
     void storeInCache(int segment, const QByteArray &text);
     QByteArray cachedText() const;
@@ -71,10 +71,10 @@ private:
     std::unique_ptr<SpeechRenderer> m_renderer;
     State m_state = State::Idle;
     VoiceSettings m_settings;
-    QByteArray m_buffer; // serial bytes not yet part of a whole frame
-    bool m_inGarbage = false; // inside a run of bytes already answered with 0x45
-    QTimer m_frameTimer; // children, so they move with the chip to its thread
+    QByteArray m_buffer;   // serial bytes not yet part of a whole frame
+    bool m_inGarbage = false;   // inside a run of bytes already answered with 0x45
+    QTimer m_frameTimer;   // children, so they move with the chip to its thread
     QTimer m_playTimer;
-    int m_remainingMs = 0; // playing time left while paused
-    QList<QByteArray> m_cache; // one entry per segment, empty when unused
+    int m_remainingMs = 0;   // playing time left while paused
+    QList<QByteArray> m_cache;   // one entry per segment, empty when unused
 };

@@ -18,7 +18,7 @@ bool isAsciiDigit(QChar c)
 // 701-719.
 int lastSoundOfGroup(int group)
 {
-    static constexpr int kLast[] = { 0, 24, 19, 19, 8, 7, 2, 19 };
+    static constexpr int kLast[] = {0, 24, 19, 19, 8, 7, 2, 19};
     return group >= 1 && group <= 7 ? kLast[group] : 0;
 }
 
@@ -91,7 +91,7 @@ bool applyTag(const QString &body, VoiceSettings *s)
     }
 }
 
-} // namespace
+}   // namespace
 
 std::optional<QString> decodeChipText(quint8 encoding, const QByteArray &text)
 {
@@ -151,7 +151,7 @@ QList<SpeechPiece> parseChipText(const QString &text, VoiceSettings *settings)
     QString words;
     const auto flushWords = [&] {
         if (!words.trimmed().isEmpty())
-            pieces.append({ SpeechPiece::Kind::Speech, words, *settings, 0 });
+            pieces.append({SpeechPiece::Kind::Speech, words, *settings, 0});
         words.clear();
     };
 
@@ -167,8 +167,8 @@ QList<SpeechPiece> parseChipText(const QString &text, VoiceSettings *settings)
                     const qlonglong ms = body.mid(1).toLongLong(&ok);
                     if (ok && ms >= 0) {
                         flushWords();
-                        pieces.append({ SpeechPiece::Kind::Silence, {}, *settings,
-                            int(qMin<qlonglong>(ms, kMaxPauseMs)) });
+                        pieces.append({SpeechPiece::Kind::Silence, {}, *settings,
+                            int(qMin<qlonglong>(ms, kMaxPauseMs))});
                         i = close + 1;
                         continue;
                     }
@@ -188,8 +188,7 @@ QList<SpeechPiece> parseChipText(const QString &text, VoiceSettings *settings)
         if (settings->promptSounds) {
             if (const int length = promptSoundNameAt(text, i)) {
                 flushWords();
-                pieces.append(
-                    { SpeechPiece::Kind::PromptSound, text.mid(i, length), *settings, 0 });
+                pieces.append({SpeechPiece::Kind::PromptSound, text.mid(i, length), *settings, 0});
                 i += length;
                 continue;
             }

@@ -10,14 +10,14 @@
 // Voice settings the chip keeps between frames until a tag or "[d]" changes them.
 struct VoiceSettings
 {
-    int volume = 5; // [v0] .. [v10]
-    int rate = 5; // [s0] .. [s10]
-    int intonation = 5; // [t0] .. [t10]
-    int voice = 3; // [m3], [m51] .. [m55]
-    int style = 1; // [f0] one syllable at a time, [f1] even narration
-    bool promptSounds = true; // [x1] names such as "msga" are prompt sounds, [x0] text
-    bool readPunctuation = false; // [b1]
-    bool markedProsody = false; // [z1] "#" marks a prosodic break
+    int volume = 5;   // [v0] .. [v10]
+    int rate = 5;   // [s0] .. [s10]
+    int intonation = 5;   // [t0] .. [t10]
+    int voice = 3;   // [m3], [m51] .. [m55]
+    int style = 1;   // [f0] one syllable at a time, [f1] even narration
+    bool promptSounds = true;   // [x1] names such as "msga" are prompt sounds, [x0] text
+    bool readPunctuation = false;   // [b1]
+    bool markedProsody = false;   // [z1] "#" marks a prosodic break
 
     bool operator==(const VoiceSettings &) const = default;
 };
@@ -27,9 +27,9 @@ struct SpeechPiece
 {
     enum class Kind { Speech, PromptSound, Silence };
     Kind kind = Kind::Speech;
-    QString text; // Speech: the words; PromptSound: the sound's name
+    QString text;   // Speech: the words; PromptSound: the sound's name
     VoiceSettings settings;
-    int silenceMs = 0; // Silence only
+    int silenceMs = 0;   // Silence only
 };
 
 // Longest pause one [p*] tag asks for; longer values are cut to it.

@@ -11,10 +11,10 @@ namespace {
 
 void quitOnSignal(int)
 {
-    QCoreApplication::quit(); // posts an event; safe enough for a console program's exit
+    QCoreApplication::quit();   // posts an event; safe enough for a console program's exit
 }
 
-} // namespace
+}   // namespace
 
 int main(int argc, char *argv[])
 {
@@ -35,11 +35,11 @@ int main(int argc, char *argv[])
         QStringLiteral("Line speed the host uses: 4800, 9600, 57600 or 115200 "
                        "(a pseudo-terminal carries any)."),
         QStringLiteral("rate"), QStringLiteral("115200"));
-    parser.addOptions({ wav, quiet, baud });
+    parser.addOptions({wav, quiet, baud});
     parser.process(app);
 
-    static const QStringList kRates = { QStringLiteral("4800"), QStringLiteral("9600"),
-        QStringLiteral("57600"), QStringLiteral("115200") };
+    static const QStringList kRates = {QStringLiteral("4800"), QStringLiteral("9600"),
+        QStringLiteral("57600"), QStringLiteral("115200")};
     if (!kRates.contains(parser.value(baud))) {
         std::fprintf(stderr, "orv4120-board: --baud must be one of 4800, 9600, 57600, 115200\n");
         return 2;
@@ -63,7 +63,7 @@ int main(int argc, char *argv[])
     if (!board.warning().isEmpty())
         std::fprintf(stderr, "orv4120-board: %s\n", qPrintable(board.warning()));
     if (!options.wavPath.isEmpty() && board.warning().contains(options.wavPath))
-        return 1; // asked for a file that cannot be written: nothing would be kept
+        return 1;   // asked for a file that cannot be written: nothing would be kept
 
     std::printf("%s\n", qPrintable(board.slavePath()));
     std::fflush(stdout);

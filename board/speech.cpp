@@ -11,13 +11,13 @@ namespace {
 std::mutex g_espeakLock;
 bool g_espeakReady = false;
 bool g_espeakFailed = false;
-Pcm *g_espeakTarget = nullptr; // samples of the synthesis in progress, under g_espeakLock
+Pcm *g_espeakTarget = nullptr;   // samples of the synthesis in progress, under g_espeakLock
 
 int collectSamples(short *samples, int count, espeak_EVENT *)
 {
     if (samples && g_espeakTarget)
         g_espeakTarget->append(QList<qint16>(samples, samples + count));
-    return 0; // go on
+    return 0;   // go on
 }
 
 // Chip scale 0..10 (5 normal) to espeak words per minute: 80 at 0, 175 at 5, 450 at 10.
@@ -26,7 +26,7 @@ int espeakRate(int rate)
     return rate <= 5 ? 80 + rate * 19 : 175 + (rate - 5) * 55;
 }
 
-} // namespace
+}   // namespace
 
 qint64 durationMs(const Pcm &pcm)
 {
@@ -102,7 +102,7 @@ Pcm promptTone(const QString &name, int volume)
         family = name.at(5).digitValue();
         number = name.mid(6).toInt();
     }
-    static constexpr int kLengthMs[] = { 600, 300, 800, 800, 250, 500, 400, 200, 400 };
+    static constexpr int kLengthMs[] = {600, 300, 800, 800, 250, 500, 400, 200, 400};
     const int lengthMs = kLengthMs[qBound(0, family, 8)];
     const double base = 440.0 * qPow(2.0, (number % 12) / 12.0);
     const double amplitude = 12000.0 * volume / 10.0;
@@ -112,13 +112,13 @@ Pcm promptTone(const QString &name, int volume)
         const double fade = 1.0 - double(i) / pcm.size();
         double wave = 0.0;
         switch (family) {
-        case 0: // chord: root and fifth, fading
+        case 0:   // chord: root and fifth, fading
             wave = 0.6 * qSin(2 * M_PI * base * t) + 0.4 * qSin(2 * M_PI * base * 1.5 * t);
             break;
-        case 2: // ring: two tones alternating every 100 ms
+        case 2:   // ring: two tones alternating every 100 ms
             wave = qSin(2 * M_PI * (int(t * 10) % 2 ? base * 1.25 : base) * t);
             break;
-        case 3: // alarm: rising sweep
+        case 3:   // alarm: rising sweep
             wave = qSin(2 * M_PI * (base + 600.0 * t) * t);
             break;
         default:

@@ -23,7 +23,7 @@ void UsbBoard::receiveReport(const QByteArray &report)
     if (marker == UsbMarker::More) {
         m_assembly += r.mid(2, 31);
         if (m_assembly.size() > kMaxFrameBytes) {
-            m_overflow = true; // keep acknowledging; the frame is refused when it closes
+            m_overflow = true;   // keep acknowledging; the frame is refused when it closes
             m_assembly.clear();
         }
         answer(QByteArray(1, char(Answer::ReportAccepted)));

@@ -44,6 +44,6 @@ private:
     ChipModel *m_chip = nullptr;
     int m_powerUpDelayMs = 0;
     QString m_warning;
-    QByteArray m_assembly; // frame bytes of the 0xFC reports so far
+    QByteArray m_assembly;   // frame bytes of the 0xFC reports so far
     bool m_overflow = false;
 };

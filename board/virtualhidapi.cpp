@@ -11,7 +11,7 @@ namespace {
 // Input reports kept for a host that does not read; older ones are dropped beyond this.
 constexpr qsizetype kMaxWaitingReports = 4096;
 
-} // namespace
+}   // namespace
 
 VirtualHidApi::VirtualHidApi(const BoardOptions &options)
 {
@@ -43,8 +43,8 @@ VirtualHidApi::~VirtualHidApi()
 
 QList<HidDeviceInfo> VirtualHidApi::enumerate()
 {
-    return { { kPath, kVendorId, kProductId, QStringLiteral("orv4120-demo"),
-        QStringLiteral("ORV4120 virtual board") } };
+    return {{kPath, kVendorId, kProductId, QStringLiteral("orv4120-demo"),
+        QStringLiteral("ORV4120 virtual board")}};
 }
 
 HidDevice *VirtualHidApi::open(const QByteArray &path)

@@ -54,6 +54,6 @@ private:
     QThread *m_thread = nullptr;
     UsbBoard *m_board = nullptr;
     QMutex m_lock;
-    QList<QByteArray> m_inputReports; // under m_lock; filled on the board's thread
+    QList<QByteArray> m_inputReports;   // under m_lock; filled on the board's thread
     QString m_lastError;
 };

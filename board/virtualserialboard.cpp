@@ -18,7 +18,7 @@ QString systemError(const char *what)
         QLatin1String(what), QString::fromLocal8Bit(strerror(errno)));
 }
 
-} // namespace
+}   // namespace
 
 VirtualSerialBoard::VirtualSerialBoard(const BoardOptions &options, QObject *parent)
     : QObject(parent)
@@ -125,7 +125,7 @@ void VirtualSerialBoard::writePending()
             emit failed(systemError("write pty"));
             return;
         }
-        break; // the line is full: go on when it takes more
+        break;   // the line is full: go on when it takes more
     }
     m_writeNotifier->setEnabled(!m_pending.isEmpty());
 }
@@ -138,7 +138,7 @@ VirtualBoardRunner::~VirtualBoardRunner()
 {
     if (m_thread) {
         m_thread->quit();
-        m_thread->wait(); // the board deletes itself as its thread finishes
+        m_thread->wait();   // the board deletes itself as its thread finishes
         delete m_thread;
     } else {
         delete m_board;

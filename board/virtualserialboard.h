@@ -63,7 +63,7 @@ private:
     QString m_slavePath;
     QString m_error;
     QString m_warning;
-    QByteArray m_pending; // answers the pty could not take yet
+    QByteArray m_pending;   // answers the pty could not take yet
     ChipModel *m_chip = nullptr;
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;

@@ -21,7 +21,7 @@ void putLe16(QByteArray *out, quint16 value)
     out->append(bytes, 2);
 }
 
-} // namespace
+}   // namespace
 
 bool WavWriter::open(const QString &path)
 {
@@ -40,8 +40,8 @@ bool WavWriter::writeHeader()
     putLe32(&header, 36 + m_dataBytes);
     header += "WAVEfmt ";
     putLe32(&header, 16);
-    putLe16(&header, 1); // PCM
-    putLe16(&header, 1); // mono
+    putLe16(&header, 1);   // PCM
+    putLe16(&header, 1);   // mono
     putLe32(&header, kSampleRate);
     putLe32(&header, kSampleRate * 2);
     putLe16(&header, 2);
@@ -58,7 +58,7 @@ bool WavWriter::append(const Pcm &pcm)
         return false;
     const quint64 bytes = quint64(pcm.size()) * 2;
     if (m_dataBytes + bytes > kMaxDataBytes)
-        return false; // a WAV file ends at 4 GiB; the rest of the speech is not written
+        return false;   // a WAV file ends at 4 GiB; the rest of the speech is not written
     QByteArray data(qsizetype(bytes), Qt::Uninitialized);
     for (qsizetype i = 0; i < pcm.size(); ++i)
         qToLittleEndian(pcm.at(i), data.data() + 2 * i);

@@ -25,7 +25,7 @@ HexParse mismatchAt(qsizetype offset)
     return result;
 }
 
-} // namespace
+}   // namespace
 
 qsizetype hexByteCount(qsizetype textLength)
 {

@@ -11,19 +11,19 @@
 
 // Outcome of reading the editor's text or building a frame from it.
 enum class HexStatus {
-    Parsed, // bytes holds the frame (or the typed bytes)
-    Empty, // no text: nothing to do, nothing to show
-    Mismatch, // a digit position holds no hexadecimal digit ("格式不匹配，不是16进制数值")
-    TooLong, // the bytes do not fit one frame's 16-bit length field behind a header
+    Parsed,   // bytes holds the frame (or the typed bytes)
+    Empty,   // no text: nothing to do, nothing to show
+    Mismatch,   // a digit position holds no hexadecimal digit ("格式不匹配，不是16进制数值")
+    TooLong,   // the bytes do not fit one frame's 16-bit length field behind a header
 };
 
 // Result of the editor's parser and frame builders.
 struct HexParse
 {
     HexStatus status = HexStatus::Empty;
-    QByteArray bytes; // parsed bytes or the built frame; empty unless Parsed
-    qsizetype badOffset = -1; // Mismatch: 0-based character offset; the text's length when a
-                              // one-character text lacks its second digit
+    QByteArray bytes;   // parsed bytes or the built frame; empty unless Parsed
+    qsizetype badOffset = -1;   // Mismatch: 0-based character offset; the text's length when a
+                                // one-character text lacks its second digit
 };
 
 // Most data bytes the header frame carries: its length field counts command, parameter and data.

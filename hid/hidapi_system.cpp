@@ -56,8 +56,8 @@ public:
         QList<HidDeviceInfo> devices;
         hid_device_info *list = hid_enumerate(0, 0);
         for (const hid_device_info *info = list; info; info = info->next) {
-            devices.append({ QByteArray(info->path), info->vendor_id, info->product_id,
-                fromWide(info->manufacturer_string), fromWide(info->product_string) });
+            devices.append({QByteArray(info->path), info->vendor_id, info->product_id,
+                fromWide(info->manufacturer_string), fromWide(info->product_string)});
         }
         hid_free_enumeration(list);
         return devices;
@@ -77,7 +77,7 @@ public:
                     : QStringLiteral("cannot open %1").arg(QString::fromLocal8Bit(path));
             return nullptr;
         }
-        return reinterpret_cast<HidDevice *>(new SystemDevice { handle, readReportLayout(path) });
+        return reinterpret_cast<HidDevice *>(new SystemDevice {handle, readReportLayout(path)});
     }
 
     void close(HidDevice *device) override
@@ -132,9 +132,9 @@ public:
             return 0;
         }
         buffer->fill('\0', maxBytes);
-        const int got = hid_read_timeout(d->handle,
-            reinterpret_cast<unsigned char *>(buffer->data()) + idBytes, size_t(maxBytes - idBytes),
-            timeoutMs);
+        const int got =
+            hid_read_timeout(d->handle, reinterpret_cast<unsigned char *>(buffer->data()) + idBytes,
+                size_t(maxBytes - idBytes), timeoutMs);
         if (got < 0) {
             m_error = fromWide(hid_error(d->handle));
             buffer->clear();
@@ -156,7 +156,7 @@ private:
     bool m_denied = false;
 };
 
-} // namespace
+}   // namespace
 
 HidApi &systemHidApi()
 {

@@ -10,7 +10,7 @@ QString reportsNotSent(int count)
     return QStringLiteral("：本帧其余 %1 个报告未发送").arg(count);
 }
 
-} // namespace
+}   // namespace
 
 HidLink::HidLink(HidApi &api, QObject *parent)
     : QObject(parent)
@@ -37,7 +37,7 @@ bool HidLink::find()
         HidDevice *device = m_api.open(info.path);
         if (!device) {
             denied = denied || (listedAsBoard && m_api.lastOpenDenied());
-            continue; // cannot be opened: not a match
+            continue;   // cannot be opened: not a match
         }
         quint16 vendorId = 0;
         quint16 productId = 0;
@@ -57,7 +57,7 @@ bool HidLink::find()
         break;
     }
 
-    closeHandles(); // handles of an earlier search: nothing uses them once replaced
+    closeHandles();   // handles of an earlier search: nothing uses them once replaced
     m_write = write;
     m_read = read;
     m_path = path;
@@ -122,16 +122,16 @@ void HidLink::writeReports()
                 continue;
             }
         }
-        if (!m_found) { // a search during the transfer found no board
+        if (!m_found) {   // a search during the transfer found no board
             endFrame(QStringLiteral("USB设备未找到") + reportsNotSent(int(m_current.size())));
             continue;
         }
         const HidOutputReport report = m_current.takeFirst();
         QByteArray bytes = report.bytes;
-        bytes.append(QByteArray(m_outputBytes - bytes.size(), '\0')); // the device's length
+        bytes.append(QByteArray(m_outputBytes - bytes.size(), '\0'));   // the device's length
         const int written = m_api.write(m_write, bytes);
         if (written != bytes.size()) {
-            m_current.prepend(report); // counted among the reports not sent
+            m_current.prepend(report);   // counted among the reports not sent
             deviceLost(written < 0
                     ? m_api.lastError()
                     : QStringLiteral("只写入 %1 / %2 字节").arg(written).arg(bytes.size()));
@@ -157,7 +157,7 @@ void HidLink::poll()
             return;
         }
         if (report.size() < 2)
-            continue; // no answer byte in it
+            continue;   // no answer byte in it
         const quint8 code = quint8(report.at(1));
         if (code == Answer::ReportAccepted && m_waitingAck) {
             m_waitingAck = false;
@@ -180,7 +180,7 @@ void HidLink::deviceLost(const QString &reason)
 {
     if (!m_found)
         return;
-    m_found = false; // the next frame searches again
+    m_found = false;   // the next frame searches again
     closeHandles();
     QString entry = QStringLiteral("USB设备连接中断（%1）").arg(reason);
     if (m_waitingAck || !m_current.isEmpty())

@@ -77,8 +77,8 @@ private:
     int m_inputBytes = kHidReportBytes;
     int m_outputBytes = kHidReportBytes;
 
-    QList<QList<HidOutputReport>> m_frames; // queued behind the frame in transfer
-    QList<HidOutputReport> m_current; // reports of the frame in transfer not yet written
+    QList<QList<HidOutputReport>> m_frames;   // queued behind the frame in transfer
+    QList<HidOutputReport> m_current;   // reports of the frame in transfer not yet written
     bool m_waitingAck = false;
     bool m_writing = false;
     QTimer m_ackTimer;

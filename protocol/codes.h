@@ -31,24 +31,24 @@ inline constexpr int kEncodingCount = 5;
 
 // Single answer bytes of the chip and of its USB board.
 namespace Answer {
-inline constexpr quint8 Received = 0x41;        // "A"
+inline constexpr quint8 Received = 0x41;   // "A"
 inline constexpr quint8 ReceiveFailed = 0x45;   // "E"
-inline constexpr quint8 Initialised = 0x4A;     // "J"
-inline constexpr quint8 Playing = 0x4E;         // "N"
-inline constexpr quint8 Idle = 0x4F;            // "O"
-inline constexpr quint8 VersionText = 0x53;     // "S", leads the version text
-inline constexpr quint8 ReportAccepted = 0x5E;  // USB board ready for the next report
+inline constexpr quint8 Initialised = 0x4A;   // "J"
+inline constexpr quint8 Playing = 0x4E;   // "N"
+inline constexpr quint8 Idle = 0x4F;   // "O"
+inline constexpr quint8 VersionText = 0x53;   // "S", leads the version text
+inline constexpr quint8 ReportAccepted = 0x5E;   // USB board ready for the next report
 inline constexpr quint8 ReceivedWasIdle = 0xAA;
 inline constexpr quint8 ReceivedWasPaused = 0xAB;
 inline constexpr quint8 ReceivedWasPlaying = 0xAC;
 inline constexpr quint8 HardwarePlaying = 0xAD;
-} // namespace Answer
+}   // namespace Answer
 
 // Markers in byte 1 of a USB output report.
 namespace UsbMarker {
-inline constexpr quint8 More = 0xFC;     // 31 frame bytes, more follow
-inline constexpr quint8 Closing = 0xBC;  // byte 2 counts the frame bytes it carries
-} // namespace UsbMarker
+inline constexpr quint8 More = 0xFC;   // 31 frame bytes, more follow
+inline constexpr quint8 Closing = 0xBC;   // byte 2 counts the frame bytes it carries
+}   // namespace UsbMarker
 
 // Label of a serial answer character ("41  接收成功"); none for characters the serial side ignores.
 // The version answer "S" has its own line shape and is not covered here.

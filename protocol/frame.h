@@ -11,10 +11,10 @@
 // Frame layout: FD, length (16 bits, high byte first; counts every byte after it: command,
 // parameter and data), command, optional parameter, optional data. No checksum, no escaping.
 inline constexpr quint8 kFrameHead = 0xFD;
-inline constexpr int kFrameHeaderBytes = 5;        // head, length, command, parameter
+inline constexpr int kFrameHeaderBytes = 5;   // head, length, command, parameter
 inline constexpr int kSerialMaxTextBytes = 4091;   // largest frame 4096 bytes
-inline constexpr int kUsbMaxTextBytes = 512;       // the board buffers one frame of this size
-inline constexpr int kSerialPieceBytes = 2000;     // long frames go to the port in two pieces
+inline constexpr int kUsbMaxTextBytes = 512;   // the board buffers one frame of this size
+inline constexpr int kSerialPieceBytes = 2000;   // long frames go to the port in two pieces
 inline constexpr int kMaxLengthField = 0xFFFF;
 
 // The two length bytes for a frame of frameBytes bytes in all.

@@ -14,7 +14,7 @@ QList<HidOutputReport> hidReports(const QByteArray &frame, int frameLast)
     if (frame.size() < 4) {
         QByteArray report(kHidReportBytes, '\0');
         report.replace(1, n, frame.constData(), n);
-        reports.append({ report, false });
+        reports.append({report, false});
         return reports;
     }
 
@@ -26,13 +26,13 @@ QList<HidOutputReport> hidReports(const QByteArray &frame, int frameLast)
         report[1] = char(UsbMarker::More);
         report.replace(2, kHidFullReportFrameBytes,
             frame.constData() + k * kHidFullReportFrameBytes, kHidFullReportFrameBytes);
-        reports.append({ report, true });
+        reports.append({report, true});
     }
     QByteArray closing(kHidReportBytes, '\0');
     closing[1] = char(UsbMarker::Closing);
     closing[2] = char(rest);
     closing.replace(3, rest, frame.constData() + fullReports * kHidFullReportFrameBytes, rest);
-    reports.append({ closing, false });
+    reports.append({closing, false});
     return reports;
 }
 
@@ -52,7 +52,7 @@ std::optional<HidReportLayout> parseReportDescriptor(const QByteArray &descripto
     int i = 0;
     while (i < length) {
         const quint8 prefix = d[i];
-        if (prefix == 0xFE) { // long item: data size in the next byte, then its tag
+        if (prefix == 0xFE) {   // long item: data size in the next byte, then its tag
             if (i + 1 >= length)
                 break;
             i += 3 + d[i + 1];
@@ -65,20 +65,20 @@ std::optional<HidReportLayout> parseReportDescriptor(const QByteArray &descripto
         for (int b = 0; b < dataBytes; ++b)
             value |= quint32(d[i + 1 + b]) << (8 * b);
         switch (prefix & 0xFC) {
-        case 0x74: // Report Size
+        case 0x74:   // Report Size
             reportSize = value;
             break;
-        case 0x94: // Report Count
+        case 0x94:   // Report Count
             reportCount = value;
             break;
-        case 0x84: // Report ID
+        case 0x84:   // Report ID
             reportId = value;
             numbered = true;
             break;
-        case 0x80: // Input
+        case 0x80:   // Input
             inputBits[reportId] += quint64(reportSize) * reportCount;
             break;
-        case 0x90: // Output
+        case 0x90:   // Output
             outputBits[reportId] += quint64(reportSize) * reportCount;
             break;
         default:
@@ -98,5 +98,5 @@ std::optional<HidReportLayout> parseReportDescriptor(const QByteArray &descripto
     const int out = longest(outputBits);
     if (in == 0 && out == 0)
         return std::nullopt;
-    return HidReportLayout { in, out, numbered };
+    return HidReportLayout {in, out, numbered};
 }

@@ -13,7 +13,7 @@ inline constexpr int kHidFullReportFrameBytes = 31;
 // One output report of a frame and whether the board acknowledges it with 0x5E.
 struct HidOutputReport
 {
-    QByteArray bytes; // kHidReportBytes bytes, byte 0 the report id
+    QByteArray bytes;   // kHidReportBytes bytes, byte 0 the report id
     bool awaitsAck = false;
 };
 
@@ -25,9 +25,9 @@ QList<HidOutputReport> hidReports(const QByteArray &frame, int frameLast);
 // What a HID report descriptor declares about the device's reports.
 struct HidReportLayout
 {
-    int inputBytes = 0; // longest input report, report id byte included; 0 when none
-    int outputBytes = 0; // longest output report, report id byte included; 0 when none
-    bool numbered = false; // the reports carry a report id of their own
+    int inputBytes = 0;   // longest input report, report id byte included; 0 when none
+    int outputBytes = 0;   // longest output report, report id byte included; 0 when none
+    bool numbered = false;   // the reports carry a report id of their own
 };
 
 // Layout of the reports a descriptor declares; none when it declares no input or output report.

@@ -8,7 +8,9 @@
 #endif
 
 MSComm::MSComm(const PortResolver *resolver, QObject *parent)
-    : QObject(parent), m_resolver(resolver), m_decoder("windows-936")
+    : QObject(parent)
+    , m_resolver(resolver)
+    , m_decoder("windows-936")
 {
     connect(&m_port, &QSerialPort::readyRead, this, &MSComm::onReadyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &MSComm::onError);
@@ -183,8 +185,8 @@ void MSComm::onError(QSerialPort::SerialPortError error)
     case QSerialPort::ResourceError:
     case QSerialPort::ReadError:   // a read on a readable port found nothing: the line hung up
     case QSerialPort::DeviceNotFoundError: {
-        const QString reason = m_port.portName() + QStringLiteral("：串口设备已断开 (")
-            + m_port.errorString() + u')';
+        const QString reason =
+            m_port.portName() + QStringLiteral("：串口设备已断开 (") + m_port.errorString() + u')';
         m_port.clearError();
         m_port.close();
         m_commEvent = kEventDeviceLost;

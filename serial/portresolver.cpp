@@ -41,16 +41,15 @@ QList<SerialDevice> PortResolver::presentDevices() const
         }
     }
 #ifndef Q_OS_WIN
-    std::stable_sort(devices.begin(), devices.end(),
-                     [](const SerialDevice &a, const SerialDevice &b) {
-                         if (a.usb != b.usb)
-                             return a.usb;
-                         // ttyS10 after ttyS9: shorter names first within the same stem
-                         if (a.name.size() != b.name.size()
-                             && a.name.left(4) == b.name.left(4))
-                             return a.name.size() < b.name.size();
-                         return a.name < b.name;
-                     });
+    std::stable_sort(
+        devices.begin(), devices.end(), [](const SerialDevice &a, const SerialDevice &b) {
+            if (a.usb != b.usb)
+                return a.usb;
+            // ttyS10 after ttyS9: shorter names first within the same stem
+            if (a.name.size() != b.name.size() && a.name.left(4) == b.name.left(4))
+                return a.name.size() < b.name.size();
+            return a.name < b.name;
+        });
 #endif
     return devices;
 }
@@ -87,15 +86,17 @@ QString PortResolver::describe(int number) const
         if (!device.vidPid.isEmpty())
             details << device.vidPid;
         return head + QStringLiteral(" → ") + path
-            + (details.isEmpty() ? QString() : QStringLiteral(" (") + details.join(QStringLiteral(", ")) + u')');
+            + (details.isEmpty()
+                    ? QString()
+                    : QStringLiteral(" (") + details.join(QStringLiteral(", ")) + u')');
     }
     return head + QStringLiteral(" → ") + path;
 }
 
 bool parseComMapping(const QString &text, int *number, QString *path)
 {
-    static const QRegularExpression shape(QStringLiteral("^COM(\\d{1,2})=(.+)$"),
-                                          QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression shape(
+        QStringLiteral("^COM(\\d{1,2})=(.+)$"), QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = shape.match(text);
     if (!match.hasMatch())
         return false;

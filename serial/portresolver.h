@@ -7,10 +7,10 @@
 // A serial device present on this machine.
 struct SerialDevice
 {
-    QString path;          // /dev/ttyUSB0
-    QString name;          // ttyUSB0
+    QString path;   // /dev/ttyUSB0
+    QString name;   // ttyUSB0
     QString description;   // what the system calls it, may be empty
-    QString vidPid;        // "0403:6001" for USB adapters, else empty
+    QString vidPid;   // "0403:6001" for USB adapters, else empty
     bool usb = false;
 };
 

@@ -76,7 +76,7 @@ const GbkMap &gbkMap()
     return map;
 }
 
-} // namespace
+}   // namespace
 
 GbkCode gbkCode(char16_t unit)
 {

@@ -36,7 +36,7 @@ Converter strictConverter(const char *name)
 // The one UTF-16 unit of a two-byte GBK code, or none.
 std::optional<char16_t> gbkCharacter(UConverter *gbk, quint8 lead, quint8 trail)
 {
-    const char bytes[2] = { char(lead), char(trail) };
+    const char bytes[2] = {char(lead), char(trail)};
     UChar out[4];
     UErrorCode status = U_ZERO_ERROR;
     ucnv_resetToUnicode(gbk);
@@ -49,7 +49,7 @@ std::optional<char16_t> gbkCharacter(UConverter *gbk, quint8 lead, quint8 trail)
 // The two-byte BIG5 code of a character, or none.
 std::optional<quint16> big5Code(UConverter *big5, char16_t unit)
 {
-    const UChar in[1] = { UChar(unit) };
+    const UChar in[1] = {UChar(unit)};
     char out[8];
     UErrorCode status = U_ZERO_ERROR;
     ucnv_resetFromUnicode(big5);
@@ -70,7 +70,7 @@ void putLittleEndian(char *at, quint16 value)
     at[1] = char(value >> 8);
 }
 
-} // namespace
+}   // namespace
 
 QString CodeTable::fileName()
 {
@@ -105,8 +105,8 @@ CodeTable::Load CodeTable::load(const QString &path)
     }
     if (bytes.size() < kFileBytes) {
         result.status = LoadStatus::TooShort;
-        result.errorString
-            = QStringLiteral("%1: %2 of %3 bytes").arg(path).arg(bytes.size()).arg(kFileBytes);
+        result.errorString =
+            QStringLiteral("%1: %2 of %3 bytes").arg(path).arg(bytes.size()).arg(kFileBytes);
         return result;
     }
     result.status = LoadStatus::Loaded;

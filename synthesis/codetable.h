@@ -22,10 +22,10 @@ public:
     static constexpr int kLastLead = 0xFE;
     static constexpr int kFirstTrail = 0x40;
     static constexpr int kLastTrail = 0xFE;
-    static constexpr int kTrailsPerLead = kLastTrail - kFirstTrail + 1; // 191
-    static constexpr int kRecordCount = (kLastLead - kFirstLead + 1) * kTrailsPerLead; // 24,066
+    static constexpr int kTrailsPerLead = kLastTrail - kFirstTrail + 1;   // 191
+    static constexpr int kRecordCount = (kLastLead - kFirstLead + 1) * kTrailsPerLead;   // 24,066
     static constexpr int kRecordBytes = 4;
-    static constexpr int kFileBytes = kRecordCount * kRecordBytes; // 96,264
+    static constexpr int kFileBytes = kRecordCount * kRecordBytes;   // 96,264
     static constexpr quint16 kNoBig5 = 0xA148;
     static constexpr quint16 kNoCharacter = 0xFFFD;
 
@@ -66,6 +66,6 @@ private:
 struct CodeTable::Load
 {
     LoadStatus status = LoadStatus::Missing;
-    std::optional<CodeTable> table; // set when status is Loaded
-    QString errorString; // why a file could not be used
+    std::optional<CodeTable> table;   // set when status is Loaded
+    QString errorString;   // why a file could not be used
 };

@@ -38,6 +38,6 @@ QByteArray resetTagFrame()
 
 QStringList voiceNames()
 {
-    return { QStringLiteral("晓燕"), QStringLiteral("子轩"), QStringLiteral("晓萍"),
-        QStringLiteral("志刚"), QStringLiteral("欣妍"), QStringLiteral("乐乐") };
+    return {QStringLiteral("晓燕"), QStringLiteral("子轩"), QStringLiteral("晓萍"),
+        QStringLiteral("志刚"), QStringLiteral("欣妍"), QStringLiteral("乐乐")};
 }

@@ -8,11 +8,11 @@ QString resourceText(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return {}; // compiled in: absent only when the library was linked without its resources
+        return {};   // compiled in: absent only when the library was linked without its resources
     return QString::fromUtf8(file.readAll());
 }
 
-} // namespace
+}   // namespace
 
 QString demonstrationText()
 {

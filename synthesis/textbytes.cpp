@@ -31,7 +31,7 @@ qsizetype characterUnits(QStringView text, qsizetype i)
 int codePageWidth(const GbkCode *codes, char16_t unit, qsizetype units)
 {
     if (units == 2 || QChar::isSurrogate(unit))
-        return 1; // one "?"
+        return 1;   // one "?"
     if (isLineBreak(unit) || unit == 0)
         return 2;
     return codes[unit].bytes == 2 ? 2 : 1;
@@ -47,7 +47,7 @@ public:
         m_at = m_bytes.data();
     }
     void byte(quint8 value) { *m_at++ = char(value); }
-    void pair(quint16 value) // high byte first
+    void pair(quint16 value)   // high byte first
     {
         *m_at++ = char(value >> 8);
         *m_at++ = char(value & 0xFF);
@@ -115,7 +115,7 @@ QByteArray encodeBig5(QStringView text, const CodeTable &table)
         else if (code.bytes == 1 && code.value < 0x80)
             out.byte(quint8(code.value));
         else
-            out.byte('?'); // no GBK code, or a GBK single byte that BIG5 does not share
+            out.byte('?');   // no GBK code, or a GBK single byte that BIG5 does not share
     }
     return out.take();
 }
@@ -145,12 +145,12 @@ QByteArray encodeUtf16(QStringView text, const CodeTable &table, bool littleEndi
         if (code.bytes == 2)
             out.unit(table.utf16(quint8(code.value >> 8), quint8(code.value & 0xFF)), littleEndian);
         else
-            out.unit(unit, littleEndian); // ASCII, or a character outside the table
+            out.unit(unit, littleEndian);   // ASCII, or a character outside the table
     }
     return out.take();
 }
 
-} // namespace
+}   // namespace
 
 bool isValidEncoding(int encodingIndex)
 {

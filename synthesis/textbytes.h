@@ -18,9 +18,9 @@ bool needsCodeTable(int encodingIndex);
 // The longest leading part of a selection that fits a frame.
 struct TextCut
 {
-    int keepChars = 0; // widget characters (UTF-16 units) to keep
-    int byteCount = 0; // bytes of the kept part in the chosen encoding
-    bool cut = false; // the selection is longer than what is kept
+    int keepChars = 0;   // widget characters (UTF-16 units) to keep
+    int byteCount = 0;   // bytes of the kept part in the chosen encoding
+    bool cut = false;   // the selection is longer than what is kept
 };
 
 // Counts the selection's bytes in the chosen encoding as far as the limit allows and no further,
@@ -46,11 +46,11 @@ std::optional<QByteArray> encodeText(
 // bytes stay empty for an empty selection and for an encoding index outside 0 to 4.
 struct FrameText
 {
-    int keepChars = 0; // shrink the selection to this many widget characters
-    int textByteCount = 0; // bytes the kept part counts
+    int keepChars = 0;   // shrink the selection to this many widget characters
+    int textByteCount = 0;   // bytes the kept part counts
     bool cut = false;
-    bool tableMissing = false; // encoding 2-4 without a table: nothing to send
-    QByteArray bytes; // the encoded kept part; empty when there is nothing to send
+    bool tableMissing = false;   // encoding 2-4 without a table: nothing to send
+    QByteArray bytes;   // the encoded kept part; empty when there is nothing to send
 };
 FrameText frameText(
     QStringView selection, int encodingIndex, int maxTextBytes, const CodeTable *table);

@@ -23,18 +23,18 @@ class ScriptBuilder
 public:
     void send(const QByteArray &frame, int waitMs)
     {
-        m_steps.append({ ScriptStep::Kind::SendFrame, frame, 0 });
+        m_steps.append({ScriptStep::Kind::SendFrame, frame, 0});
         wait(waitMs);
     }
-    void wait(int ms) { m_steps.append({ ScriptStep::Kind::Wait, {}, ms }); }
-    void add(ScriptStep::Kind kind) { m_steps.append({ kind, {}, 0 }); }
+    void wait(int ms) { m_steps.append({ScriptStep::Kind::Wait, {}, ms}); }
+    void add(ScriptStep::Kind kind) { m_steps.append({kind, {}, 0}); }
     QList<ScriptStep> steps() const { return m_steps; }
 
 private:
     QList<ScriptStep> m_steps;
 };
 
-} // namespace
+}   // namespace
 
 QString longTestSentence()
 {
@@ -86,7 +86,7 @@ QList<ScriptStep> internalTestScript()
 
     // Phase 1: new text at growing intervals.
     s.send(phaseMarkerFrame(1), 1000);
-    for (const int gap : { 200, 500, 1000, 1500, 2000, 3000 }) {
+    for (const int gap : {200, 500, 1000, 1500, 2000, 3000}) {
         s.send(welcome, gap);
         s.send(polyphone, gap);
         s.send(longText, gap);
@@ -98,7 +98,7 @@ QList<ScriptStep> internalTestScript()
     // Phase 2: pause and resume, three, four and five times, then stop.
     s.send(phaseMarkerFrame(2), 1000);
     int pauses = 3;
-    for (const QByteArray &text : { welcome, polyphone, longText }) {
+    for (const QByteArray &text : {welcome, polyphone, longText}) {
         s.send(text, 1000);
         for (int i = 0; i < pauses; ++i) {
             s.send(pause, 1000);
@@ -114,9 +114,9 @@ QList<ScriptStep> internalTestScript()
         int afterText, afterStandby, afterShortWakeUp, afterLongWakeUp;
     };
     s.send(phaseMarkerFrame(3), 1000);
-    for (const Series &series : { Series { 1000, 1000, 200, 1000 },
-             Series { 2000, 2000, 200, 2000 }, Series { 3000, 1000, 200, 1000 } }) {
-        const QByteArray texts[] = { welcome, polyphone, longText };
+    for (const Series &series : {Series {1000, 1000, 200, 1000}, Series {2000, 2000, 200, 2000},
+             Series {3000, 1000, 200, 1000}}) {
+        const QByteArray texts[] = {welcome, polyphone, longText};
         for (int i = 0; i < 3; ++i) {
             s.send(texts[i], series.afterText);
             s.send(standby, series.afterStandby);
@@ -127,7 +127,7 @@ QList<ScriptStep> internalTestScript()
     // Phase 4: the demonstration text synthesized seven times at growing intervals.
     s.send(phaseMarkerFrame(4), 1000);
     s.add(ScriptStep::Kind::LoadDemoText);
-    for (const int gap : { 1000, 1500, 2000, 3000, 5000, 10000, 20000 }) {
+    for (const int gap : {1000, 1500, 2000, 3000, 5000, 10000, 20000}) {
         s.add(ScriptStep::Kind::Synthesize);
         s.wait(gap);
     }

@@ -11,11 +11,11 @@
 struct ScriptStep
 {
     enum class Kind {
-        SendFrame, // hand frame to the public send operation
-        Wait, // pause for milliseconds
-        LoadDemoText, // load the demonstration text into the send box
-        Synthesize, // run the synthesis command on the send box
-        FinalWait, // pause of finalWaitMilliseconds(MaxTextBytes)
+        SendFrame,   // hand frame to the public send operation
+        Wait,   // pause for milliseconds
+        LoadDemoText,   // load the demonstration text into the send box
+        Synthesize,   // run the synthesis command on the send box
+        FinalWait,   // pause of finalWaitMilliseconds(MaxTextBytes)
     };
     Kind kind = Kind::Wait;
     QByteArray frame;

@@ -91,7 +91,7 @@ void InternalTestRunner::runUntilWait()
                 waitThenContinue(ms);
                 return;
             }
-            break; // neither link's limit: the next pass follows at once
+            break;   // neither link's limit: the next pass follows at once
         }
         }
     }

@@ -67,7 +67,7 @@ private:
     std::function<int()> m_maxTextBytes;
     const QList<ScriptStep> m_script;
     qsizetype m_next = 0;
-    quint64 m_generation = 0; // a start or stop inside a signal ends the older run
+    quint64 m_generation = 0;   // a start or stop inside a signal ends the older run
     bool m_running = false;
 };
 

@@ -5,7 +5,7 @@ namespace {
 // Largest count a double holds exactly with every whole number below it: 2^53.
 constexpr quint64 kMaxTicks = quint64(1) << 53;
 
-} // namespace
+}   // namespace
 
 qsizetype firstNonDigit(const QString &text)
 {
@@ -25,7 +25,7 @@ std::optional<double> replayTicks(const QString &text)
     while (start < text.size() - 1 && text.at(start) == u'0')
         ++start;
     const QStringView digits = QStringView(text).mid(start);
-    if (digits.size() > 16) // 2^53 has 16 digits
+    if (digits.size() > 16)   // 2^53 has 16 digits
         return std::nullopt;
     bool ok = false;
     const quint64 ticks = digits.toULongLong(&ok);

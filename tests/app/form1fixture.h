@@ -19,8 +19,7 @@
 struct Form1Fixture
 {
     explicit Form1Fixture(const QByteArray &startText = {}, bool mapCom1 = true,
-                          bool internal = false,
-                          const std::function<void(Form1Options &)> &customize = {})
+        bool internal = false, const std::function<void(Form1Options &)> &customize = {})
     {
         if (!startText.isNull()) {
             QFile file(dir.filePath(QStringLiteral("初始默认文本.txt")));

@@ -18,16 +18,21 @@ void TstCommandLine::options_data()
     QTest::addColumn<QString>("com1");
     QTest::addColumn<bool>("internal");
     QTest::addColumn<bool>("virtualBoard");
-    QTest::newRow("nothing") << QStringList{} << false << 0 << QString() << false << false;
-    QTest::newRow("two mappings") << QStringList{"--com", "COM1=/dev/ttyUSB3", "--com", "COM2=/dev/pts/4"}
-                                  << false << 0 << "/dev/ttyUSB3" << false << false;
-    QTest::newRow("internal and virtual") << QStringList{"--internal", "--virtual"} << false << 0
-                                          << QString() << true << true;
-    QTest::newRow("help") << QStringList{"--help"} << true << 0 << QString() << false << false;
-    QTest::newRow("version") << QStringList{"--version"} << true << 0 << QString() << false << false;
-    QTest::newRow("COM21") << QStringList{"--com", "COM21=/dev/x"} << true << 2 << QString() << false << false;
-    QTest::newRow("unknown option") << QStringList{"--fast"} << true << 2 << QString() << false << false;
-    QTest::newRow("stray argument") << QStringList{"COM1"} << true << 2 << QString() << false << false;
+    QTest::newRow("nothing") << QStringList {} << false << 0 << QString() << false << false;
+    QTest::newRow("two mappings") << QStringList {"--com", "COM1=/dev/ttyUSB3", "--com",
+        "COM2=/dev/pts/4"} << false
+                                  << 0 << "/dev/ttyUSB3" << false << false;
+    QTest::newRow("internal and virtual")
+        << QStringList {"--internal", "--virtual"} << false << 0 << QString() << true << true;
+    QTest::newRow("help") << QStringList {"--help"} << true << 0 << QString() << false << false;
+    QTest::newRow("version") << QStringList {"--version"} << true << 0 << QString() << false
+                             << false;
+    QTest::newRow("COM21") << QStringList {"--com", "COM21=/dev/x"} << true << 2 << QString()
+                           << false << false;
+    QTest::newRow("unknown option")
+        << QStringList {"--fast"} << true << 2 << QString() << false << false;
+    QTest::newRow("stray argument")
+        << QStringList {"COM1"} << true << 2 << QString() << false << false;
 }
 
 void TstCommandLine::options()
@@ -38,7 +43,7 @@ void TstCommandLine::options()
     QFETCH(QString, com1);
     QFETCH(bool, internal);
     QFETCH(bool, virtualBoard);
-    const CommandLine line = parseCommandLine(QStringList{"orv4120-demo"} + arguments);
+    const CommandLine line = parseCommandLine(QStringList {"orv4120-demo"} + arguments);
     QCOMPARE(line.exitNow, exitNow);
     QCOMPARE(line.exitCode, exitCode);
     if (exitNow) {

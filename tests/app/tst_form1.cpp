@@ -3,12 +3,12 @@
 #include "codepage.h"
 #include "messages.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRadioButton>
-#include <QAccessible>
 #include <QScrollBar>
 
 class TstForm1 : public QObject
@@ -42,7 +42,8 @@ private slots:
 void TstForm1::startUpState()
 {
     Form1Fixture f;
-    QCOMPARE(f.window->windowTitle(), QStringLiteral("Korvel-ORV4120语音合成芯片-PC端演示程序 V3.4"));
+    QCOMPARE(
+        f.window->windowTitle(), QStringLiteral("Korvel-ORV4120语音合成芯片-PC端演示程序 V3.4"));
     QCOMPARE(f.find<QComboBox>("Combo5")->currentText(), QStringLiteral("GBK"));
     QCOMPARE(f.find<QComboBox>("Combo2")->currentText(), QStringLiteral("波特率9600"));
     QCOMPARE(f.find<QComboBox>("Combo1")->currentText(), QStringLiteral("COM1"));
@@ -80,7 +81,8 @@ void TstForm1::startUpText_data()
 {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("GBK with a line break") << toGbk(u"欢迎光临\r\n第二行") << QStringLiteral("欢迎光临\n第二行");
+    QTest::newRow("GBK with a line break")
+        << toGbk(u"欢迎光临\r\n第二行") << QStringLiteral("欢迎光临\n第二行");
     QTest::newRow("empty file") << QByteArray("") << QString();
     QTest::newRow("missing file") << QByteArray() << QString();
 }
@@ -114,7 +116,7 @@ void TstForm1::unusableStartUpFile()
 void TstForm1::missingCom1GivesOneMessage()
 {
     Form1Fixture f({}, false);
-    QCOMPARE(f.messages.shown, QStringList{Msg::PortMissing});
+    QCOMPARE(f.messages.shown, QStringList {Msg::PortMissing});
     QVERIFY(!f.window->serialControl()->PortOpen());
     QVERIFY(f.log().contains(QStringLiteral("没有这个串口设备")));
     f.click("Command7");
@@ -124,7 +126,8 @@ void TstForm1::missingCom1GivesOneMessage()
 void TstForm1::choosingAnotherPort()
 {
     PtyPeer com3;
-    Form1Fixture f({}, true, false, [&](Form1Options &o) { o.ports.setOverride(3, com3.slavePath()); });
+    Form1Fixture f(
+        {}, true, false, [&](Form1Options &o) { o.ports.setOverride(3, com3.slavePath()); });
     f.pick("Combo2", 0);   // 4800 before the port changes
     f.pick("Combo1", 2);
     QCOMPARE(f.window->CommPortNumber, 3);
@@ -144,7 +147,7 @@ void TstForm1::missingPortLeavesNoneOpen()
     Form1Fixture f;
     QVERIFY(f.window->serialControl()->PortOpen());
     f.pick("Combo1", 4);   // COM5 stands for no device
-    QCOMPARE(f.messages.shown, QStringList{Msg::PortMissing});
+    QCOMPARE(f.messages.shown, QStringList {Msg::PortMissing});
     QVERIFY(!f.window->serialControl()->PortOpen());
     QCOMPARE(f.window->CommPortNumber, 5);
     f.click("Command7");
@@ -157,7 +160,7 @@ void TstForm1::portByPathOrDeviceName()
     PtyPeer other;
     Form1Fixture f({}, true, false, [&](Form1Options &o) {
         o.ports.setPresentDevicesForTest({{other.slavePath(), QStringLiteral("pts"),
-                                           QStringLiteral("pseudo terminal"), QString(), false}});
+            QStringLiteral("pseudo terminal"), QString(), false}});
     });
     auto *ports = f.find<QComboBox>("Combo1");
     QCOMPARE(ports->count(), 21);   // COM1 ... COM20, then the present device by its own name
@@ -200,18 +203,19 @@ void TstForm1::answers_data()
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<QString>("lines");
     QTest::newRow("A") << QByteArray("A") << QStringLiteral("<---- 返回：41  接收成功\r\n");
-    QTest::newRow("AO") << QByteArray("AO")
-                        << QStringLiteral("<---- 返回：41  接收成功\r\n<---- 返回：4F  芯片空闲\r\n");
-    QTest::newRow("AON drops N") << QByteArray("AON")
-                                 << QStringLiteral("<---- 返回：41  接收成功\r\n<---- 返回：4F  芯片空闲\r\n");
-    QTest::newRow("SA") << QByteArray("SA")
-                        << QStringLiteral("<---- 返回：58  软件版本号：SA\r\n<---- 返回：41  接收成功\r\n");
-    QTest::newRow("version text") << QByteArray("SV3.4 ORV4120")
-                                  << QStringLiteral("<---- 返回：58  软件版本号：SV3.4 ORV4120\r\n");
-    QTest::newRow("X ignored") << QByteArray("XA") << QStringLiteral("<---- 返回：41  接收成功\r\n");
+    QTest::newRow("AO") << QByteArray(
+        "AO") << QStringLiteral("<---- 返回：41  接收成功\r\n<---- 返回：4F  芯片空闲\r\n");
+    QTest::newRow("AON drops N") << QByteArray(
+        "AON") << QStringLiteral("<---- 返回：41  接收成功\r\n<---- 返回：4F  芯片空闲\r\n");
+    QTest::newRow("SA") << QByteArray(
+        "SA") << QStringLiteral("<---- 返回：58  软件版本号：SA\r\n<---- 返回：41  接收成功\r\n");
+    QTest::newRow("version text") << QByteArray(
+        "SV3.4 ORV4120") << QStringLiteral("<---- 返回：58  软件版本号：SV3.4 ORV4120\r\n");
+    QTest::newRow("X ignored") << QByteArray("XA")
+                               << QStringLiteral("<---- 返回：41  接收成功\r\n");
     QTest::newRow("0x58 alone") << QByteArray("X") << QString();
-    QTest::newRow("E J N") << QByteArray("EJ")
-                           << QStringLiteral("<---- 返回：45  接收失败\r\n<---- 返回：4A  初始化成功回传\r\n");
+    QTest::newRow("E J N") << QByteArray(
+        "EJ") << QStringLiteral("<---- 返回：45  接收失败\r\n<---- 返回：4A  初始化成功回传\r\n");
     QTest::newRow("high bytes") << QByteArray("\xAA\xAB") << QString();
 }
 
@@ -234,16 +238,18 @@ void TstForm1::uncheckedInterpretationKeepsData()
     QVERIFY(f.log().isEmpty());
     f.find<QCheckBox>("Check1")->setChecked(true);
     f.board.answer("A");
-    QTRY_COMPARE(f.log(),
-                 QStringLiteral("<---- 返回：4E  芯片正在播音\r\n<---- 返回：41  接收成功\r\n"));
+    QTRY_COMPARE(
+        f.log(), QStringLiteral("<---- 返回：4E  芯片正在播音\r\n<---- 返回：41  接收成功\r\n"));
 }
 
 void TstForm1::frameArrivesByteForByte()
 {
     Form1Fixture f;
-    for (const char *button : {"Command7", "Command8", "Command9", "Command28", "Command5", "Command11"})
+    for (const char *button :
+        {"Command7", "Command8", "Command9", "Command28", "Command5", "Command11"})
         f.click(button);
-    QVERIFY(f.boardReceives(QByteArray::fromHex("fd000102fd000103fd000104fd000121fd000122fd0001ff")));
+    QVERIFY(
+        f.boardReceives(QByteArray::fromHex("fd000102fd000103fd000104fd000121fd000122fd0001ff")));
     QCOMPARE(f.log().count(QStringLiteral("发出一帧，字节数 4\r\n")), 6);
     QVERIFY(f.log().endsWith(QStringLiteral("----> FD 00 01 FF \r\n")));
 }
@@ -264,11 +270,13 @@ void TstForm1::sendFrameData_data()
     QTest::addColumn<QVariantList>("values");
     QTest::addColumn<QByteArray>("wire");
     QTest::addColumn<QString>("log");
-    QTest::newRow("stop") << QVariantList{0xFD, 0x00, 0x01, 0x02} << QByteArray::fromHex("fd000102")
+    QTest::newRow("stop") << QVariantList {0xFD, 0x00, 0x01, 0x02}
+                          << QByteArray::fromHex("fd000102")
                           << QStringLiteral("发出一帧，字节数 4\r\n----> FD 00 01 02 \r\n");
-    QTest::newRow("not a byte") << QVariantList{0xFD, 0x00, 0x01, 0x102} << QByteArray()
-                                << QStringLiteral("帧数据第 4 个元素不是 0-255 的整数，此帧未发送\r\n");
-    QTest::newRow("empty") << QVariantList{} << QByteArray()
+    QTest::newRow("not a byte") << QVariantList {0xFD, 0x00, 0x01, 0x102} << QByteArray()
+                                << QStringLiteral(
+                                       "帧数据第 4 个元素不是 0-255 的整数，此帧未发送\r\n");
+    QTest::newRow("empty") << QVariantList {} << QByteArray()
                            << QStringLiteral("帧数据为空，此帧未发送\r\n");
 }
 
@@ -340,8 +348,10 @@ void TstForm1::everyControlHasAName()
         ++checked;
     }
     QVERIFY(checked > 40);
-    // Lists and scroll bars are labelled by their label (its buddy), as assistive technology reads it.
-    for (const char *name : {"Combo1", "Combo2", "Combo4", "Combo5", "Combo6", "Combo7", "HScroll1"}) {
+    // Lists and scroll bars are labelled by their label (its buddy), as assistive technology reads
+    // it.
+    for (const char *name :
+        {"Combo1", "Combo2", "Combo4", "Combo5", "Combo6", "Combo7", "HScroll1"}) {
         QAccessibleInterface *face = QAccessible::queryAccessibleInterface(f.find<QWidget>(name));
         const auto labels = face->relations(QAccessible::Label);
         QVERIFY2(!labels.isEmpty(), name);
@@ -350,8 +360,9 @@ void TstForm1::everyControlHasAName()
     const auto speedLabel = QAccessible::queryAccessibleInterface(f.find<QWidget>("Combo2"))
                                 ->relations(QAccessible::Label);
     QCOMPARE(speedLabel.first().first->text(QAccessible::Name), QStringLiteral("波特率"));
-    QCOMPARE(QAccessible::queryAccessibleInterface(f.find<QWidget>("Text4"))->text(QAccessible::Name),
-             QStringLiteral("工作记录："));
+    QCOMPARE(
+        QAccessible::queryAccessibleInterface(f.find<QWidget>("Text4"))->text(QAccessible::Name),
+        QStringLiteral("工作记录："));
 }
 
 void TstForm1::repeatedMessageOpensOnce()
@@ -362,12 +373,12 @@ void TstForm1::repeatedMessageOpensOnce()
     boxes.show(Msg::UsbMissing);
     boxes.show(Msg::UsbMissing);   // still on screen: not opened again
     boxes.show(Msg::PortMissing);
-    QCOMPARE(boxes.open(), (QStringList{Msg::UsbMissing, Msg::PortMissing}));
+    QCOMPARE(boxes.open(), (QStringList {Msg::UsbMissing, Msg::PortMissing}));
     QCOMPARE(parent.findChildren<QMessageBox *>().size(), 2);
     for (QMessageBox *box : parent.findChildren<QMessageBox *>())
         if (box->text() == Msg::UsbMissing)
             box->accept();
-    QCOMPARE(boxes.open(), QStringList{Msg::PortMissing});
+    QCOMPARE(boxes.open(), QStringList {Msg::PortMissing});
     boxes.show(Msg::UsbMissing);   // dismissed: shown again
     QCOMPARE(boxes.open().size(), 2);
 }
@@ -375,9 +386,9 @@ void TstForm1::repeatedMessageOpensOnce()
 void TstForm1::tabOrderFollowsTheLayout()
 {
     Form1Fixture f;
-    const QStringList expected{"Text3", "Command6", "Command15", "Command31", "Command32", "Text5",
-                               "Command29", "Command30", "Command1", "Text4", "Check5", "Check1",
-                               "Command2", "Combo4", "HScroll1", "HScroll2", "HScroll3"};
+    const QStringList expected {"Text3", "Command6", "Command15", "Command31", "Command32", "Text5",
+        "Command29", "Command30", "Command1", "Text4", "Check5", "Check1", "Command2", "Combo4",
+        "HScroll1", "HScroll2", "HScroll3"};
     QWidget *w = f.find<QWidget>("Text3");
     QStringList got;
     for (int i = 0; i < expected.size(); ++i) {

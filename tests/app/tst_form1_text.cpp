@@ -90,7 +90,7 @@ QString sentEntry(qsizetype bytes)
     return QStringLiteral("发出一帧，字节数 %1\r\n").arg(bytes);
 }
 
-} // namespace
+}   // namespace
 
 class TstForm1Text : public QObject
 {
@@ -124,7 +124,7 @@ private slots:
 void TstForm1Text::synthesis_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("anchor"); // -1: nothing selected
+    QTest::addColumn<int>("anchor");   // -1: nothing selected
     QTest::addColumn<int>("position");
     QTest::addColumn<int>("encoding");
     QTest::addColumn<QByteArray>("data");
@@ -149,8 +149,7 @@ void TstForm1Text::synthesis_data()
 
     // Characters that both GBK and BIG5 hold, ASCII among them.
     const QString mixed = QStringLiteral("Hi 中文語音，好!");
-    const char *names[]
-        = { "GB2312", "GBK", "BIG5", "Unicode little-endian", "Unicode big-endian" };
+    const char *names[] = {"GB2312", "GBK", "BIG5", "Unicode little-endian", "Unicode big-endian"};
     for (int encoding = Gb2312; encoding <= Utf16Be; ++encoding)
         QTest::newRow(names[encoding])
             << mixed << -1 << -1 << encoding << icuBytes(mixed, encoding) << mixed;
@@ -169,11 +168,11 @@ void TstForm1Text::synthesis_data()
     QTest::newRow("line break across the limit")
         << ascii + QStringLiteral("\nb") << -1 << -1 << int(Gbk) << icuBytes(ascii, Gbk) << ascii;
     const QString chinese = QStringLiteral("xyz") + QString(3000, u'中');
-    const QString kept = chinese.mid(1, 2 + 2044); // 2 + 4088 bytes; one more is 4092
+    const QString kept = chinese.mid(1, 2 + 2044);   // 2 + 4088 bytes; one more is 4092
     QTest::newRow("cut a selection that starts inside")
         << chinese << 1 << int(chinese.size()) << int(Gbk) << icuBytes(kept, Gbk) << kept;
     const QString pairs = QString(2, u'a') + QStringLiteral("😀").repeated(1100);
-    QTest::newRow("pair across the Unicode limit") // 4 + 4 x 1021 = 4088 bytes; one more is 4092
+    QTest::newRow("pair across the Unicode limit")   // 4 + 4 x 1021 = 4088 bytes; one more is 4092
         << pairs << -1 << -1 << int(Utf16Be) << icuBytes(pairs.left(2 + 2 * 1021), Utf16Be)
         << pairs.left(2 + 2 * 1021);
 }
@@ -203,7 +202,7 @@ void TstForm1Text::synthesis()
     QVERIFY(f.messages.shown.isEmpty());
     QVERIFY(f.find<QPushButton>("Command6")->isEnabled());
     QVERIFY(!f.window->ContinuousPlay);
-    QVERIFY(text3(f)->hasFocus()); // the selection shows what went out
+    QVERIFY(text3(f)->hasFocus());   // the selection shows what went out
 }
 
 void TstForm1Text::typedLineBreaks()
@@ -212,9 +211,9 @@ void TstForm1Text::typedLineBreaks()
     QPlainTextEdit *box = text3(f);
     box->setFocus();
     QTest::keyClicks(box, QStringLiteral("ab"));
-    QTest::keyClick(box, Qt::Key_Return, Qt::ShiftModifier); // a line separator
+    QTest::keyClick(box, Qt::Key_Return, Qt::ShiftModifier);   // a line separator
     QTest::keyClicks(box, QStringLiteral("cd"));
-    QTest::keyClick(box, Qt::Key_Return); // a new paragraph
+    QTest::keyClick(box, Qt::Key_Return);   // a new paragraph
     QTest::keyClicks(box, QStringLiteral("ef"));
     f.click("Command6");
     QVERIFY(f.boardReceives(frame(0x01, Gbk, QByteArray("ab\r\ncd\r\nef"))));
@@ -249,7 +248,7 @@ void TstForm1Text::usbLimit_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<QByteArray>("wire");
-    const QByteArray kept(511, 'a'); // the Chinese character after it would make 513
+    const QByteArray kept(511, 'a');   // the Chinese character after it would make 513
     QTest::newRow("synthesis") << "Command6" << frame(0x01, Gbk, kept);
     QTest::newRow("cache store") << "Command10" << frame(0x31, 0x00, kept);
 }
@@ -271,10 +270,10 @@ void TstForm1Text::usbLimit()
 
 void TstForm1Text::tableFailures_data()
 {
-    QTest::addColumn<QString>("table"); // "missing", "short" or "generated"
+    QTest::addColumn<QString>("table");   // "missing", "short" or "generated"
     QTest::addColumn<int>("encoding");
     QTest::addColumn<QString>("button");
-    QTest::addColumn<int>("kept"); // characters selected afterwards
+    QTest::addColumn<int>("kept");   // characters selected afterwards
     QTest::addColumn<QByteArray>("wire");
     QTest::addColumn<QString>("message");
 
@@ -314,7 +313,7 @@ void TstForm1Text::tableFailures()
     if (table == u"short") {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(96264 - 4, '\0')); // one record too few
+        file.write(QByteArray(96264 - 4, '\0'));   // one record too few
     } else if (table == u"generated") {
         path = kGeneratedTable;
     }
@@ -324,10 +323,10 @@ void TstForm1Text::tableFailures()
     text3(f)->setPlainText(text);
     f.click(button.toLatin1().constData());
 
-    QCOMPARE(f.messages.shown, message.isEmpty() ? QStringList() : QStringList { message });
+    QCOMPARE(f.messages.shown, message.isEmpty() ? QStringList() : QStringList {message});
     QVERIFY(f.boardReceives(wire));
     QCOMPARE(sentEntries(f), wire.isEmpty() ? 0 : 1);
-    QCOMPARE(selection(f), text.left(kept)); // cut, whether sent or not
+    QCOMPARE(selection(f), text.left(kept));   // cut, whether sent or not
     QVERIFY(f.find<QPushButton>("Command6")->isEnabled());
 }
 
@@ -359,7 +358,7 @@ void TstForm1Text::emptyBoxSendsNothing()
 void TstForm1Text::tagFrames_data()
 {
     QTest::addColumn<QString>("control");
-    QTest::addColumn<int>("value"); // bar value or voice entry
+    QTest::addColumn<int>("value");   // bar value or voice entry
     QTest::addColumn<int>("encoding");
     QTest::addColumn<QByteArray>("wire");
 
@@ -400,7 +399,7 @@ void TstForm1Text::tagFrames()
     QCOMPARE(f.log(),
         sentEntry(wire.size()) + QStringLiteral("----> ")
             + QString::fromLatin1(wire.toHex(' ').toUpper()) + QStringLiteral(" \r\n"));
-    QCOMPARE(f.window->ContinuousPlay, !bar); // a bar ends a replay, the voice list does not
+    QCOMPARE(f.window->ContinuousPlay, !bar);   // a bar ends a replay, the voice list does not
 }
 
 void TstForm1Text::dragSendsOneTag()
@@ -418,10 +417,10 @@ void TstForm1Text::dragSendsOneTag()
 
 void TstForm1Text::resetSendsOnlyDefaults_data()
 {
-    QTest::addColumn<QList<int>>("bars"); // HScroll1 to HScroll3 before the reset
+    QTest::addColumn<QList<int>>("bars");   // HScroll1 to HScroll3 before the reset
     QTest::addColumn<QByteArray>("moves");
-    QTest::newRow("bars at 6") << QList<int> { 6, 6, 6 } << QByteArray();
-    QTest::newRow("bars moved") << QList<int> { 1, 9, 11 }
+    QTest::newRow("bars at 6") << QList<int> {6, 6, 6} << QByteArray();
+    QTest::newRow("bars moved") << QList<int> {1, 9, 11}
                                 << tagWire("[v0]") + tagWire("[s8]") + tagWire("[t10]");
 }
 
@@ -431,7 +430,7 @@ void TstForm1Text::resetSendsOnlyDefaults()
     QFETCH(QByteArray, moves);
 
     Form1Fixture f;
-    const char *names[] = { "HScroll1", "HScroll2", "HScroll3" };
+    const char *names[] = {"HScroll1", "HScroll2", "HScroll3"};
     for (int i = 0; i < 3; ++i)
         f.find<QScrollBar>(names[i])->setValue(bars.at(i));
     QVERIFY(f.boardReceives(moves));
@@ -470,7 +469,7 @@ void TstForm1Text::loadTexts()
     QCOMPARE(text3(f)->toPlainText(), demonstration);
     QVERIFY(!text3(f)->textCursor().hasSelection());
 
-    QVERIFY(f.boardReceives({})); // loading sends nothing
+    QVERIFY(f.boardReceives({}));   // loading sends nothing
     QVERIFY(f.log().isEmpty());
 }
 
@@ -479,7 +478,7 @@ void TstForm1Text::cacheStore_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("encoding");
     QTest::addColumn<int>("segment");
-    QTest::addColumn<int>("kept"); // characters stored and selected afterwards
+    QTest::addColumn<int>("kept");   // characters stored and selected afterwards
     QTest::addColumn<QByteArray>("data");
 
     const int max = kSerialMaxTextBytes;
@@ -533,7 +532,7 @@ void TstForm1Text::cacheStoreWithoutSegment()
     text3(f)->setPlainText(QStringLiteral("欢迎光临"));
     f.find<QComboBox>("Combo6")->setCurrentIndex(-1);
     f.click("Command10");
-    QCOMPARE(f.messages.shown, QStringList { Msg::NoSegment });
+    QCOMPARE(f.messages.shown, QStringList {Msg::NoSegment});
     QVERIFY(f.boardReceives({}));
     QVERIFY(f.log().isEmpty());
     QVERIFY(f.find<QPushButton>("Command6")->isEnabled());
@@ -541,7 +540,7 @@ void TstForm1Text::cacheStoreWithoutSegment()
 
 void TstForm1Text::cachePlay_data()
 {
-    QTest::addColumn<int>("repeatEntry"); // list index of Combo7; -1: none
+    QTest::addColumn<int>("repeatEntry");   // list index of Combo7; -1: none
     QTest::addColumn<int>("encoding");
     QTest::addColumn<QByteArray>("wire");
     QTest::addColumn<QString>("message");
@@ -567,14 +566,14 @@ void TstForm1Text::cachePlay()
     f.window->ContinuousPlay = true;
     f.click("Command13");
     QVERIFY(f.boardReceives(wire));
-    QCOMPARE(f.messages.shown, message.isEmpty() ? QStringList() : QStringList { message });
+    QCOMPARE(f.messages.shown, message.isEmpty() ? QStringList() : QStringList {message});
     QCOMPARE(sentEntries(f), wire.isEmpty() ? 0 : 1);
     QVERIFY(!f.window->ContinuousPlay);
 }
 
 void TstForm1Text::hexEditor_data()
 {
-    QTest::addColumn<QString>("text"); // null: the editor's initial text
+    QTest::addColumn<QString>("text");   // null: the editor's initial text
     QTest::addColumn<QString>("button");
     QTest::addColumn<int>("encoding");
     QTest::addColumn<QByteArray>("wire");
@@ -620,14 +619,14 @@ void TstForm1Text::hexEditor_data()
     QTest::newRow("header, lone trailing digit")
         << "BB B6 D3 A"
         << "Command30" << int(Gbk) << QByteArray::fromHex("fd00050101bbb6d3") << ok;
-    const QByteArray largest = QByteArray::fromHex("5a").repeated(0xFFFF - 2); // length FF FF
+    const QByteArray largest = QByteArray::fromHex("5a").repeated(0xFFFF - 2);   // length FF FF
     QTest::newRow("header, largest frame")
         << QString::fromLatin1(largest.toHex(' ')) << "Command30" << int(Gbk)
         << QByteArray::fromHex("fdffff0101") + largest << ok;
     QTest::newRow("header, too long for one frame")
         << QString::fromLatin1(QByteArray("00 ").repeated(0xFFFF - 1)) << "Command30" << int(Gbk)
         << QByteArray() << Msg::HexTooLong;
-    const QByteArray many = QByteArray::fromHex("5a").repeated(12000); // 36,000 characters
+    const QByteArray many = QByteArray::fromHex("5a").repeated(12000);   // 36,000 characters
     QTest::newRow("direct, beyond 32766 characters")
         << QString::fromLatin1(many.toHex(' ')) << "Command29" << int(Gbk) << many << ok;
     QTest::newRow("empty, direct") << ""
@@ -651,7 +650,7 @@ void TstForm1Text::hexEditor()
     f.window->ContinuousPlay = true;
     f.click(button.toLatin1().constData());
     QVERIFY(f.boardReceives(wire));
-    QCOMPARE(f.messages.shown, message.isEmpty() ? QStringList() : QStringList { message });
+    QCOMPARE(f.messages.shown, message.isEmpty() ? QStringList() : QStringList {message});
     QCOMPARE(sentEntries(f), wire.isEmpty() ? 0 : 1);
     if (!wire.isEmpty())
         QVERIFY(f.log().startsWith(sentEntry(wire.size())));

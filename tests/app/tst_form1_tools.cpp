@@ -38,7 +38,7 @@ struct ToolsWindow
     Form1Fixture f;
 };
 
-} // namespace
+}   // namespace
 
 class TstForm1Tools : public QObject
 {
@@ -57,7 +57,7 @@ private slots:
 
 void TstForm1Tools::replayOnIdleAnswers_data()
 {
-    QTest::addColumn<QString>("between"); // what happens after the first repeat
+    QTest::addColumn<QString>("between");   // what happens after the first repeat
     QTest::addColumn<bool>("goesOn");
     QTest::newRow("two ticks left") << QStringLiteral("2 ticks") << true;
     QTest::newRow("three ticks: expired") << QStringLiteral("3 ticks") << false;
@@ -72,7 +72,7 @@ void TstForm1Tools::replayOnIdleAnswers()
     QFETCH(bool, goesOn);
     ToolsWindow w;
     w.startReplay(QStringLiteral("3"));
-    QTRY_COMPARE(w.syntheses(), 1); // at once
+    QTRY_COMPARE(w.syntheses(), 1);   // at once
     QVERIFY(w.f.window->ContinuousPlay);
     w.idle();
     QTRY_COMPARE(w.syntheses(), 2);
@@ -109,9 +109,9 @@ void TstForm1Tools::replayWithoutInterpretation()
 void TstForm1Tools::replayCount_data()
 {
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("kept"); // Text2 after the filter
-    QTest::addColumn<int>("filterMessages"); // shown while typing
-    QTest::addColumn<bool>("plays"); // Command3 then starts a synthesis
+    QTest::addColumn<QString>("kept");   // Text2 after the filter
+    QTest::addColumn<int>("filterMessages");   // shown while typing
+    QTest::addColumn<bool>("plays");   // Command3 then starts a synthesis
     QTest::newRow("digit then letter") << QStringLiteral("1a") << QString() << 1 << false;
     QTest::newRow("full-width digit") << QStringLiteral("１") << QString() << 1 << false;
     QTest::newRow("400 digits") << QString(400, u'9') << QString() << 1 << false;
@@ -128,13 +128,13 @@ void TstForm1Tools::replayCount()
     QFETCH(bool, plays);
     ToolsWindow w;
     auto *count = w.f.find<QLineEdit>("Text2");
-    count->setText(typed); // as pasted
+    count->setText(typed);   // as pasted
     QCOMPARE(count->text(), kept);
     QCOMPARE(w.f.messages.shown, QStringList(filterMessages, Msg::ReplayCount));
     w.f.messages.shown.clear();
     w.f.click("Command3");
     QCOMPARE(w.f.window->ContinuousPlay, plays);
-    QCOMPARE(w.f.messages.shown, plays ? QStringList() : QStringList { Msg::ReplayCount });
+    QCOMPARE(w.f.messages.shown, plays ? QStringList() : QStringList {Msg::ReplayCount});
     QVERIFY(w.f.boardReceives(plays ? kHelloFrame : QByteArray()));
     QCOMPARE(w.f.log().contains(QStringLiteral("发出一帧")), plays);
 }

@@ -57,7 +57,7 @@ struct UsbWindow
     std::unique_ptr<Form1Fixture> f;
 };
 
-} // namespace
+}   // namespace
 
 class TstForm1Usb : public QObject
 {
@@ -80,16 +80,16 @@ private slots:
 void TstForm1Usb::optionWithoutBoard()
 {
     UsbWindow w(false);
-    QCOMPARE(w.f->messages.shown, (QStringList { kUsbNotice, Msg::UsbMissing }));
+    QCOMPARE(w.f->messages.shown, (QStringList {kUsbNotice, Msg::UsbMissing}));
     QVERIFY(w.f->window->UsbMode);
     QCOMPARE(w.f->window->MaxTextBytes, 512);
     QVERIFY(!w.f->window->HidFound());
-    QVERIFY(w.f->window->serialControl()->PortOpen()); // the serial port is not touched
+    QVERIFY(w.f->window->serialControl()->PortOpen());   // the serial port is not touched
 }
 
 void TstForm1Usb::framesAsReports_data()
 {
-    QTest::addColumn<QString>("text"); // empty: the stop button instead of 合成
+    QTest::addColumn<QString>("text");   // empty: the stop button instead of 合成
     QTest::addColumn<QByteArray>("frame");
     QTest::newRow("control command") << QString() << QByteArray::fromHex("fd000102");
     QTest::newRow("30 bytes, closing only")
@@ -106,7 +106,7 @@ void TstForm1Usb::framesAsReports()
     QFETCH(QString, text);
     QFETCH(QByteArray, frame);
     UsbWindow w;
-    QVERIFY(w.f->messages.shown == QStringList { kUsbNotice });
+    QVERIFY(w.f->messages.shown == QStringList {kUsbNotice});
     w.setText(text);
     w.f->click(text.isEmpty() ? "Command7" : "Command6");
     const QList<QByteArray> expected = reportsFor(frame);
@@ -115,13 +115,13 @@ void TstForm1Usb::framesAsReports()
     QVERIFY(w.f->log().startsWith(QStringLiteral("发出一帧，字节数 %1\r\n").arg(frame.size())));
     QVERIFY(!w.f->log().contains(QStringLiteral("超时")));
     QTest::qWait(20);
-    QVERIFY(w.f->board.received().isEmpty()); // nothing on the serial port
+    QVERIFY(w.f->board.received().isEmpty());   // nothing on the serial port
 }
 
 void TstForm1Usb::answerLines_data()
 {
     QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("line"); // empty: no line of its own
+    QTest::addColumn<QString>("line");   // empty: no line of its own
     QTest::newRow("41") << 0x41 << QStringLiteral("<-0x41  接收成功");
     QTest::newRow("45") << 0x45 << QStringLiteral("<-0x45  接收失败");
     QTest::newRow("4A") << 0x4A << QStringLiteral("<-0x4A  初始化成功回传");
@@ -142,10 +142,10 @@ void TstForm1Usb::answerLines()
     QFETCH(int, code);
     QFETCH(QString, line);
     UsbWindow w;
-    QTest::mouseClick(w.f->find<QCheckBox>("Check5"), Qt::LeftButton); // serial lines only
+    QTest::mouseClick(w.f->find<QCheckBox>("Check5"), Qt::LeftButton);   // serial lines only
     QCOMPARE(w.f->window->HexPrefix, QStringLiteral("0x"));
     w.hid.queueAnswer(w.boardPath, quint8(code));
-    w.hid.queueAnswer(w.boardPath, 0x4F); // read after it: marks that the code was handled
+    w.hid.queueAnswer(w.boardPath, 0x4F);   // read after it: marks that the code was handled
     const QString after = QStringLiteral("<-0x4F  芯片空闲\r\n");
     QTRY_VERIFY(w.f->log().endsWith(after));
     QCOMPARE(w.f->log(), line.isEmpty() ? after : line + QStringLiteral("\r\n") + after);
@@ -154,7 +154,7 @@ void TstForm1Usb::answerLines()
 
 void TstForm1Usb::boardAbsentDuringSend_data()
 {
-    QTest::addColumn<QString>("text"); // empty: the stop button
+    QTest::addColumn<QString>("text");   // empty: the stop button
     QTest::addColumn<int>("frameBytes");
     QTest::newRow("one report") << QString() << 4;
     QTest::newRow("seventeen reports") << QString(256, u'你') << 517;
@@ -169,16 +169,16 @@ void TstForm1Usb::boardAbsentDuringSend()
     w.setText(text);
     auto *log = w.f->find<QPlainTextEdit>("Text4");
     w.f->click(text.isEmpty() ? "Command7" : "Command6");
-    QCOMPARE(w.f->messages.shown, QStringList { Msg::UsbMissing });
+    QCOMPARE(w.f->messages.shown, QStringList {Msg::UsbMissing});
     const QString sent = QStringLiteral("发出一帧，字节数 %1\r\n").arg(frameBytes);
     QVERIFY(w.f->log().startsWith(sent));
     QVERIFY(w.f->log().endsWith(kMissingLine));
     QCOMPARE(w.f->log().count(kMissingLine), 1);
     // The sent-frame entry put the caret at the end; the missing-board line leaves it there.
-    const int missingChars = int(kMissingLine.size()) - 1; // the box keeps one separator
+    const int missingChars = int(kMissingLine.size()) - 1;   // the box keeps one separator
     QCOMPARE(log->textCursor().position(), log->document()->characterCount() - 1 - missingChars);
     QTest::qWait(30);
-    QCOMPARE(w.f->messages.shown.size(), 1); // no later retries
+    QCOMPARE(w.f->messages.shown.size(), 1);   // no later retries
 }
 
 void TstForm1Usb::silentBoard()
@@ -186,7 +186,7 @@ void TstForm1Usb::silentBoard()
     UsbWindow w(true, true);
     w.setText(QString(256, u'你'));
     w.f->click("Command6");
-    QTRY_COMPARE(w.written().size(), 1); // the first 0xFC report waits for its 0x5E
+    QTRY_COMPARE(w.written().size(), 1);   // the first 0xFC report waits for its 0x5E
     // The window goes on answering while the report waits; the stop frame queues behind.
     w.f->click("Command8");
     QVERIFY(w.f->log().endsWith(QStringLiteral("----> FD 00 01 03 \r\n")));
@@ -195,7 +195,7 @@ void TstForm1Usb::silentBoard()
         5000);
     QTRY_COMPARE(w.written().size(), 2);
     QCOMPARE(w.written().at(1), reportsFor(QByteArray::fromHex("fd000103")).first());
-    QCOMPARE(w.f->messages.shown, QStringList { kUsbNotice });
+    QCOMPARE(w.f->messages.shown, QStringList {kUsbNotice});
 }
 
 void TstForm1Usb::serialOptionAfterUsb_data()
@@ -252,9 +252,9 @@ void TstForm1Usb::continuousPlayThroughLongText()
     w.f->click("Command3");
     QVERIFY(w.f->window->ContinuousPlay);
     QTRY_VERIFY(!w.f->window->ContinuousPlay);
-    const QList<QByteArray> expected = { gbkSynthesisFrame(toGbk(QString(256, u'你'))),
+    const QList<QByteArray> expected = {gbkSynthesisFrame(toGbk(QString(256, u'你'))),
         gbkSynthesisFrame(toGbk(QString(256, u'你'))),
-        gbkSynthesisFrame(toGbk(QString(88, u'你'))) };
+        gbkSynthesisFrame(toGbk(QString(88, u'你')))};
     QTRY_COMPARE(framesIn(w.written()).size(), 3);
     QCOMPARE(framesIn(w.written()), expected);
     // The selection ends on the last part, which reaches the end of the text.
@@ -262,7 +262,7 @@ void TstForm1Usb::continuousPlayThroughLongText()
     QCOMPARE(cursor.selectionStart(), 512);
     QCOMPARE(cursor.selectionEnd(), 600);
     QCOMPARE(w.f->log().count(QStringLiteral("发出一帧")), 3);
-    QVERIFY(w.f->messages.shown == QStringList { kUsbNotice });
+    QVERIFY(w.f->messages.shown == QStringList {kUsbNotice});
 }
 
 void TstForm1Usb::acknowledgementWithoutContinuousPlay()

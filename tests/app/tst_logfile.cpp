@@ -11,9 +11,9 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <cstdlib>
 #include <unistd.h>
 
 // Exports of the work log to LOG.txt, the fallback when LOG.txt takes none, and the journal that
@@ -63,14 +63,15 @@ void TstLogFile::twoClosesLeaveTwoExports()
 {
     QTemporaryDir dir;
     RecordedMessages messages;
-    for (const QVariantList &frame : {QVariantList{0xFD, 0, 1, 2}, QVariantList{0xFD, 0, 1, 0x21}}) {
+    for (const QVariantList &frame :
+        {QVariantList {0xFD, 0, 1, 2}, QVariantList {0xFD, 0, 1, 0x21}}) {
         Form1 window(optionsFor(dir.path()), &messages);
         window.SendFrameData(frame);
         window.close();
     }
     QCOMPARE(readAll(dir.filePath("LOG.txt")),
-             toGbk(u"导出数据\r\n发出一帧，字节数 4\r\n----> FD 00 01 02 \r\n\r\n"
-                   u"导出数据\r\n发出一帧，字节数 4\r\n----> FD 00 01 21 \r\n\r\n"));
+        toGbk(u"导出数据\r\n发出一帧，字节数 4\r\n----> FD 00 01 02 \r\n\r\n"
+              u"导出数据\r\n发出一帧，字节数 4\r\n----> FD 00 01 21 \r\n\r\n"));
     QVERIFY(QDir(dir.path()).entryList({QStringLiteral("*.journal")}, QDir::Files).isEmpty());
 }
 
@@ -107,8 +108,8 @@ void TstLogFile::unwritableLogGoesToFallback()
 }
 
 // Runs the program in dir with COM1 on a pty; returns once it has logged an answer.
-static bool startProgram(QProcess &program, const QString &dir, const QStringList &prefix = {},
-                         QString fallback = {})
+static bool startProgram(
+    QProcess &program, const QString &dir, const QStringList &prefix = {}, QString fallback = {})
 {
     if (fallback.isEmpty())
         fallback = LogFile::fallbackDirectory();
@@ -152,8 +153,9 @@ static bool startProgram(QProcess &program, const QString &dir, const QStringLis
 void TstLogFile::readOnlyWorkingDirectoryLosesNothing()
 {
     QTemporaryDir dir;
-    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup
-                                          | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    QFile::setPermissions(dir.path(),
+        QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+            | QFile::ExeOther);
     QTemporaryDir data;   // the user's own data folder, where the fallback goes
     QProcess program;
     program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -168,8 +170,11 @@ void TstLogFile::readOnlyWorkingDirectoryLosesNothing()
         prefix << QStringLiteral("setpriv") << QStringLiteral("--reuid=65534")
                << QStringLiteral("--regid=65534") << QStringLiteral("--clear-groups");
         ::chmod(QFile::encodeName(data.path()).constData(), 01777);
-        if (QProcess::execute(prefix.first(), prefix.mid(1) + QStringList{QStringLiteral("test"),
-                              QStringLiteral("-x"), QStringLiteral(ORV_DEMO_PROGRAM)}) != 0)
+        if (QProcess::execute(prefix.first(),
+                prefix.mid(1)
+                    + QStringList {QStringLiteral("test"), QStringLiteral("-x"),
+                        QStringLiteral(ORV_DEMO_PROGRAM)})
+            != 0)
             QSKIP("the program lies where an ordinary user cannot run it");
     }
     const QString fallback = data.filePath(QStringLiteral("orv4120-demo"));

@@ -19,7 +19,7 @@ BoardOptions silentBoard()
 // Rendering and speaking a short text takes a moment of real time on a loaded machine.
 constexpr int kSpeechTimeoutMs = 30000;
 
-} // namespace
+}   // namespace
 
 class TstVirtual : public QObject
 {
@@ -53,7 +53,7 @@ void TstVirtual::serialBoard()
     f.click("Command28");
     QTRY_VERIFY_WITH_TIMEOUT(
         f.log().contains(QStringLiteral("<---- 返回：4E  芯片正在播音\r\n")), kSpeechTimeoutMs);
-    f.click("Command7"); // stop: the chip answers idle at once
+    f.click("Command7");   // stop: the chip answers idle at once
     QTRY_COMPARE_WITH_TIMEOUT(f.log().count(idle), 2, kSpeechTimeoutMs);
     QVERIFY(f.messages.shown.isEmpty());
 }
@@ -68,7 +68,7 @@ void TstVirtual::usbBoard()
     QCOMPARE(f.window->HidCaps().OutputReportByteLength, 33);
     // COM1 has no device here; then the 512 notice, and no "USB连接失败".
     QCOMPARE(f.messages.shown,
-        (QStringList { Msg::PortMissing, QStringLiteral("512") + Msg::MaxTextNotice }));
+        (QStringList {Msg::PortMissing, QStringLiteral("512") + Msg::MaxTextNotice}));
     QTRY_VERIFY(f.log().contains(QStringLiteral("<-0x4A  初始化成功回传\r\n")));
 
     // A second search replaces the handles; the new ones work.
@@ -79,7 +79,7 @@ void TstVirtual::usbBoard()
     QTRY_VERIFY(f.log().contains(QStringLiteral("<-0xAA接收成功，芯片原状态空闲\r\n")));
     QTRY_VERIFY_WITH_TIMEOUT(
         f.log().contains(QStringLiteral("<-0x4F  芯片空闲\r\n")), kSpeechTimeoutMs);
-    QVERIFY(!f.log().contains(QStringLiteral("USB设备"))); // no fault of the link
+    QVERIFY(!f.log().contains(QStringLiteral("USB设备")));   // no fault of the link
     QCOMPARE(f.messages.shown.size(), 3);
 }
 

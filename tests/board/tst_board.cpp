@@ -79,7 +79,7 @@ struct AnswerLog
     QByteArray bytes;
 };
 
-} // namespace
+}   // namespace
 
 class TstBoard : public QObject
 {
@@ -105,52 +105,52 @@ void TstBoard::answers_data()
 {
     QTest::addColumn<QList<QByteArray>>("reads");
     QTest::addColumn<QByteArray>("answers");
-    const QByteArray speak = synthesisFrame(1, "ab"); // plays 20 s here
+    const QByteArray speak = synthesisFrame(1, "ab");   // plays 20 s here
     const QByteArray status = hex("fd000121");
     const QByteArray longest = synthesisFrame(1, QByteArray(4091, 'a'));
     QByteArray tooLong = longest + "a";
     tooLong[1] = 0x0f;
     tooLong[2] = char(0xfe);
 
-    QTest::newRow("status when idle") << QList { status } << hex("414f");
-    QTest::newRow("status when playing") << QList { speak, status } << hex("41414e");
-    QTest::newRow("pause, status, resume") << QList { speak, hex("fd000103"), status,
-        hex("fd000104"), status } << hex("4141414e41414e");
+    QTest::newRow("status when idle") << QList {status} << hex("414f");
+    QTest::newRow("status when playing") << QList {speak, status} << hex("41414e");
+    QTest::newRow("pause, status, resume")
+        << QList {speak, hex("fd000103"), status, hex("fd000104"), status} << hex("4141414e41414e");
     QTest::newRow("stop while playing is idle")
-        << QList { speak, hex("fd000102"), status } << hex("4141 4f 414f");
-    QTest::newRow("stop when idle") << QList { hex("fd000102") } << hex("41");
-    QTest::newRow("resume when not paused") << QList { hex("fd000104"), status } << hex("41414f");
+        << QList {speak, hex("fd000102"), status} << hex("4141 4f 414f");
+    QTest::newRow("stop when idle") << QList {hex("fd000102")} << hex("41");
+    QTest::newRow("resume when not paused") << QList {hex("fd000104"), status} << hex("41414f");
     QTest::newRow("standby refuses synthesis")
-        << QList { hex("fd000122"), speak, status } << hex("41 45 414f");
+        << QList {hex("fd000122"), speak, status} << hex("41 45 414f");
     QTest::newRow("standby ends speech")
-        << QList { speak, hex("fd000122"), status } << hex("41 41 414f");
+        << QList {speak, hex("fd000122"), status} << hex("41 41 414f");
     QTest::newRow("wake-up after standby")
-        << QList { hex("fd000122"), hex("fd0001ff"), speak } << hex("41 41 41");
-    QTest::newRow("garbage then frame") << QList { hex("010203"), status } << hex("45 414f");
+        << QList {hex("fd000122"), hex("fd0001ff"), speak} << hex("41 41 41");
+    QTest::newRow("garbage then frame") << QList {hex("010203"), status} << hex("45 414f");
     QTest::newRow("frame split across reads")
-        << QList { hex("fd00"), hex("01"), hex("21") } << hex("414f");
-    QTest::newRow("two frames in one read") << QList { status + hex("fd000102") } << hex("414f41");
-    QTest::newRow("length zero") << QList { hex("fd0000"), status } << hex("45 414f");
-    QTest::newRow("length over 4093") << QList { tooLong, status } << hex("45 414f");
-    QTest::newRow("longest frame") << QList { longest, status } << hex("41 414e");
-    QTest::newRow("header inside a bad length") << QList { hex("fdfd000121") } << hex("45 414f");
+        << QList {hex("fd00"), hex("01"), hex("21")} << hex("414f");
+    QTest::newRow("two frames in one read") << QList {status + hex("fd000102")} << hex("414f41");
+    QTest::newRow("length zero") << QList {hex("fd0000"), status} << hex("45 414f");
+    QTest::newRow("length over 4093") << QList {tooLong, status} << hex("45 414f");
+    QTest::newRow("longest frame") << QList {longest, status} << hex("41 414e");
+    QTest::newRow("header inside a bad length") << QList {hex("fdfd000121")} << hex("45 414f");
     QTest::newRow("0xFD inside text")
-        << QList { synthesisFrame(1, hex("fdfd")), status } << hex("41 414e");
-    QTest::newRow("unknown command") << QList { hex("fd000199") } << hex("45");
-    QTest::newRow("stop with a parameter") << QList { hex("fd00020200") } << hex("45");
-    QTest::newRow("unknown encoding") << QList { synthesisFrame(5, "ab") } << hex("45");
+        << QList {synthesisFrame(1, hex("fdfd")), status} << hex("41 414e");
+    QTest::newRow("unknown command") << QList {hex("fd000199")} << hex("45");
+    QTest::newRow("stop with a parameter") << QList {hex("fd00020200")} << hex("45");
+    QTest::newRow("unknown encoding") << QList {synthesisFrame(5, "ab")} << hex("45");
     QTest::newRow("cache segment 16")
-        << QList { parameterFrame(Command::CacheStore, 16, "ab") } << hex("45");
+        << QList {parameterFrame(Command::CacheStore, 16, "ab")} << hex("45");
     QTest::newRow("cache text past the last segment")
-        << QList { parameterFrame(Command::CacheStore, 15, QByteArray(257, 'a')) } << hex("45");
+        << QList {parameterFrame(Command::CacheStore, 15, QByteArray(257, 'a'))} << hex("45");
     QTest::newRow("cache text fills the last segment")
-        << QList { parameterFrame(Command::CacheStore, 15, QByteArray(256, 'a')) } << hex("41");
-    QTest::newRow("cache play of an empty cache") << QList { hex("fd00023211") } << hex("45");
-    QTest::newRow("cache store and play") << QList { parameterFrame(Command::CacheStore, 0, "ab"),
-        hex("fd00023231"), status } << hex("41 41 414e");
-    QTest::newRow("cache play zero times") << QList { parameterFrame(Command::CacheStore, 0, "ab"),
-        hex("fd00023201") } << hex("41 45");
-    QTest::newRow("version") << QList { hex("fd000158") }
+        << QList {parameterFrame(Command::CacheStore, 15, QByteArray(256, 'a'))} << hex("41");
+    QTest::newRow("cache play of an empty cache") << QList {hex("fd00023211")} << hex("45");
+    QTest::newRow("cache store and play") << QList {parameterFrame(Command::CacheStore, 0, "ab"),
+        hex("fd00023231"), status} << hex("41 41 414e");
+    QTest::newRow("cache play zero times")
+        << QList {parameterFrame(Command::CacheStore, 0, "ab"), hex("fd00023201")} << hex("41 45");
+    QTest::newRow("version") << QList {hex("fd000158")}
                              << hex("41") + 'S' + ChipModel::versionText();
 }
 
@@ -165,7 +165,7 @@ void TstBoard::answers()
     for (const QByteArray &read : reads)
         chip->receiveBytes(read);
     QTRY_COMPARE(log.bytes.size(), answers.size());
-    QTest::qWait(60); // nothing more follows (the version text comes 20 ms late)
+    QTest::qWait(60);   // nothing more follows (the version text comes 20 ms late)
     QCOMPARE(log.bytes.toHex(' '), answers.toHex(' '));
 }
 
@@ -187,7 +187,7 @@ void TstBoard::pauseHoldsTheIdleAnswer()
     ChipModel *chip = createChip(quietBoard(50), &owner, nullptr);
     AnswerLog log(chip);
     chip->receiveBytes(synthesisFrame(1, "ab") + hex("fd000103"));
-    QTest::qWait(300); // three times the speech: still paused, no idle answer
+    QTest::qWait(300);   // three times the speech: still paused, no idle answer
     QCOMPARE(log.bytes, hex("4141"));
     QCOMPARE(chip->state(), ChipModel::State::Paused);
     chip->receiveBytes(hex("fd000104"));
@@ -203,7 +203,7 @@ void TstBoard::cutOffFrameIsRefused()
     AnswerLog log(chip);
     chip->receiveBytes(hex("fd000501"));
     QTRY_COMPARE(log.bytes, hex("45"));
-    chip->receiveBytes(hex("fd000121")); // the cut-off bytes are gone, not prepended
+    chip->receiveBytes(hex("fd000121"));   // the cut-off bytes are gone, not prepended
     QCOMPARE(log.bytes, hex("45414f"));
 }
 
@@ -231,34 +231,34 @@ void TstBoard::decoding()
 void TstBoard::tags_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<QStringList>("pieces"); // "say:words", "tone:name", "pause:ms"
+    QTest::addColumn<QStringList>("pieces");   // "say:words", "tone:name", "pause:ms"
     QTest::addColumn<int>("volume");
     QTest::addColumn<int>("voice");
 
-    QTest::newRow("volume tag removed") << "[v3]你好" << QStringList { "say:你好" } << 3 << 3;
+    QTest::newRow("volume tag removed") << "[v3]你好" << QStringList {"say:你好"} << 3 << 3;
     QTest::newRow("settings split speech")
-        << "甲[s8]乙" << QStringList { "say:甲", "say:乙" } << 5 << 3;
+        << "甲[s8]乙" << QStringList {"say:甲", "say:乙"} << 5 << 3;
     QTest::newRow("volume out of range ignored")
-        << "[v11]你好" << QStringList { "say:你好" } << 5 << 3;
-    QTest::newRow("voice") << "[m52]你好" << QStringList { "say:你好" } << 5 << 52;
-    QTest::newRow("no such voice") << "[m4]你好" << QStringList { "say:你好" } << 5 << 3;
-    QTest::newRow("defaults") << "[v1][m51]甲[d]乙" << QStringList { "say:甲", "say:乙" } << 5 << 3;
+        << "[v11]你好" << QStringList {"say:你好"} << 5 << 3;
+    QTest::newRow("voice") << "[m52]你好" << QStringList {"say:你好"} << 5 << 52;
+    QTest::newRow("no such voice") << "[m4]你好" << QStringList {"say:你好"} << 5 << 3;
+    QTest::newRow("defaults") << "[v1][m51]甲[d]乙" << QStringList {"say:甲", "say:乙"} << 5 << 3;
     QTest::newRow("accepted tags")
-        << "[f0][i1][n2][r1][y1][b1]甲[=jia3]" << QStringList { "say:甲" } << 5 << 3;
-    QTest::newRow("pause") << "甲[p500]乙" << QStringList { "say:甲", "pause:500", "say:乙" } << 5
+        << "[f0][i1][n2][r1][y1][b1]甲[=jia3]" << QStringList {"say:甲"} << 5 << 3;
+    QTest::newRow("pause") << "甲[p500]乙" << QStringList {"say:甲", "pause:500", "say:乙"} << 5
                            << 3;
-    QTest::newRow("huge pause cut") << "[p99999999]" << QStringList { "pause:30000" } << 5 << 3;
+    QTest::newRow("huge pause cut") << "[p99999999]" << QStringList {"pause:30000"} << 5 << 3;
     QTest::newRow("prompt sounds")
         << "soundb  msgn。sound124"
-        << QStringList { "tone:soundb", "tone:msgn", "say:。", "tone:sound124" } << 5 << 3;
+        << QStringList {"tone:soundb", "tone:msgn", "say:。", "tone:sound124"} << 5 << 3;
     QTest::newRow("no sounds, no msgo, no sound125")
-        << "sounds msgo sound125" << QStringList { "say:sounds msgo sound125" } << 5 << 3;
+        << "sounds msgo sound125" << QStringList {"say:sounds msgo sound125"} << 5 << 3;
     QTest::newRow("name inside a word")
-        << "xmsga soundab" << QStringList { "say:xmsga soundab" } << 5 << 3;
+        << "xmsga soundab" << QStringList {"say:xmsga soundab"} << 5 << 3;
     QTest::newRow("prompt sounds off")
-        << "[x0]sounda[x1]msga" << QStringList { "say:sounda", "tone:msga" } << 5 << 3;
-    QTest::newRow("prosody marks") << "[z1]甲#乙" << QStringList { "say:甲 乙" } << 5 << 3;
-    QTest::newRow("unknown tag kept") << "[q1]甲" << QStringList { "say:[q1]甲" } << 5 << 3;
+        << "[x0]sounda[x1]msga" << QStringList {"say:sounda", "tone:msga"} << 5 << 3;
+    QTest::newRow("prosody marks") << "[z1]甲#乙" << QStringList {"say:甲 乙"} << 5 << 3;
+    QTest::newRow("unknown tag kept") << "[q1]甲" << QStringList {"say:[q1]甲"} << 5 << 3;
 }
 
 void TstBoard::tags()
@@ -307,15 +307,15 @@ void TstBoard::settingsCarryOverFrames()
     ChipModel chip(std::make_unique<RateRecorder>(&rates));
     chip.receiveBytes(synthesisFrame(1, "[s9]") + synthesisFrame(1, "ab"));
     chip.receiveBytes(synthesisFrame(1, "[d]") + synthesisFrame(1, "ab"));
-    QCOMPARE(rates, (QList<int> { 9, 5 }));
+    QCOMPARE(rates, (QList<int> {9, 5}));
 }
 
 void TstBoard::serialBoardOverPty()
 {
     VirtualBoardRunner runner(quietBoard(10));
     QVERIFY2(runner.start(), qPrintable(runner.errorString()));
-    const int fd
-        = ::open(runner.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int fd =
+        ::open(runner.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(fd >= 0);
     QByteArray received;
     const auto readAll = [&] {
@@ -358,21 +358,21 @@ void TstBoard::wavHoldsSpeech()
 
 void TstBoard::usbReports_data()
 {
-    QTest::addColumn<QList<QByteArray>>("frames"); // each goes out as its reports
-    QTest::addColumn<QByteArray>("codes"); // byte 1 of every input report after 0x4A
+    QTest::addColumn<QList<QByteArray>>("frames");   // each goes out as its reports
+    QTest::addColumn<QByteArray>("codes");   // byte 1 of every input report after 0x4A
     const QByteArray status = hex("fd000121");
     const QByteArray speak = synthesisFrame(1, "ab");
     QByteArray of62 = synthesisFrame(1, QByteArray(57, 'a'));
-    QTest::newRow("command as one closing report") << QList { status } << hex("aa 41 4f");
-    QTest::newRow("62 bytes: FC, FC, BC") << QList { of62 } << hex("5e 5e aa 41");
-    QTest::newRow("while playing") << QList { speak, status } << hex("aa 41 ac ad 41 4e");
-    QTest::newRow("while paused") << QList { speak, hex("fd000103"), status }
+    QTest::newRow("command as one closing report") << QList {status} << hex("aa 41 4f");
+    QTest::newRow("62 bytes: FC, FC, BC") << QList {of62} << hex("5e 5e aa 41");
+    QTest::newRow("while playing") << QList {speak, status} << hex("aa 41 ac ad 41 4e");
+    QTest::newRow("while paused") << QList {speak, hex("fd000103"), status}
                                   << hex("aa 41 ac 41 ab 41 4e");
-    QTest::newRow("short form") << QList { hex("fd0001") } << hex("aa 45");
+    QTest::newRow("short form") << QList {hex("fd0001")} << hex("aa 45");
     QTest::newRow("over 512 text bytes")
-        << QList { synthesisFrame(1, QByteArray(513, 'a')) } << QByteArray(16, 0x5e) + hex("45");
+        << QList {synthesisFrame(1, QByteArray(513, 'a'))} << QByteArray(16, 0x5e) + hex("45");
     QTest::newRow("512 text bytes")
-        << QList { synthesisFrame(1, QByteArray(512, 'a')) } << QByteArray(16, 0x5e) + hex("aa41");
+        << QList {synthesisFrame(1, QByteArray(512, 'a'))} << QByteArray(16, 0x5e) + hex("aa41");
 }
 
 void TstBoard::usbReports()

@@ -23,7 +23,7 @@ const QString kText5Initial = QStringLiteral(
     "FD 00 1E 01 01 BB B6 D3 AD B9 DB BF B4 D3 EF D2 F4 BA CF B3 C9 CF B5 CD B3 B5 C4 D1 DD CA BE "
     "A3 A1\r\n");
 
-} // namespace
+}   // namespace
 
 void TstControl::directPlay_data()
 {

@@ -19,7 +19,7 @@ bool sameResult(const HexParse &a, const HexParse &b)
     return a.status == b.status && a.bytes == b.bytes && a.badOffset == b.badOffset;
 }
 
-} // namespace
+}   // namespace
 
 QString checkHexParse(const QString &text)
 {
@@ -58,7 +58,7 @@ QString checkHexParse(const QString &text)
         return QStringLiteral("the parser itself refused a length");
     }
 
-    for (const quint8 encoding : { quint8(0), quint8(4) }) {
+    for (const quint8 encoding : {quint8(0), quint8(4)}) {
         const HexParse header = headerPlayFrame(text, encoding);
         if (parsed.status != HexStatus::Parsed) {
             if (!sameResult(header, parsed))

@@ -37,7 +37,7 @@ void TstFuzz::longTexts()
 {
     // Beyond what the fuzzer's inputs reach: across the header frame's length limit.
     const QString group = QStringLiteral("A5 ");
-    for (const qsizetype groups : { qsizetype(0x7FFF), qsizetype(0xFFFD), qsizetype(0xFFFE) }) {
+    for (const qsizetype groups : {qsizetype(0x7FFF), qsizetype(0xFFFD), qsizetype(0xFFFE)}) {
         QCOMPARE(checkHexParse(group.repeated(groups)), QString());
         QCOMPARE(checkHexParse(group.repeated(groups) + QStringLiteral("\r\n")), QString());
     }

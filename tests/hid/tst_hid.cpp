@@ -32,9 +32,9 @@ QStringList entries(const QSignalSpy &spy)
     return list;
 }
 
-using IdList = QList<QPair<int, int>>; // vendor, product
+using IdList = QList<QPair<int, int>>;   // vendor, product
 
-} // namespace
+}   // namespace
 
 class TstHid : public QObject
 {
@@ -64,7 +64,7 @@ void TstHid::reportCutting_data()
     QTest::addColumn<int>("arrayBytes");
     QTest::addColumn<int>("frameLast");
     QTest::addColumn<int>("fullReports");
-    QTest::addColumn<int>("closingCount"); // -1: the short form without marker
+    QTest::addColumn<int>("closingCount");   // -1: the short form without marker
     QTest::newRow("three bytes, short form") << 3 << 2 << 0 << -1;
     QTest::newRow("control command") << 4 << 3 << 0 << 4;
     QTest::newRow("30 bytes, closing only") << 30 << 29 << 0 << 30;
@@ -158,10 +158,10 @@ void TstHid::answersInOrder()
     const QByteArray board = api.addBoard();
     HidLink link(api);
     QVERIFY(link.find());
-    const QList<quint8> codes { 0x41, 0x5E, 0xAA, 0x99, 0x00, 0x4F, 0xAD, 0xAC };
+    const QList<quint8> codes {0x41, 0x5E, 0xAA, 0x99, 0x00, 0x4F, 0xAD, 0xAC};
     for (const quint8 code : codes) {
         api.queueAnswer(board, code);
-        api.queueInput(board, QByteArray(1, '\0'), true); // report id only: no answer byte
+        api.queueInput(board, QByteArray(1, '\0'), true);   // report id only: no answer byte
     }
     QSignalSpy answers(&link, &HidLink::answerReceived);
     link.poll();
@@ -175,12 +175,12 @@ void TstHid::discovery_data()
 {
     // Devices in enumeration order: vendor, product.
     QTest::addColumn<IdList>("devices");
-    QTest::addColumn<int>("board"); // index of the device used
-    QTest::newRow("board alone") << IdList { { 0x0FFF, 0x0002 } } << 0;
+    QTest::addColumn<int>("board");   // index of the device used
+    QTest::newRow("board alone") << IdList {{0x0FFF, 0x0002}} << 0;
     QTest::newRow("two boards: the first")
-        << IdList { { 0x046D, 0xC52B }, { 0x0FFF, 0x0002 }, { 0x0FFF, 0x0002 } } << 1;
+        << IdList {{0x046D, 0xC52B}, {0x0FFF, 0x0002}, {0x0FFF, 0x0002}} << 1;
     QTest::newRow("same vendor, other product skipped")
-        << IdList { { 0x0FFF, 0x0003 }, { 0x0002, 0x0FFF }, { 0x0FFF, 0x0002 } } << 2;
+        << IdList {{0x0FFF, 0x0003}, {0x0002, 0x0FFF}, {0x0FFF, 0x0002}} << 2;
 }
 
 void TstHid::discovery()
@@ -220,7 +220,7 @@ void TstHid::searchTwice()
     QCOMPARE(api.openHandles(board), 2);
     api.queueAnswer(board, 0x41);
     QSignalSpy answers(&link, &HidLink::answerReceived);
-    link.poll(); // reads through the new handle
+    link.poll();   // reads through the new handle
     QCOMPARE(answers.size(), 1);
 }
 
@@ -243,13 +243,13 @@ void TstHid::boardAbsent()
     link.send(patternFrame(62), 61);
     link.send(patternFrame(517), 516);
     QCOMPARE(missing.size(), 3);
-    QCOMPARE(entries(log), QStringList({ kUsbMissingEntry, kUsbMissingEntry }));
+    QCOMPARE(entries(log), QStringList({kUsbMissingEntry, kUsbMissingEntry}));
     QVERIFY(!link.isSending());
 
     const int searches = api.enumerations();
     for (int i = 0; i < 100; ++i)
         link.poll();
-    QCOMPARE(api.enumerations(), searches); // polling never searches
+    QCOMPARE(api.enumerations(), searches);   // polling never searches
 }
 
 void TstHid::permissionDenied()
@@ -292,7 +292,7 @@ void TstHid::silentBoard()
 
 void TstHid::sendDuringTransfer_data()
 {
-    QTest::addColumn<bool>("fromAnswer"); // the second send comes from the 0x5E handler
+    QTest::addColumn<bool>("fromAnswer");   // the second send comes from the 0x5E handler
     QTest::newRow("between polls") << false;
     QTest::newRow("inside the answer") << true;
 }
@@ -331,7 +331,7 @@ void TstHid::sendDuringTransfer()
 
 void TstHid::unplug_data()
 {
-    QTest::addColumn<bool>("whileWaiting"); // else the next write finds the device gone
+    QTest::addColumn<bool>("whileWaiting");   // else the next write finds the device gone
     QTest::newRow("read fails during the wait") << true;
     QTest::newRow("write fails") << false;
 }
@@ -365,7 +365,7 @@ void TstHid::unplug()
         entries(log).first().contains(whileWaiting ? QLatin1String(" 3 ") : QLatin1String(" 4 ")));
     QCOMPARE(missing.size(), 0);
 
-    link.send(patternFrame(4), 3); // searches again: the board is gone
+    link.send(patternFrame(4), 3);   // searches again: the board is gone
     QCOMPARE(missing.size(), 1);
     QCOMPARE(entries(log).last(), kUsbMissingEntry);
 }
@@ -373,7 +373,7 @@ void TstHid::unplug()
 void TstHid::reportDescriptor_data()
 {
     QTest::addColumn<QByteArray>("descriptor");
-    QTest::addColumn<int>("inputBytes"); // -1: no layout
+    QTest::addColumn<int>("inputBytes");   // -1: no layout
     QTest::addColumn<int>("outputBytes");
     QTest::addColumn<bool>("numbered");
     // vendor page, collection, 32 x 8 bits in, 32 x 8 bits out

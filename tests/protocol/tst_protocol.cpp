@@ -69,10 +69,10 @@ void TstProtocol::serialPieces_data()
 {
     QTest::addColumn<int>("frameBytes");
     QTest::addColumn<QList<int>>("pieces");
-    QTest::newRow("short") << 13 << QList<int>{13};
-    QTest::newRow("exactly 2000") << 2000 << QList<int>{2000};
-    QTest::newRow("2001") << 2001 << QList<int>{2000, 1};
-    QTest::newRow("largest") << 4096 << QList<int>{2000, 2096};
+    QTest::newRow("short") << 13 << QList<int> {13};
+    QTest::newRow("exactly 2000") << 2000 << QList<int> {2000};
+    QTest::newRow("2001") << 2001 << QList<int> {2000, 1};
+    QTest::newRow("largest") << 4096 << QList<int> {2000, 2096};
 }
 
 void TstProtocol::serialPieces()
@@ -101,12 +101,13 @@ void TstProtocol::sentFrameEntry_data()
     QTest::newRow("stop with 0x") << QByteArray::fromHex("fd000102") << 3 << QStringLiteral("0x")
                                   << QStringLiteral(
                                          "发出一帧，字节数 4\r\n----> 0xFD 0x00 0x01 0x02 \r\n");
-    QTest::newRow("line feed and zero") << QByteArray::fromHex("0a000f") << 2 << QString()
-                                        << QStringLiteral("发出一帧，字节数 3\r\n----> 0A 00 0F \r\n");
-    QTest::newRow("line feed with 0x") << QByteArray::fromHex("0a00") << 1 << QStringLiteral("0x")
-                                       << QStringLiteral("发出一帧，字节数 2\r\n----> 0x0A 0x00 \r\n");
-    QTest::newRow("count from frameLast") << QByteArray::fromHex("fd000102") << 1 << QString()
-                                          << QStringLiteral("发出一帧，字节数 2\r\n----> FD 00 \r\n");
+    QTest::newRow("line feed and zero") << QByteArray::fromHex(
+        "0a000f") << 2 << QString() << QStringLiteral("发出一帧，字节数 3\r\n----> 0A 00 0F \r\n");
+    QTest::newRow("line feed with 0x")
+        << QByteArray::fromHex("0a00") << 1 << QStringLiteral("0x")
+        << QStringLiteral("发出一帧，字节数 2\r\n----> 0x0A 0x00 \r\n");
+    QTest::newRow("count from frameLast") << QByteArray::fromHex(
+        "fd000102") << 1 << QString() << QStringLiteral("发出一帧，字节数 2\r\n----> FD 00 \r\n");
 }
 
 void TstProtocol::sentFrameEntry()
@@ -121,11 +122,11 @@ void TstProtocol::sentFrameEntry()
 void TstProtocol::answerEntries()
 {
     QCOMPARE(serialAnswerEntry(QString(), *serialAnswerLabel(0x41)),
-             QStringLiteral("<---- 返回：41  接收成功\r\n"));
+        QStringLiteral("<---- 返回：41  接收成功\r\n"));
     QCOMPARE(serialAnswerEntry(QStringLiteral("0x"), *serialAnswerLabel(0x4E)),
-             QStringLiteral("<---- 返回：0x4E  芯片正在播音\r\n"));
+        QStringLiteral("<---- 返回：0x4E  芯片正在播音\r\n"));
     QCOMPARE(versionAnswerEntry(QString(), QStringLiteral("SA")),
-             QStringLiteral("<---- 返回：58  软件版本号：SA\r\n"));
+        QStringLiteral("<---- 返回：58  软件版本号：SA\r\n"));
     QVERIFY(!serialAnswerLabel(0x58));   // the version answer is known by its "S"
     QVERIFY(!serialAnswerLabel(0x53));
     QVERIFY(!serialAnswerLabel(0xAA));
@@ -146,13 +147,13 @@ void TstProtocol::frameFromValues_data()
     QTest::addColumn<QVariantList>("values");
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<int>("badIndex");
-    QTest::newRow("stop") << QVariantList{0xFD, 0, 1, 2} << true << -1;
-    QTest::newRow("whole double") << QVariantList{253.0, 0.0} << true << -1;
-    QTest::newRow("above 255") << QVariantList{0xFD, 256} << false << 1;
-    QTest::newRow("negative") << QVariantList{-1} << false << 0;
-    QTest::newRow("fraction") << QVariantList{1, 2.5} << false << 1;
-    QTest::newRow("text") << QVariantList{1, QStringLiteral("12")} << false << 1;
-    QTest::newRow("not a number") << QVariantList{qQNaN()} << false << 0;
+    QTest::newRow("stop") << QVariantList {0xFD, 0, 1, 2} << true << -1;
+    QTest::newRow("whole double") << QVariantList {253.0, 0.0} << true << -1;
+    QTest::newRow("above 255") << QVariantList {0xFD, 256} << false << 1;
+    QTest::newRow("negative") << QVariantList {-1} << false << 0;
+    QTest::newRow("fraction") << QVariantList {1, 2.5} << false << 1;
+    QTest::newRow("text") << QVariantList {1, QStringLiteral("12")} << false << 1;
+    QTest::newRow("not a number") << QVariantList {qQNaN()} << false << 0;
 }
 
 void TstProtocol::frameFromValues()

@@ -35,13 +35,12 @@ void TstSerial::numbering_data()
     QTest::addColumn<QList<SerialDevice>>("present");
     QTest::addColumn<QStringList>("com1to4");
     QTest::newRow("USB adapters first")
-        << QList<SerialDevice>{device("ttyS0"), device("ttyUSB1", true), device("ttyACM0", true),
-                               device("ttyUSB0", true)}
-        << QStringList{"/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyS0"};
-    QTest::newRow("ttyS10 after ttyS9")
-        << QList<SerialDevice>{device("ttyS10"), device("ttyS9"), device("ttyS1")}
-        << QStringList{"/dev/ttyS1", "/dev/ttyS9", "/dev/ttyS10", QString()};
-    QTest::newRow("nothing present") << QList<SerialDevice>{} << QStringList{{}, {}, {}, {}};
+        << QList<SerialDevice> {device("ttyS0"), device("ttyUSB1", true), device("ttyACM0", true),
+               device("ttyUSB0", true)}
+        << QStringList {"/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyS0"};
+    QTest::newRow("ttyS10 after ttyS9") << QList<SerialDevice> {device("ttyS10"), device("ttyS9"),
+        device("ttyS1")} << QStringList {"/dev/ttyS1", "/dev/ttyS9", "/dev/ttyS10", QString()};
+    QTest::newRow("nothing present") << QList<SerialDevice> {} << QStringList {{}, {}, {}, {}};
 }
 
 void TstSerial::numbering()
@@ -179,7 +178,8 @@ void TstSerial::inputDecodesGbkAcrossReads()
     QCOMPARE(port.CommEvent(), MSComm::kEventReceive);
     QCOMPARE(port.Input(), QStringLiteral("S"));
     QCOMPARE(port.bytesWaiting(), 0);
-    board.answer("\xB6" "A");
+    board.answer("\xB6"
+                 "A");
     QTRY_VERIFY(port.bytesWaiting() == 2);
     QCOMPARE(port.Input(), QStringLiteral("欢A"));
     QVERIFY(events.count() >= 2);

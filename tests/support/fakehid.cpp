@@ -3,8 +3,8 @@
 QByteArray FakeHidApi::addDevice(quint16 vendorId, quint16 productId, const QByteArray &path)
 {
     Device d;
-    d.path
-        = path.isEmpty() ? QByteArray("/dev/hidraw") + QByteArray::number(m_devices.size()) : path;
+    d.path =
+        path.isEmpty() ? QByteArray("/dev/hidraw") + QByteArray::number(m_devices.size()) : path;
     d.vendorId = vendorId;
     d.productId = productId;
     m_index.insert(d.path, int(m_devices.size()));
@@ -34,8 +34,8 @@ QList<HidDeviceInfo> FakeHidApi::enumerate()
     QList<HidDeviceInfo> list;
     for (const Device &d : m_devices) {
         if (d.present)
-            list.append({ d.path, d.vendorId, d.productId, QStringLiteral("fake"),
-                QStringLiteral("fake") });
+            list.append(
+                {d.path, d.vendorId, d.productId, QStringLiteral("fake"), QStringLiteral("fake")});
     }
     return list;
 }
@@ -107,7 +107,7 @@ int FakeHidApi::write(HidDevice *handle, const QByteArray &report)
 
 int FakeHidApi::read(HidDevice *handle, QByteArray *buffer, int maxBytes, int timeoutMs)
 {
-    Q_UNUSED(timeoutMs); // reports are there or not: nothing to wait for
+    Q_UNUSED(timeoutMs);   // reports are there or not: nothing to wait for
     Device *d = deviceOf(handle);
     if (!d)
         return -1;

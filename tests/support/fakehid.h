@@ -17,13 +17,13 @@ public:
         QByteArray path;
         quint16 vendorId = 0;
         quint16 productId = 0;
-        bool openDenied = false; // open() fails with EACCES
-        bool silent = false; // never acknowledges
-        int inputBytes = 0; // declared report lengths; 0: unknown
+        bool openDenied = false;   // open() fails with EACCES
+        bool silent = false;   // never acknowledges
+        int inputBytes = 0;   // declared report lengths; 0: unknown
         int outputBytes = 0;
         bool present = true;
-        QList<QByteArray> written; // output reports in write order
-        QList<QByteArray> pending; // input reports waiting to be read
+        QList<QByteArray> written;   // output reports in write order
+        QList<QByteArray> pending;   // input reports waiting to be read
     };
 
     // Adds a device at the end of the enumeration order; returns its path.
@@ -59,7 +59,7 @@ private:
 
     QList<Device> m_devices;
     QHash<QByteArray, int> m_index;
-    QHash<quintptr, QByteArray> m_handles; // open handle -> device path
+    QHash<quintptr, QByteArray> m_handles;   // open handle -> device path
     QHash<QByteArray, int> m_opens;
     quintptr m_nextHandle = 1;
     int m_enumerations = 0;

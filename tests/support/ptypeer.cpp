@@ -6,7 +6,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-PtyPeer::PtyPeer(QObject *parent) : QObject(parent)
+PtyPeer::PtyPeer(QObject *parent)
+    : QObject(parent)
 {
     m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (m_master < 0)
@@ -19,7 +20,7 @@ PtyPeer::PtyPeer(QObject *parent) : QObject(parent)
     m_slavePath = QString::fromLocal8Bit(::ptsname(m_master));
     m_slaveKeeper = ::open(::ptsname(m_master), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (m_slaveKeeper >= 0) {
-        termios raw{};
+        termios raw {};
         ::tcgetattr(m_slaveKeeper, &raw);
         ::cfmakeraw(&raw);
         ::tcsetattr(m_slaveKeeper, TCSANOW, &raw);

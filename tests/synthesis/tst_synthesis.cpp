@@ -30,7 +30,7 @@ int crLfLines(const QString &widgetText)
     return text.endsWith(QStringLiteral("\r\n")) ? breaks : breaks + 1;
 }
 
-} // namespace
+}   // namespace
 
 class TstSynthesis : public QObject
 {
@@ -194,7 +194,7 @@ void TstSynthesis::tableRecords()
 
 void TstSynthesis::tableFile_data()
 {
-    QTest::addColumn<int>("bytes"); // -1: no file, -2: a folder of that name
+    QTest::addColumn<int>("bytes");   // -1: no file, -2: a folder of that name
     QTest::addColumn<CodeTable::LoadStatus>("status");
     QTest::newRow("missing") << -1 << CodeTable::LoadStatus::Missing;
     QTest::newRow("folder") << -2 << CodeTable::LoadStatus::Missing;
@@ -298,7 +298,7 @@ void TstSynthesis::cutStopsAtLimitOfLongSelection()
 // The frame carries every character of a selection the cut let through, the last one too.
 void TstSynthesis::tableEncodingsKeepLastCharacter()
 {
-    for (const int limit : { kSerialMaxTextBytes, kUsbMaxTextBytes }) {
+    for (const int limit : {kSerialMaxTextBytes, kUsbMaxTextBytes}) {
         const QString text = QString(limit - 1, u'x') + u'y';
         const FrameText part = frameText(text, 2, limit, &*m_table);
         QVERIFY(!part.cut);
@@ -314,14 +314,14 @@ void TstSynthesis::tableEncodingsKeepLastCharacter()
 void TstSynthesis::missingTable()
 {
     const QString text = QString(600, u'a');
-    for (const int encoding : { 2, 3, 4 }) {
+    for (const int encoding : {2, 3, 4}) {
         const FrameText part = frameText(text, encoding, kUsbMaxTextBytes, nullptr);
         QVERIFY(part.tableMissing);
         QVERIFY(part.bytes.isEmpty());
-        QVERIFY(part.cut); // the selection is still cut for the window to show
+        QVERIFY(part.cut);   // the selection is still cut for the window to show
         QVERIFY(!encodeText(text, encoding, nullptr));
     }
-    for (const int encoding : { 0, 1 }) {
+    for (const int encoding : {0, 1}) {
         const FrameText part = frameText(text, encoding, kUsbMaxTextBytes, nullptr);
         QVERIFY(!part.tableMissing);
         QCOMPARE(part.bytes, QByteArray(512, 'a'));
@@ -333,7 +333,7 @@ void TstSynthesis::missingTable()
 void TstSynthesis::tagFrames_data()
 {
     QTest::addColumn<std::optional<QByteArray>>("frame");
-    QTest::addColumn<QByteArray>("expected"); // empty: no frame
+    QTest::addColumn<QByteArray>("expected");   // empty: no frame
     QTest::newRow("volume 0") << barTagFrame(TagBar::Volume, 1) << hex("fd000601015b76305d");
     QTest::newRow("volume 5") << barTagFrame(TagBar::Volume, 6) << hex("fd000601015b76355d");
     QTest::newRow("volume 9") << barTagFrame(TagBar::Volume, 10) << hex("fd000601015b76395d");
@@ -368,18 +368,18 @@ void TstSynthesis::demonstrationText()
     QVERIFY(text.startsWith(QStringLiteral("欢迎观看语音合成系统的演示！\n\n【多音字演示】\n\n")));
     QVERIFY(!text.endsWith(u'\n'));
     QVERIFY(toGbk(toCrLf(text)).size() > kSerialMaxTextBytes);
-    QVERIFY(!toGbk(text).contains('?')); // every character has its GBK code
+    QVERIFY(!toGbk(text).contains('?'));   // every character has its GBK code
 
     const QStringList lines = text.split(u'\n');
-    const QStringList headings = { QStringLiteral("【多音字演示】"),
+    const QStringList headings = {QStringLiteral("【多音字演示】"),
         QStringLiteral("【智能数字符号处理】"), QStringLiteral("【姓氏识别】"),
         QStringLiteral("【自动变声调识别】"), QStringLiteral("【提示音识别】"),
         QStringLiteral("【音量调节】"), QStringLiteral("【语速调节】"),
         QStringLiteral("【语调调节】"), QStringLiteral("【发音风格演示】"),
         QStringLiteral("【发音人演示】"), QStringLiteral("【其它控制标记演示】"),
         QStringLiteral("【英文字母混读】"), QStringLiteral("【行业应用】"),
-        QStringLiteral("【短信等乱序接收后的正常播报】 -- 此功能为特殊应用") };
-    const QList<int> sampleLines = { 4, 9, 2, 4, 2, 5, 5, 5, 2, 6, 29, 4, 11, 23 };
+        QStringLiteral("【短信等乱序接收后的正常播报】 -- 此功能为特殊应用")};
+    const QList<int> sampleLines = {4, 9, 2, 4, 2, 5, 5, 5, 2, 6, 29, 4, 11, 23};
     int at = 2;
     for (int section = 0; section < headings.size(); ++section) {
         QCOMPARE(lines.at(at), headings.at(section));
@@ -424,14 +424,14 @@ void TstSynthesis::demonstrationText()
     }
 
     // quoted lines, character for character, trailing blanks included
-    for (const QString &quoted : { QStringLiteral("    他是一位姓朴的朴素的韩国艺人。"),
+    for (const QString &quoted : {QStringLiteral("    他是一位姓朴的朴素的韩国艺人。"),
              QStringLiteral("    soundb  soundi  soundk  soundm  soundt  soundu。"),
              QStringLiteral("    [v10]这是音量最大的效果。[d]"),
              QStringLiteral("    [f1]这是发音风格正常，平铺直叙的效果；[d]"),
              QStringLiteral("    例如：欢迎光临，请进！。[b1]欢迎光临，请进！[d] "),
              QStringLiteral("    刷卡成功，时间：8:25。 "),
              QStringLiteral("    请0301号就诊者到二楼东侧11号诊室就诊。 "),
-             QStringLiteral("    银行行长。银行行[=xing2]长[=chang2]。") })
+             QStringLiteral("    银行行长。银行行[=xing2]长[=chang2]。")})
         QVERIFY2(lines.contains(quoted), qPrintable(quoted));
 
     // the serial limit takes the leading part up to 4091 bytes

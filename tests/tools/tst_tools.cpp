@@ -106,15 +106,15 @@ QStringList expectedPass(const QString &finalWait)
     QStringList s;
     auto send = [&s](const QString &frame, int wait) { s << frame << QString::number(wait); };
     send("marker1", 1000);
-    for (int gap : { 200, 500, 1000, 1500, 2000, 3000 })
-        for (const char *text : { "welcome", "polyphone", "long" })
+    for (int gap : {200, 500, 1000, 1500, 2000, 3000})
+        for (const char *text : {"welcome", "polyphone", "long"})
             send(text, gap);
     send("welcome", 4000);
     send("polyphone", 8000);
     send("long", 24000);
     send("marker2", 1000);
     int pauses = 3;
-    for (const char *text : { "welcome", "polyphone", "long" }) {
+    for (const char *text : {"welcome", "polyphone", "long"}) {
         send(text, 1000);
         for (int i = 0; i < pauses; ++i) {
             send("pause", 1000);
@@ -124,10 +124,10 @@ QStringList expectedPass(const QString &finalWait)
         ++pauses;
     }
     send("marker3", 1000);
-    const int series[3][4]
-        = { { 1000, 1000, 200, 1000 }, { 2000, 2000, 200, 2000 }, { 3000, 1000, 200, 1000 } };
+    const int series[3][4] = {
+        {1000, 1000, 200, 1000}, {2000, 2000, 200, 2000}, {3000, 1000, 200, 1000}};
     for (const auto &w : series) {
-        for (const char *text : { "welcome", "polyphone", "long" }) {
+        for (const char *text : {"welcome", "polyphone", "long"}) {
             send(text, w[0]);
             send("standby", w[1]);
             send("wake", QString(text) == "long" ? w[3] : w[2]);
@@ -135,7 +135,7 @@ QStringList expectedPass(const QString &finalWait)
     }
     send("marker4", 1000);
     s << "load";
-    for (int gap : { 1000, 1500, 2000, 3000, 5000, 10000, 20000 })
+    for (int gap : {1000, 1500, 2000, 3000, 5000, 10000, 20000})
         s << "synthesize" << QString::number(gap);
     send("marker5", 1000);
     s << "load"
@@ -145,7 +145,7 @@ QStringList expectedPass(const QString &finalWait)
     return s;
 }
 
-} // namespace
+}   // namespace
 
 class TstTools : public QObject
 {
@@ -176,7 +176,7 @@ void TstTools::firstPass()
     QFETCH(int, maxTextBytes);
     QFETCH(QString, finalWait);
     auto *clock = new FakeClock;
-    InternalTestRunner runner { std::unique_ptr<StepClock>(clock) };
+    InternalTestRunner runner {std::unique_ptr<StepClock>(clock)};
     runner.setMaxTextBytesSource([maxTextBytes] { return maxTextBytes; });
     Trace trace(runner, *clock);
 
@@ -201,16 +201,16 @@ void TstTools::scriptFrames()
     QCOMPARE(longFrame.size(), 125);
     QCOMPARE(longFrame.left(5), QByteArray::fromHex("fd007a0101"));
     const QByteArray text = longFrame.mid(5);
-    for (const QString &part : { QStringLiteral("℃。"), QStringLiteral("%。"),
-             QStringLiteral("传真是:"), QStringLiteral("sound101 sound102") })
+    for (const QString &part : {QStringLiteral("℃。"), QStringLiteral("%。"),
+             QStringLiteral("传真是:"), QStringLiteral("sound101 sound102")})
         QVERIFY2(text.contains(gbk(part)), qPrintable(part));
     QVERIFY(text.endsWith(gbk(QStringLiteral("[f0]这是发音风格为一字一顿的效果；[d]"))));
-    QVERIFY(!text.contains('?')); // every character has a GBK code
+    QVERIFY(!text.contains('?'));   // every character has a GBK code
 
     for (const QByteArray &frame :
-        { welcomeFrame(), polyphoneFrame(), longFrame, phaseMarkerFrame(3) }) {
+        {welcomeFrame(), polyphoneFrame(), longFrame, phaseMarkerFrame(3)}) {
         QCOMPARE(quint8(frame.at(3)), quint8(0x01));
-        QCOMPARE(quint8(frame.at(4)), quint8(0x01)); // GBK whatever the window shows
+        QCOMPARE(quint8(frame.at(4)), quint8(0x01));   // GBK whatever the window shows
     }
     QCOMPARE(welcomeFrame().size(), 31);
     QCOMPARE(polyphoneFrame().size(), 53);
@@ -219,7 +219,7 @@ void TstTools::scriptFrames()
 void TstTools::stopDuringWait()
 {
     auto *clock = new FakeClock;
-    InternalTestRunner runner { std::unique_ptr<StepClock>(clock) };
+    InternalTestRunner runner {std::unique_ptr<StepClock>(clock)};
     Trace trace(runner, *clock);
     QSignalSpy running(&runner, &InternalTestRunner::runningChanged);
     runner.start();
@@ -243,13 +243,13 @@ void TstTools::stopDuringWait()
 void TstTools::secondStartRefused()
 {
     auto *clock = new FakeClock;
-    InternalTestRunner runner { std::unique_ptr<StepClock>(clock) };
+    InternalTestRunner runner {std::unique_ptr<StepClock>(clock)};
     Trace trace(runner, *clock);
     runner.start();
     trace.fireUntilFrameCount(2);
     QVERIFY(!runner.start());
     QCOMPARE(trace.frames.size(), 2);
-    QCOMPARE(clock->pending, 200); // the running pass goes on undisturbed
+    QCOMPARE(clock->pending, 200);   // the running pass goes on undisturbed
     trace.fireUntilFrameCount(3);
     QCOMPARE(frameName(trace.frames.last()), "polyphone");
 }
@@ -257,7 +257,7 @@ void TstTools::secondStartRefused()
 void TstTools::stopFromInsideAStep()
 {
     auto *clock = new FakeClock;
-    InternalTestRunner runner { std::unique_ptr<StepClock>(clock) };
+    InternalTestRunner runner {std::unique_ptr<StepClock>(clock)};
     Trace trace(runner, *clock);
     int frames = 0;
     // The window stops the test from inside the send operation; and then starts it anew.
@@ -269,7 +269,7 @@ void TstTools::stopFromInsideAStep()
     });
     runner.start();
     clock->fire();
-    QCOMPARE(trace.steps, QStringList({ "marker1", "welcome", "marker1" }));
+    QCOMPARE(trace.steps, QStringList({"marker1", "welcome", "marker1"}));
     QCOMPARE(clock->pending, 1000);
     clock->fire();
     QCOMPARE(trace.steps.last(), "welcome");
@@ -291,7 +291,7 @@ void TstTools::replayDigitFilter_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("firstBad");
-    QTest::addColumn<double>("ticks"); // -1: refused
+    QTest::addColumn<double>("ticks");   // -1: refused
     QTest::newRow("empty") << "" << -1 << -1.0;
     QTest::newRow("three") << "3" << -1 << 3.0;
     QTest::newRow("zero passes the filter") << "0" << -1 << 0.0;
