@@ -145,6 +145,16 @@ void LogJournal::clear()
     m_file.seek(0);
 }
 
+void LogJournal::rewrite(const QString &log)
+{
+    if (!m_file.isOpen())
+        return;
+    m_file.resize(0);
+    m_file.seek(0);
+    m_file.write(toGbk(log));
+    m_file.flush();
+}
+
 void LogJournal::remove()
 {
     if (!m_file.isOpen())

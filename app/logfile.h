@@ -47,6 +47,8 @@ public:
     void append(const QString &entry);
     // The log was emptied.
     void clear();
+    // The log was edited by hand: the journal becomes its whole text (CR LF form).
+    void rewrite(const QString &log);
     // A clean close: the export is written, the journal is no longer needed.
     void remove();
 

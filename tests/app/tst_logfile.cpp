@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -28,6 +29,7 @@ private slots:
     void unwritableLogGoesToFallback();
     void readOnlyWorkingDirectoryLosesNothing();
     void killedRunIsExportedAtNextStart();
+    void typingIntoTheLogReachesTheJournal();
 
 private:
     Form1Options optionsFor(const QString &dir);
@@ -212,6 +214,28 @@ void TstLogFile::killedRunIsExportedAtNextStart()
     QVERIFY(exports.at(0).endsWith(QStringLiteral("\r\n\r\n")));
     QVERIFY(exports.at(1).startsWith(QStringLiteral("上次运行未正常结束")));
     QVERIFY(QDir(dir.path()).entryList({QStringLiteral("*.journal")}, QDir::Files).isEmpty());
+}
+
+void TstLogFile::typingIntoTheLogReachesTheJournal()
+{
+    QTemporaryDir dir;
+    RecordedMessages messages;
+    Form1 window(optionsFor(dir.path()), &messages);
+    window.show();
+    window.SendFrameData({0xFD, 0, 1, 2});
+    const QString journal =
+        dir.filePath(QStringLiteral("LOG.txt.%1.journal").arg(QCoreApplication::applicationPid()));
+    QCOMPARE(
+        fromGbk(readAll(journal)), QStringLiteral("发出一帧，字节数 4\r\n----> FD 00 01 02 \r\n"));
+
+    auto *log = window.findChild<QPlainTextEdit *>(QStringLiteral("Text4"));
+    log->moveCursor(QTextCursor::End);
+    QTest::keyClicks(log, QStringLiteral("note"));
+    QTRY_COMPARE(fromGbk(readAll(journal)),
+        QStringLiteral("发出一帧，字节数 4\r\n----> FD 00 01 02 \r\nnote"));
+    window.SendFrameData({0xFD, 0, 1, 3});   // entries go on after the rewrite
+    QVERIFY(fromGbk(readAll(journal))
+                .endsWith(QStringLiteral("note发出一帧，字节数 4\r\n----> FD 00 01 03 \r\n")));
 }
 
 QTEST_MAIN(TstLogFile)
