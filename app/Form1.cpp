@@ -143,16 +143,12 @@ void Form1::wireControls()
 void Form1::Form_Load()
 {
     // The start-up text is GBK in the working directory; it is created empty when missing.
+    // A read-only folder still gives the text of a file that is there.
     QFile startText(QDir(m_workDir).absoluteFilePath(QStringLiteral("初始默认文本.txt")));
-    if (startText.open(QIODevice::ReadWrite)) {
+    if (startText.open(QIODevice::ReadWrite) || startText.open(QIODevice::ReadOnly))
         ui->Text3->setPlainText(fromCrLf(fromGbk(startText.readAll())));
-        startText.close();
-    } else if (startText.open(QIODevice::ReadOnly)) {
-        ui->Text3->setPlainText(fromCrLf(fromGbk(startText.readAll())));
-        startText.close();
-    } else {
+    else
         ui->Text3->clear();   // neither readable nor creatable: start with an empty box
-    }
 
     MaxTextNotice = Msg::MaxTextNotice;
     if (ui->Option3->isChecked()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "codetable.h"
 #include "mscomm.h"
 #include "portresolver.h"
 
@@ -12,7 +13,6 @@
 #include <memory>
 #include <optional>
 
-class CodeTable;
 enum class TagBar : char;
 class HidApi;
 class HidLink;
@@ -136,7 +136,7 @@ private:
     void Combo5_Click();
     void Command6_Click();
     std::optional<QByteArray> textToSend();
-    bool loadCodeTable();
+    std::optional<CodeTable> loadCodeTable();
     void HScroll1_Change();
     void HScroll2_Change();
     void HScroll3_Change();
@@ -177,7 +177,6 @@ private:
     QTimer m_answerPause;
     HidLink *m_usb = nullptr;
     InternalTestRunner *m_internalTest = nullptr;
-    std::unique_ptr<CodeTable> m_table;
     QString m_workDir;
     bool m_unloaded = false;
     bool m_quietClose = false;

@@ -20,9 +20,11 @@ void Form1::refreshPortList()
     const int current = ui->Combo1->currentIndex();
     while (ui->Combo1->count() > kComItems)
         ui->Combo1->removeItem(kComItems);
+    // The system's device list is read once for all the items.
+    const QList<SerialDevice> devices = m_options.ports.presentDevices();
     for (int n = 1; n <= kComItems; ++n)
-        ui->Combo1->setItemData(n - 1, m_options.ports.describe(n), Qt::ToolTipRole);
-    for (const SerialDevice &device : m_options.ports.presentDevices()) {
+        ui->Combo1->setItemData(n - 1, m_options.ports.describe(n, devices), Qt::ToolTipRole);
+    for (const SerialDevice &device : devices) {
         ui->Combo1->addItem(device.path, device.path);
         QString tip = device.path;
         if (!device.description.isEmpty())

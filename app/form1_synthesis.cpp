@@ -17,18 +17,15 @@ void Form1::Combo5_Click()
         EncodingIndex = index;
 }
 
-bool Form1::loadCodeTable()
+std::optional<CodeTable> Form1::loadCodeTable()
 {
     // The table is read afresh for every conversion that needs it, so a file put beside the
     // program while it runs is taken at once.
     const QString path =
         m_options.tablePath.isEmpty() ? CodeTable::defaultPath() : m_options.tablePath;
     CodeTable::Load load = CodeTable::load(path);
-    if (load.status == CodeTable::LoadStatus::Loaded) {
-        m_table = std::make_unique<CodeTable>(std::move(*load.table));
-        return true;
-    }
-    m_table.reset();
+    if (load.status == CodeTable::LoadStatus::Loaded)
+        return std::move(load.table);
     switch (load.status) {
     case CodeTable::LoadStatus::TooShort:
         tell(Msg::TableShort);
@@ -40,7 +37,7 @@ bool Form1::loadCodeTable()
         tell(Msg::TableMissing);
         break;
     }
-    return false;
+    return std::nullopt;
 }
 
 std::optional<QByteArray> Form1::textToSend()
@@ -66,10 +63,11 @@ std::optional<QByteArray> Form1::textToSend()
         kept.setPosition(start + cut.keepChars, QTextCursor::KeepAnchor);
         box->setTextCursor(kept);
     }
-    if (needsCodeTable(EncodingIndex) && !loadCodeTable())
+    std::optional<CodeTable> table;
+    if (needsCodeTable(EncodingIndex) && !(table = loadCodeTable()))
         return std::nullopt;
-    const std::optional<QByteArray> bytes = encodeText(QStringView(selection).left(cut.keepChars),
-        EncodingIndex, needsCodeTable(EncodingIndex) ? m_table.get() : nullptr);
+    const std::optional<QByteArray> bytes = encodeText(
+        QStringView(selection).left(cut.keepChars), EncodingIndex, table ? &*table : nullptr);
     if (!bytes || bytes->isEmpty())
         return std::nullopt;
     return bytes;

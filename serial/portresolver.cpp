@@ -58,10 +58,17 @@ QString PortResolver::pathFor(int number) const
 {
     if (m_overrides.contains(number))
         return m_overrides.value(number);
+    return pathFor(number, presentDevices());
+}
+
+QString PortResolver::pathFor(int number, const QList<SerialDevice> &devices) const
+{
+    if (m_overrides.contains(number))
+        return m_overrides.value(number);
 #ifdef Q_OS_WIN
+    Q_UNUSED(devices);
     return QStringLiteral("COM%1").arg(number);
 #else
-    const QList<SerialDevice> devices = presentDevices();
     if (number >= 1 && number <= devices.size())
         return devices.at(number - 1).path;
     return {};
@@ -70,14 +77,19 @@ QString PortResolver::pathFor(int number) const
 
 QString PortResolver::describe(int number) const
 {
+    return describe(number, presentDevices());
+}
+
+QString PortResolver::describe(int number, const QList<SerialDevice> &devices) const
+{
     const QString head = QStringLiteral("COM%1").arg(number);
     if (m_overrides.contains(number))
         return head + QStringLiteral(" → ") + m_overrides.value(number)
             + QStringLiteral(" (--com)");
-    const QString path = pathFor(number);
+    const QString path = pathFor(number, devices);
     if (path.isEmpty())
         return head + QStringLiteral(" → 无此设备");
-    for (const SerialDevice &device : presentDevices()) {
+    for (const SerialDevice &device : devices) {
         if (device.path != path)
             continue;
         QStringList details;

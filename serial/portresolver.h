@@ -29,9 +29,12 @@ public:
 
     // The device path COMn stands for; empty when there is none.
     QString pathFor(int number) const;
+    // The same, for a device list already taken from presentDevices().
+    QString pathFor(int number, const QList<SerialDevice> &devices) const;
 
     // One line for the operator: "COM1 → /dev/ttyUSB0 (FT232R USB UART, 0403:6001)".
     QString describe(int number) const;
+    QString describe(int number, const QList<SerialDevice> &devices) const;
 
     // For tests: replaces the system's device list.
     void setPresentDevicesForTest(const QList<SerialDevice> &devices);

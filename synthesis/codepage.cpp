@@ -1,27 +1,12 @@
 #include "codepage.h"
 
-#include <unicode/ucnv.h>
+#include "icuconverter.h"
 
 #include <array>
 #include <memory>
 #include <vector>
 
 namespace {
-
-struct ConverterCloser
-{
-    void operator()(UConverter *converter) const { ucnv_close(converter); }
-};
-using Converter = std::unique_ptr<UConverter, ConverterCloser>;
-
-Converter openConverter(const char *name)
-{
-    UErrorCode status = U_ZERO_ERROR;
-    Converter converter(ucnv_open(name, &status));
-    if (U_FAILURE(status))
-        return {};
-    return converter;
-}
 
 bool isSurrogate(char16_t unit)
 {
@@ -41,7 +26,7 @@ public:
             if (!isSurrogate(char16_t(unit)))
                 source.push_back(UChar(unit));
         }
-        Converter converter = openConverter("windows-936");
+        IcuConverter converter = openIcuConverter("windows-936");
         if (!converter)
             return;
         UErrorCode status = U_ZERO_ERROR;
@@ -122,7 +107,7 @@ QString fromGbk(const QByteArray &bytes)
 {
     if (bytes.isEmpty())
         return {};
-    Converter converter = openConverter("windows-936");
+    IcuConverter converter = openIcuConverter("windows-936");
     if (!converter)
         return QString(bytes.size(), QChar::ReplacementCharacter);
     UErrorCode status = U_ZERO_ERROR;

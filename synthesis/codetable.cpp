@@ -5,32 +5,26 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <unicode/ucnv.h>
+#include "icuconverter.h"
 
 #include <memory>
 
 namespace {
 
-struct ConverterCloser
-{
-    void operator()(UConverter *converter) const { ucnv_close(converter); }
-};
-using Converter = std::unique_ptr<UConverter, ConverterCloser>;
-
 // A converter that reports unmappable input instead of substituting it, without fallbacks, so
 // only exact code-page mappings enter the table.
-Converter strictConverter(const char *name)
+IcuConverter strictConverter(const char *name)
 {
-    UErrorCode status = U_ZERO_ERROR;
-    Converter converter(ucnv_open(name, &status));
-    if (U_FAILURE(status))
+    IcuConverter converter = openIcuConverter(name);
+    if (!converter)
         return {};
+    UErrorCode status = U_ZERO_ERROR;
     ucnv_setToUCallBack(
         converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
     ucnv_setFromUCallBack(
         converter.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
     ucnv_setFallback(converter.get(), false);
-    return U_SUCCESS(status) ? std::move(converter) : Converter();
+    return U_SUCCESS(status) ? std::move(converter) : IcuConverter();
 }
 
 // The one UTF-16 unit of a two-byte GBK code, or none.
@@ -123,8 +117,8 @@ std::optional<CodeTable> CodeTable::fromBytes(const QByteArray &bytes)
 
 QByteArray CodeTable::generate()
 {
-    const Converter gbk = strictConverter("windows-936");
-    const Converter big5 = strictConverter("windows-950");
+    const IcuConverter gbk = strictConverter("windows-936");
+    const IcuConverter big5 = strictConverter("windows-950");
     if (!gbk || !big5)
         return {};
     QByteArray table(kFileBytes, '\0');

@@ -72,7 +72,9 @@ private:
     char *m_at = nullptr;
 };
 
-QByteArray encodeGbk(QStringView text)
+// GBK and BIG5: a line break is CR LF, a character GBK cannot hold (or a surrogate pair) is one
+// "?", and write puts out every character that has a GBK code.
+template <typename WriteCode> QByteArray encodeCodePage(QStringView text, WriteCode write)
 {
     const GbkCode *codes = gbkCodes();
     ByteWriter out(text.size());
@@ -86,38 +88,34 @@ QByteArray encodeGbk(QStringView text)
         const qsizetype units = characterUnits(text, i);
         const GbkCode code = units == 1 ? codes[unit] : GbkCode {};
         i += units - 1;
-        if (code.bytes == 2)
-            out.pair(code.value);
-        else if (code.bytes == 1)
-            out.byte(quint8(code.value));
-        else
+        if (code.bytes == 0)
             out.byte('?');
+        else
+            write(code, out);
     }
     return out.take();
 }
 
+QByteArray encodeGbk(QStringView text)
+{
+    return encodeCodePage(text, [](GbkCode code, ByteWriter &out) {
+        if (code.bytes == 2)
+            out.pair(code.value);
+        else
+            out.byte(quint8(code.value));
+    });
+}
+
 QByteArray encodeBig5(QStringView text, const CodeTable &table)
 {
-    const GbkCode *codes = gbkCodes();
-    ByteWriter out(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i].unicode();
-        if (isLineBreak(unit)) {
-            out.byte(kCr);
-            out.byte(kLf);
-            continue;
-        }
-        const qsizetype units = characterUnits(text, i);
-        const GbkCode code = units == 1 ? codes[unit] : GbkCode {};
-        i += units - 1;
+    return encodeCodePage(text, [&table](GbkCode code, ByteWriter &out) {
         if (code.bytes == 2)
             out.pair(table.big5(quint8(code.value >> 8), quint8(code.value & 0xFF)));
-        else if (code.bytes == 1 && code.value < 0x80)
+        else if (code.value < 0x80)
             out.byte(quint8(code.value));
         else
-            out.byte('?');   // no GBK code, or a GBK single byte that BIG5 does not share
-    }
-    return out.take();
+            out.byte('?');   // a GBK single byte that BIG5 does not share
+    });
 }
 
 QByteArray encodeUtf16(QStringView text, const CodeTable &table, bool littleEndian)
