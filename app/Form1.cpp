@@ -2,21 +2,40 @@
 #include "ui_Form1.h"
 
 #include "codepage.h"
-#include "codetable.h"
 #include "controltags.h"
 #include "frame.h"
+#include "hidlink.h"
 #include "logfile.h"
 #include "logshape.h"
+#include "logsink.h"
 #include "messages.h"
+#include "mscomm.h"
 #include "operatormessages.h"
+#include "session.h"
 #include "textform.h"
+#include "version.h"
 #include "worklog.h"
 
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QTimer>
 
 #include <cstdio>
+
+// The work log box as the session's sink.
+class Form1::LogBox : public LogSink
+{
+public:
+    explicit LogBox(WorkLog &log)
+        : m_log(log)
+    { }
+    void append(const QString &entry) override { m_log.append(entry); }
+    void appendKeepingCaret(const QString &entry) override { m_log.appendKeepingCaret(entry); }
+
+private:
+    WorkLog &m_log;
+};
 
 Form1::Form1(Form1Options options, OperatorMessages *messages, QWidget *parent)
     : QMainWindow(parent)
@@ -25,17 +44,12 @@ Form1::Form1(Form1Options options, OperatorMessages *messages, QWidget *parent)
     , m_messages(messages)
 {
     ui->setupUi(this);
+    setWindowTitle(windowTitle().arg(QString::fromLatin1(kVersionMajorMinor)));
     m_workDir = m_options.workDir.isEmpty() ? QDir::currentPath() : m_options.workDir;
 
-    MSComm1 = new MSComm(&m_options.ports, this);
-    MSComm1->setObjectName(QStringLiteral("MSComm1"));
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(1000);
-    Timer2 = new QTimer(this);
-    Timer2->setObjectName(QStringLiteral("Timer2"));
-    Timer2->setInterval(1);
-    m_answerPause.setSingleShot(true);
 
     ui->Text4->setBackgroundRole(QPalette::Button);
     ui->Text4->setAutoFillBackground(true);
@@ -46,6 +60,7 @@ Form1::Form1(Form1Options options, OperatorMessages *messages, QWidget *parent)
 
     m_journal = std::make_unique<LogJournal>(m_workDir);
     m_log = std::make_unique<WorkLog>(ui->Text4, m_journal.get());
+    m_logBox = std::make_unique<LogBox>(*m_log);
     if (m_options.internal)
         showHiddenControls();
 
@@ -62,6 +77,22 @@ Form1::~Form1()
 {
     if (!m_unloaded)
         Form_Unload();
+}
+
+void Form1::setupLinks()
+{
+    m_session = std::make_unique<Session>();
+    m_session->setLogSink(m_logBox.get());
+    m_session->setCodeTablePath(m_options.tablePath);
+
+    MSComm1 = new MSComm(&m_options.ports, this);
+    MSComm1->setObjectName(QStringLiteral("MSComm1"));
+    m_session->attachLink(MSComm1, AnswerRule::SerialCharacters);
+
+    m_usb = new HidLink(m_options.hid ? *m_options.hid : systemHidApi(), this);
+    m_usb->setObjectName(QStringLiteral("UsbLink"));
+    m_session->attachLink(m_usb, AnswerRule::UsbReports);
+    m_session->setCurrentLink(MSComm1);
 }
 
 void Form1::showHiddenControls()
@@ -82,6 +113,21 @@ QString Form1::workLogText() const
     return m_log->text();
 }
 
+bool Form1::usbMode() const
+{
+    return m_session->currentLink() == m_usb;
+}
+
+int Form1::maxTextBytes() const
+{
+    return m_session->maxTextBytes();
+}
+
+QString Form1::hexPrefix() const
+{
+    return m_session->hexPrefix();
+}
+
 void Form1::recoverJournals()
 {
     for (const LogFile::ExportResult &result : LogJournal::recoverOrphans(m_workDir)) {
@@ -95,6 +141,7 @@ void Form1::recoverJournals()
 void Form1::wireControls()
 {
     connect(ui->Check5, &QCheckBox::clicked, this, &Form1::Check5_Click);
+    connect(ui->Check1, &QCheckBox::toggled, this, &Form1::Check1_Click);
     connect(ui->Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(ui->Command15, &QPushButton::clicked, this, &Form1::Command15_Click);
     connect(ui->Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
@@ -107,10 +154,10 @@ void Form1::wireControls()
     connect(ui->Option3, &QRadioButton::clicked, this, &Form1::Option3_Click);
     connect(ui->Option4, &QRadioButton::clicked, this, &Form1::Option4_Click);
     connect(ui->Combo2, &QComboBox::activated, this, &Form1::Combo2_Click);
-    connect(MSComm1, &MSComm::OnComm, this, &Form1::MSComm1_OnComm);
-    connect(MSComm1, &MSComm::failed, this, &Form1::onSerialFailed);
-    connect(&m_answerPause, &QTimer::timeout, this, &Form1::readAnswers);
-    connect(Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
+    connect(MSComm1, &Link::failed, this, &Form1::showPortInfo);
+    connect(m_session.get(), &Session::idleAnswerRead, this, &Form1::onSerialIdleAnswer);
+    connect(m_session.get(), &Session::reportAccepted, this, &Form1::onReportAccepted);
+    connect(m_usb, &HidLink::boardMissing, this, [this] { tell(Msg::UsbMissing); });
 
     connect(ui->Combo5, &QComboBox::activated, this, &Form1::Combo5_Click);
     connect(ui->Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
@@ -150,18 +197,14 @@ void Form1::Form_Load()
     else
         ui->Text3->clear();   // neither readable nor creatable: start with an empty box
 
-    MaxTextNotice = Msg::MaxTextNotice;
-    if (ui->Option3->isChecked()) {
-        UsbMode = false;
-        MaxTextBytes = kSerialMaxTextBytes;
-    }
+    if (ui->Option3->isChecked())
+        m_session->setCurrentLink(MSComm1);
     if (ui->Option4->isChecked()) {
-        UsbMode = true;
-        MaxTextBytes = kUsbMaxTextBytes;
-        tell(QString::number(MaxTextBytes) + MaxTextNotice);
+        m_session->setCurrentLink(m_usb);
+        tell(QString::number(maxTextBytes()) + Msg::MaxTextNotice);
         FindTheHid();
     }
-    HexPrefix.clear();
+    m_session->setHexPrefix(QString());
     ContinuousPlay = false;
     ui->Check2->setChecked(true);
     ui->Check3->setChecked(true);
@@ -179,15 +222,12 @@ void Form1::Form_Load()
     Combo1_Click();
     ui->Combo6->setCurrentIndex(0);
     ui->Combo7->setCurrentIndex(0);
-    FrameLast = 0;
-    FrameHead = kFrameHead;
 
     // The single retry; a failure here ends the start-up without a second message.
     if (!MSComm1->PortOpen()) {
         MSComm1->setCommPort(CommPortNumber);
         MSComm1->setPortOpen(true);
     }
-    Timer2->start();
 }
 
 void Form1::closeEvent(QCloseEvent *event)
@@ -229,78 +269,45 @@ void Form1::Form_Unload()
 
 // ---- work log ----
 
-void Form1::Check5_Click()
+void Form1::Check5_Click()   // 加"0x"显示
 {
-    HexPrefix = ui->Check5->isChecked() ? QStringLiteral("0x") : QString();
+    m_session->setHexPrefix(ui->Check5->isChecked() ? QStringLiteral("0x") : QString());
 }
 
-void Form1::Command2_Click()
+void Form1::Check1_Click()   // 回传解释
+{
+    m_session->setInterpretSerialAnswers(ui->Check1->isChecked());
+}
+
+void Form1::Command2_Click()   // 清空--工作记录
 {
     m_log->clear();
 }
 
-void Form1::Command15_Click()
+void Form1::Command15_Click()   // 清空
 {
     ui->Text3->clear();
 }
 
-void Form1::Command1_Click()
+void Form1::Command1_Click()   // 清空发送区
 {
     ui->Text5->clear();
 }
 
-// ---- send path ----
-
-void Form1::sendFrame(const QByteArray &frame)
-{
-    FrameLast = int(frame.size()) - 1;
-    SendLength = int(frame.size());
-    LogSentFrame(frame);
-    TransmitFrame(frame);
-}
-
-void Form1::sendTextFrame(const QByteArray &frame)
-{
-    FrameLast = int(frame.size()) - 1;
-    SendLength = int(frame.size());
-    LogSentFrame(frame);
-    if (UsbMode) {
-        TransmitFrame(frame);   // a USB text frame is never longer than 517 bytes
-        return;
-    }
-    for (const QByteArray &piece : serialPieces(frame))
-        TransmitFrame(piece);
-}
-
-void Form1::LogSentFrame(const QByteArray &frame)
-{
-    m_log->append(sentFrameEntry(frame, FrameLast, HexPrefix));
-}
-
-void Form1::TransmitFrame(const QByteArray &frame)
-{
-    if (!UsbMode) {
-        if (MSComm1->PortOpen())
-            MSComm1->Output(frame);
-        return;   // port closed: logged, not sent
-    }
-    sendOverUsb(frame);
-}
+// ---- the public send operation ----
 
 void Form1::SendFrameData(const QVariantList &FrameBuff)
 {
     int bad = -1;
     const std::optional<QByteArray> frame = frameFromValues(FrameBuff, &bad);
     if (!frame) {
-        m_log->append(
-            QStringLiteral("帧数据第 %1 个元素不是 0-255 的整数，此帧未发送").arg(bad + 1) + kCrLf);
+        m_session->log(
+            QStringLiteral("帧数据第 %1 个元素不是 0-255 的整数，此帧未发送").arg(bad + 1));
         return;
     }
     if (frame->isEmpty()) {
-        m_log->append(QStringLiteral("帧数据为空，此帧未发送") + kCrLf);
+        m_session->log(QStringLiteral("帧数据为空，此帧未发送"));
         return;
     }
-    FrameLast = int(frame->size()) - 1;
-    LogSentFrame(*frame);
-    TransmitFrame(*frame);
+    m_session->send(*frame);
 }

@@ -1,24 +1,25 @@
 #pragma once
 
-#include "codetable.h"
-#include "mscomm.h"
 #include "portresolver.h"
 
 #include <QByteArray>
 #include <QMainWindow>
 #include <QString>
-#include <QTimer>
 #include <QVariantList>
 
 #include <memory>
 #include <optional>
 
+enum class Command : quint8;
 enum class TagBar : char;
 class HidApi;
 class HidLink;
 class InternalTestRunner;
 class LogJournal;
+class MSComm;
 class OperatorMessages;
+class QTimer;
+class Session;
 class WorkLog;
 namespace Ui {
 class Form1;
@@ -34,8 +35,9 @@ struct Form1Options
     QString workDir;   // start-up text and LOG.txt; empty: the working directory
 };
 
-// The main window: its controls, its window-level state and the serial control. Every handler
-// runs on the window's thread and returns at once; waits are timers.
+// The main window: its controls, its window-level state, the serial control and the USB link.
+// Frames and answers go through the session below it. Every handler runs on the window's thread
+// and returns at once; waits are timers.
 class Form1 : public QMainWindow
 {
     Q_OBJECT
@@ -48,136 +50,112 @@ public:
     // Sends a frame given as numbers 0-255 (the internal test's form).
     void SendFrameData(const QVariantList &FrameBuff);
 
-    // The work log's whole text, CR LF form.
-    QString workLogText() const;
-    MSComm *serialControl() const { return MSComm1; }
     // Closing without a message box: faults of the export go to standard error only.
     void setQuietClose(bool quiet) { m_quietClose = quiet; }
 
-    // Window-level state, named as the operator's documentation names it.
-    QString MaxTextNotice;
-    bool UsbMode = false;
-    int MaxTextBytes = 4091;
-    quint8 FrameHead = 0xFD;
-    int FrameLast = 0;
-    int SendLength = 0;
-    QByteArray FrameBytes;
-    int FrameLength = 0;
-    int TextByteCount = 0;
-    int EncodingIndex = 1;
-    int CommPortNumber = 1;
-    QString HexPrefix;
-    bool ContinuousPlay = false;
-    double ContinuousPlayTicks = 0;
-    bool TagSendEnabled = true;
-    int PacketIndex = 0;
-    quint8 UsbReplyPending = 0;
-
-    // USB link state, kept by the link: the board found and usable, the device path and the
-    // report lengths (report id included). hidapi keeps the handles themselves.
-    struct HidCapabilities
-    {
-        int InputReportByteLength = 0;
-        int OutputReportByteLength = 0;
-    };
-    bool HidFound() const;
-    bool HidLinked() const;
-    QByteArray HidPath() const;
-    HidCapabilities HidCaps() const;
+    // What tests and tools read of the window's state.
+    QString workLogText() const;
+    MSComm *serialControl() const { return MSComm1; }
+    HidLink *usbLink() const { return m_usb; }
+    Session *session() const { return m_session.get(); }
+    int encodingIndex() const { return EncodingIndex; }
+    int commPortNumber() const { return CommPortNumber; }
+    bool continuousPlay() const { return ContinuousPlay; }
+    bool usbMode() const;
+    int maxTextBytes() const;
+    QString hexPrefix() const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    class LogBox;
+
     void setupLinks();
-    void wireControls();
-    void stopTools();
     void setupTools();
+    void wireControls();
     void showHiddenControls();
-    void refreshPortList();
-    void showPortInfo();
     void tell(const QString &message);
     void recoverJournals();
+    void stopTools();
 
     // start-up and shutdown
     void Form_Load();
     void Form_Unload();
 
     // work log
-    void Check5_Click();
-    void Command2_Click();
-    void Command15_Click();
-    void Command1_Click();
-
-    // send path
-    void sendFrame(const QByteArray &frame);
-    void sendTextFrame(const QByteArray &frame);
-    void LogSentFrame(const QByteArray &frame);
-    void TransmitFrame(const QByteArray &frame);
-    void sendOverUsb(const QByteArray &frame);
+    void Check5_Click();   // 加"0x"显示
+    void Check1_Click();   // 回传解释
+    void Command2_Click();   // 清空--工作记录
+    void Command15_Click();   // 清空 (send box)
+    void Command1_Click();   // 清空发送区 (hex editor)
 
     // serial link
-    void Combo1_Click();
-    void Combo1_PathEntered();
-    void Option3_Click();
-    void Combo2_Click();
-    void MSComm1_OnComm();
-    void readAnswers();
-    void openSelectedPort();
-    void onSerialFailed(const QString &reason);
+    void Option3_Click();   // 串口
+    void Combo1_Click();   // 端口号
+    void Combo1_PathEntered();   // a device path typed into 端口号
+    void Combo2_Click();   // 波特率
+    void reopenPort(const QString &path);
+    void refreshPortList();
+    void showPortInfo();
+    void onSerialIdleAnswer();
 
     // USB link
-    void Option4_Click();
-    void Timer2_Timer();
-    void onUsbAnswer(quint8 code);
-    void usbContinuousStep();
+    void Option4_Click();   // 内部USB(SPI)
+    void onReportAccepted();
 
     // synthesis and tags
-    void Combo5_Click();
-    void Command6_Click();
-    std::optional<QByteArray> textToSend();
-    std::optional<CodeTable> loadCodeTable();
-    void HScroll1_Change();
-    void HScroll2_Change();
-    void HScroll3_Change();
+    void Combo5_Click();   // 编码选择
+    void Command6_Click();   // 合成
+    std::optional<QByteArray> selectionFrame(Command command, quint8 parameter);
+    void HScroll1_Change();   // 音量
+    void HScroll2_Change();   // 语速
+    void HScroll3_Change();   // 语调
     void scrollChanged(TagBar bar, int value);
-    void Combo4_Click(int Index);
-    void Command34_Click();
-    void Command31_Click();
-    void Command32_Click();
+    void Combo4_Click(int Index);   // 发音人
+    void Command34_Click();   // 控制标记恢复默认值[d]
+    void Command31_Click();   // 载入--演示文本
+    void Command32_Click();   // 载入----提示音
 
     // chip control
-    void Command7_Click();
-    void Command8_Click();
-    void Command9_Click();
-    void Command28_Click();
-    void Command5_Click();
-    void Command11_Click();
-    void Command12_Click();
-    void Command10_Click();
-    void Command13_Click();
-    void Command29_Click();
-    void Command30_Click();
+    void Command7_Click();   // 停止
+    void Command8_Click();   // 暂停
+    void Command9_Click();   // 恢复
+    void Command28_Click();   // 查询
+    void Command5_Click();   // STANDBY
+    void Command11_Click();   // 唤醒
+    void Command12_Click();   // 内部版本查询
+    void Command10_Click();   // 缓存存储
+    void Command13_Click();   // 缓存播放
+    void Command29_Click();   // 直接播放
+    void Command30_Click();   // 添加命令头播放(自动)
     void sendEditorFrame(bool withHeader);
 
     // test tools
-    void Command3_Click();
-    void Timer1_Timer();
-    void Text2_Change();
-    void Command14_Click();
+    void Command3_Click();   // 内部连续播放
+    void Timer1_Timer();   // replay clock, once a second
+    void Text2_Change();   // replay seconds
+    void Command14_Click();   // 内部测试
 
     std::unique_ptr<Ui::Form1> ui;
     Form1Options m_options;
     OperatorMessages *m_messages;
     std::unique_ptr<LogJournal> m_journal;
     std::unique_ptr<WorkLog> m_log;
-    MSComm *MSComm1;
-    QTimer *Timer1;
-    QTimer *Timer2;
-    QTimer m_answerPause;
+    std::unique_ptr<LogBox> m_logBox;
+    std::unique_ptr<Session> m_session;
+    MSComm *MSComm1 = nullptr;
     HidLink *m_usb = nullptr;
+    QTimer *Timer1 = nullptr;
     InternalTestRunner *m_internalTest = nullptr;
     QString m_workDir;
     bool m_unloaded = false;
     bool m_quietClose = false;
+
+    // Window-level state under its documented names.
+    int EncodingIndex = 1;   // list index of 编码选择, the synthesis parameter
+    int CommPortNumber = 1;   // the COMn last chosen
+    bool ContinuousPlay = false;
+    double ContinuousPlayTicks = 0;   // replay seconds left
+    bool TagSendEnabled = true;   // the tone bars send tags
 };

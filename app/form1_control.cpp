@@ -1,48 +1,48 @@
-// Chip control: the control commands.
+// Chip control: the control commands, the cache and the hexadecimal frame editor.
 #include "Form1.h"
-
 #include "ui_Form1.h"
 
 #include "cache.h"
 #include "frame.h"
 #include "hexeditor.h"
 #include "messages.h"
+#include "session.h"
 #include "textform.h"
 
 void Form1::Command7_Click()   // 停止
 {
     ContinuousPlay = false;
-    sendFrame(commandFrame(Command::Stop));
+    m_session->send(commandFrame(Command::Stop));
 }
 
 void Form1::Command8_Click()   // 暂停
 {
-    sendFrame(commandFrame(Command::Pause));
+    m_session->send(commandFrame(Command::Pause));
 }
 
 void Form1::Command9_Click()   // 恢复
 {
-    sendFrame(commandFrame(Command::Resume));
+    m_session->send(commandFrame(Command::Resume));
 }
 
 void Form1::Command28_Click()   // 查询
 {
-    sendFrame(commandFrame(Command::StatusQuery));
+    m_session->send(commandFrame(Command::StatusQuery));
 }
 
 void Form1::Command5_Click()   // STANDBY
 {
-    sendFrame(commandFrame(Command::Standby));
+    m_session->send(commandFrame(Command::Standby));
 }
 
 void Form1::Command11_Click()   // 唤醒
 {
-    sendFrame(commandFrame(Command::WakeUp));
+    m_session->send(commandFrame(Command::WakeUp));
 }
 
 void Form1::Command12_Click()   // 内部版本查询
 {
-    sendFrame(commandFrame(Command::VersionQuery));
+    m_session->send(commandFrame(Command::VersionQuery));
 }
 
 // ---- cache ----
@@ -55,12 +55,9 @@ void Form1::Command10_Click()   // 缓存存储
     const int segment = ui->Combo6->currentIndex();
     if (segment < 0 || segment >= kCacheSegments) {
         tell(Msg::NoSegment);
-    } else if (const std::optional<QByteArray> text = textToSend()) {
-        if (const std::optional<QByteArray> frame = cacheStoreFrame(segment, *text)) {
-            FrameBytes = *frame;
-            FrameLength = int(FrameBytes.size());
-            sendTextFrame(FrameBytes);
-        }
+    } else if (const std::optional<QByteArray> frame =
+                   selectionFrame(Command::CacheStore, quint8(segment))) {
+        m_session->send(*frame);
     }
     ui->Text3->setFocus();
     ui->Command6->setEnabled(true);   // on every way out
@@ -74,7 +71,7 @@ void Form1::Command13_Click()   // 缓存播放
         tell(Msg::NoRepeatCount);
         return;
     }
-    sendFrame(cachePlayFrame(index + 1, EncodingIndex));
+    m_session->send(cachePlayFrame(index + 1, EncodingIndex));
 }
 
 // ---- hexadecimal frame editor ----
@@ -95,8 +92,7 @@ void Form1::sendEditorFrame(bool withHeader)
         tell(Msg::HexTooLong);
         return;
     case HexStatus::Parsed:
-        FrameBytes = parse.bytes;
-        sendFrame(FrameBytes);
+        m_session->send(parse.bytes);
         return;
     }
 }

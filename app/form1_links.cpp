@@ -1,16 +1,12 @@
-// The serial link: port choice, speed, and the chip's answers.
+// The serial link: port choice and speed.
 #include "Form1.h"
 #include "ui_Form1.h"
 
-#include "codes.h"
-#include "frame.h"
-#include "logshape.h"
 #include "messages.h"
-#include "worklog.h"
+#include "mscomm.h"
+#include "session.h"
 
 #include <QLineEdit>
-
-#include <cmath>
 
 static constexpr int kComItems = 20;   // "COM1" ... "COM20"
 
@@ -47,23 +43,19 @@ void Form1::showPortInfo()
     ui->PortInfo->setText(where + QStringLiteral("，") + state);
 }
 
-void Form1::Combo1_Click()
+void Form1::Combo1_Click()   // 端口号
 {
     const int k = ui->Combo1->currentIndex();
     if (k < 0) {
         tell(Msg::PortMissing);
         return;
     }
-    ContinuousPlay = false;
-    if (MSComm1->PortOpen())
-        MSComm1->setPortOpen(false);
     if (k < kComItems) {
         CommPortNumber = k + 1;
-        MSComm1->setCommPort(CommPortNumber);
+        reopenPort(QString());
     } else {
-        MSComm1->setCommPath(ui->Combo1->itemData(k).toString());
+        reopenPort(ui->Combo1->itemData(k).toString());
     }
-    openSelectedPort();
 }
 
 void Form1::Combo1_PathEntered()
@@ -79,77 +71,37 @@ void Form1::Combo1_PathEntered()
         tell(Msg::PortMissing);
         return;
     }
+    reopenPort(typed);
+}
+
+// Closes the port and opens COMn (path empty) or the device at path; a failure is logged with
+// its reason and shown as the port message.
+void Form1::reopenPort(const QString &path)
+{
     ContinuousPlay = false;
     if (MSComm1->PortOpen())
         MSComm1->setPortOpen(false);
-    MSComm1->setCommPath(typed);
-    openSelectedPort();
-}
-
-void Form1::openSelectedPort()
-{
+    if (path.isEmpty())
+        MSComm1->setCommPort(CommPortNumber);
+    else
+        MSComm1->setCommPath(path);
     if (!MSComm1->setPortOpen(true)) {
-        m_log->append(QStringLiteral("串口打开失败：") + MSComm1->errorString() + kCrLf);
+        m_session->log(QStringLiteral("串口打开失败：") + MSComm1->errorString());
         tell(Msg::PortMissing);
     }
     showPortInfo();
 }
 
-void Form1::onSerialFailed(const QString &reason)
+void Form1::Option3_Click()   // 串口
 {
-    m_log->append(reason + kCrLf);
-    showPortInfo();
+    m_session->setCurrentLink(MSComm1);
 }
 
-void Form1::Option3_Click()
-{
-    MaxTextBytes = kSerialMaxTextBytes;
-    UsbMode = false;
-}
-
-void Form1::Combo2_Click()
+void Form1::Combo2_Click()   // 波特率
 {
     static const char *const kSettings[] = {
         "4800,N,8,1", "9600,N,8,1", "57600,N,8,1", "115200,N,8,1"};
     const int index = ui->Combo2->currentIndex();
     if (index >= 0 && index < 4)
         MSComm1->setSettings(QString::fromLatin1(kSettings[index]));
-}
-
-void Form1::MSComm1_OnComm()
-{
-    if (MSComm1->CommEvent() != MSComm::kEventReceive)
-        return;
-    if (!ui->Check1->isChecked())
-        return;   // nothing read: the data waits for a receive event while the box is ticked
-    if (m_answerPause.isActive())
-        return;   // the read already scheduled takes these bytes too
-    // Long enough for a 32-character version text to arrive whole at the current speed
-    // (10 bits a character): about 35 ms at 9600 baud.
-    const int baud = qMax(1, int(MSComm1->baudRate()));
-    m_answerPause.start(int(std::ceil(32.0 * 10.0 * 1000.0 / baud)) + 2);
-}
-
-void Form1::readAnswers()
-{
-    const QString text = MSComm1->Input();
-    const int n = int(qMin<qsizetype>(text.size(), 2));
-    for (int i = 0; i < n; ++i) {
-        const char16_t code = text.at(i).unicode();
-        if (code == Answer::VersionText) {
-            m_log->append(versionAnswerEntry(HexPrefix, text));
-            continue;
-        }
-        if (code >= 0x80)
-            continue;
-        const std::optional<QString> label = serialAnswerLabel(quint8(code));
-        if (!label)
-            continue;
-        m_log->append(serialAnswerEntry(HexPrefix, *label));
-        if (code == Answer::Idle && ContinuousPlay) {
-            Command6_Click();
-            if (ContinuousPlayTicks > 0.0)
-                ContinuousPlay = true;
-        }
-    }
 }

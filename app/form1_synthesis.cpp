@@ -2,45 +2,26 @@
 #include "Form1.h"
 #include "ui_Form1.h"
 
-#include "codetable.h"
+#include "codes.h"
 #include "controltags.h"
-#include "frame.h"
+#include "demotexts.h"
 #include "messages.h"
+#include "session.h"
 #include "textbytes.h"
 
 #include <QTextCursor>
 
-void Form1::Combo5_Click()
+void Form1::Combo5_Click()   // 编码选择
 {
     const int index = ui->Combo5->currentIndex();
     if (isValidEncoding(index))
         EncodingIndex = index;
 }
 
-std::optional<CodeTable> Form1::loadCodeTable()
-{
-    // The table is read afresh for every conversion that needs it, so a file put beside the
-    // program while it runs is taken at once.
-    const QString path =
-        m_options.tablePath.isEmpty() ? CodeTable::defaultPath() : m_options.tablePath;
-    CodeTable::Load load = CodeTable::load(path);
-    if (load.status == CodeTable::LoadStatus::Loaded)
-        return std::move(load.table);
-    switch (load.status) {
-    case CodeTable::LoadStatus::TooShort:
-        tell(Msg::TableShort);
-        break;
-    case CodeTable::LoadStatus::Unreadable:
-        tell(Msg::TableUnreadable.arg(load.errorString));
-        break;
-    default:
-        tell(Msg::TableMissing);
-        break;
-    }
-    return std::nullopt;
-}
-
-std::optional<QByteArray> Form1::textToSend()
+// The frame for the selection of the send box (all of it when nothing is selected), cut to what
+// one frame carries; the selection shrinks to the part that is sent. None for an empty box, and
+// when the code table cannot be used (the operator is told why).
+std::optional<QByteArray> Form1::selectionFrame(Command command, quint8 parameter)
 {
     QPlainTextEdit *box = ui->Text3;
     QTextCursor cursor = box->textCursor();
@@ -52,51 +33,55 @@ std::optional<QByteArray> Form1::textToSend()
     if (selection.isEmpty())
         return std::nullopt;   // empty box: nothing to send, nothing to say
 
-    // Count and cut first; the selection shows what the frame carries even when the table is
-    // missing afterwards.
-    const TextCut cut = cutToFit(selection, EncodingIndex, MaxTextBytes);
-    TextByteCount = cut.byteCount;
-    const int start = cursor.selectionStart();
-    if (cut.cut) {
+    const TextFrame text = m_session->textFrame(selection, command, parameter, EncodingIndex);
+    // The selection shows what the frame carries even when the table is missing afterwards.
+    if (text.cut) {
+        const int start = cursor.selectionStart();
         QTextCursor kept(box->document());
         kept.setPosition(start);
-        kept.setPosition(start + cut.keepChars, QTextCursor::KeepAnchor);
+        kept.setPosition(start + text.keepChars, QTextCursor::KeepAnchor);
         box->setTextCursor(kept);
     }
-    std::optional<CodeTable> table;
-    if (needsCodeTable(EncodingIndex) && !(table = loadCodeTable()))
+    switch (text.table) {
+    case CodeTable::LoadStatus::Loaded:
+        break;
+    case CodeTable::LoadStatus::TooShort:
+        tell(Msg::TableShort);
         return std::nullopt;
-    const std::optional<QByteArray> bytes = encodeText(
-        QStringView(selection).left(cut.keepChars), EncodingIndex, table ? &*table : nullptr);
-    if (!bytes || bytes->isEmpty())
+    case CodeTable::LoadStatus::Unreadable:
+        tell(Msg::TableUnreadable.arg(text.tableError));
         return std::nullopt;
-    return bytes;
+    case CodeTable::LoadStatus::Missing:
+        tell(Msg::TableMissing);
+        return std::nullopt;
+    }
+    if (text.frame.isEmpty())
+        return std::nullopt;
+    return text.frame;
 }
 
 void Form1::Command6_Click()   // 合成
 {
     ContinuousPlay = false;
     ui->Text3->setFocus();
-    if (const std::optional<QByteArray> text = textToSend()) {
-        FrameBytes = synthesisFrame(quint8(EncodingIndex), *text);
-        FrameLength = int(FrameBytes.size());
-        sendTextFrame(FrameBytes);
-    }
+    if (const std::optional<QByteArray> frame =
+            selectionFrame(Command::Synthesize, quint8(EncodingIndex)))
+        m_session->send(*frame);
     ui->Text3->setFocus();
     ui->Command6->setEnabled(true);
 }
 
-void Form1::HScroll1_Change()
+void Form1::HScroll1_Change()   // 音量
 {
     scrollChanged(TagBar::Volume, ui->HScroll1->value());
 }
 
-void Form1::HScroll2_Change()
+void Form1::HScroll2_Change()   // 语速
 {
     scrollChanged(TagBar::Rate, ui->HScroll2->value());
 }
 
-void Form1::HScroll3_Change()
+void Form1::HScroll3_Change()   // 语调
 {
     scrollChanged(TagBar::Intonation, ui->HScroll3->value());
 }
@@ -107,14 +92,14 @@ void Form1::scrollChanged(TagBar bar, int value)
     if (!TagSendEnabled)
         return;
     if (const std::optional<QByteArray> frame = barTagFrame(bar, value))
-        sendFrame(*frame);
+        m_session->send(*frame);
 }
 
-void Form1::Combo4_Click(int Index)
+void Form1::Combo4_Click(int Index)   // 发音人
 {
     Q_UNUSED(Index);   // the voice list is the only member of its control array
     if (const std::optional<QByteArray> frame = voiceTagFrame(ui->Combo4->currentIndex()))
-        sendFrame(*frame);
+        m_session->send(*frame);
 }
 
 void Form1::Command34_Click()   // 控制标记恢复默认值[d]
@@ -125,5 +110,17 @@ void Form1::Command34_Click()   // 控制标记恢复默认值[d]
     ui->HScroll3->setValue(kTagBarDefault);
     ui->HScroll2->setValue(kTagBarDefault);
     TagSendEnabled = true;
-    sendFrame(resetTagFrame());
+    m_session->send(resetTagFrame());
+}
+
+void Form1::Command31_Click()   // 载入--演示文本
+{
+    ui->Text3->clear();
+    ui->Text3->setPlainText(demonstrationText());   // nothing selected afterwards
+}
+
+void Form1::Command32_Click()   // 载入----提示音
+{
+    ui->Text3->clear();
+    ui->Text3->setPlainText(promptSoundCatalogue());
 }

@@ -5,6 +5,9 @@
 #include "internaltestrunner.h"
 #include "messages.h"
 #include "replay.h"
+#include "session.h"
+
+#include <QTimer>
 
 static const QString kInternalTestCaption = QStringLiteral("内部测试");
 static const QString kInternalTestRunningCaption = QStringLiteral("停止内部测试");
@@ -12,7 +15,7 @@ static const QString kInternalTestRunningCaption = QStringLiteral("停止内部�
 void Form1::setupTools()
 {
     m_internalTest = new InternalTestRunner(this);
-    m_internalTest->setMaxTextBytesSource([this] { return MaxTextBytes; });
+    m_internalTest->setMaxTextBytesSource([this] { return maxTextBytes(); });
     connect(m_internalTest, &InternalTestRunner::sendFrameValues, this, &Form1::SendFrameData);
     connect(
         m_internalTest, &InternalTestRunner::loadDemoTextRequested, this, &Form1::Command31_Click);
@@ -28,6 +31,15 @@ void Form1::stopTools()
         m_internalTest->stop();
     Timer1->stop();
     ContinuousPlay = false;
+}
+
+void Form1::onSerialIdleAnswer()
+{
+    if (!ContinuousPlay)
+        return;
+    Command6_Click();
+    if (ContinuousPlayTicks > 0.0)
+        ContinuousPlay = true;
 }
 
 void Form1::Command3_Click()   // 内部连续播放
@@ -50,7 +62,7 @@ void Form1::Command3_Click()   // 内部连续播放
     }
 }
 
-void Form1::Timer1_Timer()
+void Form1::Timer1_Timer()   // replay clock
 {
     ContinuousPlayTicks -= 1;
     if (ContinuousPlayTicks <= 0) {
@@ -59,7 +71,7 @@ void Form1::Timer1_Timer()
     }
 }
 
-void Form1::Text2_Change()
+void Form1::Text2_Change()   // replay seconds
 {
     const QString text = ui->Text2->text();
     if (text.isEmpty())

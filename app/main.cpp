@@ -1,6 +1,7 @@
 #include "Form1.h"
 #include "commandline.h"
 #include "operatormessages.h"
+#include "version.h"
 #include "virtualhidapi.h"
 #include "virtualserialboard.h"
 
@@ -55,7 +56,7 @@ int main(int argc, char *argv[])
     {
         QCoreApplication probe(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("orv4120-demo"));
-        QCoreApplication::setApplicationVersion(QStringLiteral("3.4"));
+        QCoreApplication::setApplicationVersion(QString::fromLatin1(kVersion));
         commandLine = parseCommandLine(QCoreApplication::arguments());
         if (commandLine.exitNow) {
             std::fputs(commandLine.output.toLocal8Bit().constData(),
@@ -66,7 +67,7 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("orv4120-demo"));
-    QApplication::setApplicationVersion(QStringLiteral("3.4"));
+    QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
 
     // The virtual board lives as long as the program; its speech runs on a thread of its own.
     std::unique_ptr<VirtualBoardRunner> serialBoard;

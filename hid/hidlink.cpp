@@ -1,29 +1,257 @@
 #include "hidlink.h"
 
 #include "codes.h"
+#include "frame.h"
 #include "logshape.h"
+
+#include <QDeadlineTimer>
+#include <QMetaObject>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QThread>
+
+#include <atomic>
+#include <deque>
 
 namespace {
 
-QString reportsNotSent(int count)
+QString reportsNotSent(qsizetype count)
 {
     return QStringLiteral("：本帧其余 %1 个报告未发送").arg(count);
 }
 
 }   // namespace
 
-HidLink::HidLink(HidApi &api, QObject *parent)
-    : QObject(parent)
-    , m_api(api)
+// The report queue, shared by the link's thread (send) and the reader thread (the board's 0x5E
+// releases the next report). Every member is used under lock; events for the link are posted
+// under it too, so the link sees them in the order they happened on either thread.
+struct HidTransfer
 {
-    m_ackTimer.setSingleShot(true);
-    m_ackTimer.setInterval(kAckTimeoutMs);
-    connect(&m_ackTimer, &QTimer::timeout, this, &HidLink::ackTimedOut);
-}
+    struct Frame
+    {
+        QByteArray bytes;
+        QList<HidOutputReport> reports;
+    };
+
+    HidTransfer(HidApi &api, HidDevice *write, int outputBytes, int ackTimeoutMs, HidLink *link)
+        : api(api)
+        , write(write)
+        , outputBytes(outputBytes)
+        , ackTimeoutMs(ackTimeoutMs)
+        , link(link)
+    { }
+
+    template <typename Event> void post(Event event)
+    {
+        if (link)
+            QMetaObject::invokeMethod(
+                link, [link = link, event] { event(link); }, Qt::QueuedConnection);
+    }
+
+    void notice(const QString &entry)
+    {
+        post([entry](HidLink *l) { emit l->notice(entry + kCrLf, false); });
+    }
+
+    // Writes reports until one waits for its 0x5E or none is left.
+    void writeUntilAck()
+    {
+        while (!ended && !waitingAck) {
+            if (!inTransfer) {
+                if (frames.empty())
+                    return;
+                current = std::move(frames.front());
+                frames.pop_front();
+                next = 0;
+                inTransfer = true;
+            }
+            const HidOutputReport &report = current.reports.at(next);
+            QByteArray bytes = report.bytes;
+            bytes.append(QByteArray(outputBytes - bytes.size(), '\0'));   // the device's length
+            const int written = api.write(write, bytes);
+            if (written != bytes.size()) {
+                fail(written < 0
+                        ? api.lastError()
+                        : QStringLiteral("只写入 %1 / %2 字节").arg(written).arg(bytes.size()));
+                return;
+            }
+            ++next;
+            ++acksOwed;
+            if (next == current.reports.size()) {
+                inTransfer = false;
+                const LinkTime now = linkNow();
+                const FrameWritten done {current.bytes.size(), now, now};
+                post([done](HidLink *l) { emit l->frameWritten(done); });
+            }
+            if (report.awaitsAck) {
+                waitingAck = true;
+                ackDeadline = QDeadlineTimer(ackTimeoutMs);
+            }
+        }
+    }
+
+    // The device is gone: nothing more is written; the frames not yet begun go back to the link.
+    void fail(const QString &reason)
+    {
+        if (ended)
+            return;
+        ended = true;
+        QString entry = QStringLiteral("USB设备连接中断（%1）").arg(reason);
+        if (inTransfer)
+            entry += reportsNotSent(current.reports.size() - next);
+        QList<QByteArray> unsent;
+        for (const Frame &frame : frames)
+            unsent << frame.bytes;
+        frames.clear();
+        inTransfer = waitingAck = false;
+        post([entry, unsent](HidLink *l) { l->deviceLost(entry, unsent); });
+    }
+
+    void onReport(const QByteArray &report, LinkTime arrival)
+    {
+        post([report, arrival](HidLink *l) { emit l->received(report, arrival); });
+        if (report.size() < 2 || quint8(report.at(1)) != Answer::ReportAccepted)
+            return;
+        if (acksOwed > 0)
+            --acksOwed;
+        if (waitingAck && acksOwed == 0) {
+            waitingAck = false;
+            writeUntilAck();
+        }
+    }
+
+    void checkAckDeadline()
+    {
+        if (!waitingAck || !ackDeadline.hasExpired())
+            return;
+        notice(QStringLiteral("USB等待应答 0x5E 超时")
+            + reportsNotSent(current.reports.size() - next));
+        inTransfer = waitingAck = false;
+        acksOwed = 0;   // what is still owed is not waited for again
+        writeUntilAck();
+    }
+
+    int readTimeout() const
+    {
+        if (!waitingAck)
+            return HidLink::kReadTimeoutMs;
+        return int(qBound(qint64(0), ackDeadline.remainingTime(), qint64(HidLink::kReadTimeoutMs)));
+    }
+
+    QMutex lock;
+    HidApi &api;
+    HidDevice *write;   // closed by the link once the transfer has ended
+    const int outputBytes;
+    int ackTimeoutMs;
+    HidLink *link;   // null once the link has let go of this transfer
+    std::deque<Frame> frames;   // not yet begun
+    Frame current;
+    qsizetype next = 0;   // the next report of current to write
+    bool inTransfer = false;
+    // The board acknowledges every report it accepts with 0x5E. A full report waits until every
+    // report written so far, itself included, has been acknowledged.
+    int acksOwed = 0;
+    bool waitingAck = false;
+    bool ended = false;
+    QDeadlineTimer ackDeadline;
+};
+
+// Blocks in hidapi for input reports and hands them to the transfer. Owns its read handle.
+class HidReader : public QThread
+{
+public:
+    HidReader(std::shared_ptr<HidTransfer> transfer, HidDevice *read, int inputBytes)
+        : m_transfer(std::move(transfer))
+        , m_read(read)
+        , m_inputBytes(inputBytes)
+    {
+        setObjectName(QStringLiteral("USB reader"));
+    }
+    void requestStop() { m_stop = true; }
+
+protected:
+    void run() override
+    {
+        HidTransfer &t = *m_transfer;
+        while (!m_stop) {
+            int timeout;
+            {
+                QMutexLocker locker(&t.lock);
+                timeout = t.readTimeout();
+            }
+            QByteArray report;
+            const int got = t.api.read(m_read, &report, m_inputBytes, timeout);
+            const LinkTime arrival = linkNow();
+            if (m_stop)
+                break;
+            QMutexLocker locker(&t.lock);
+            if (got < 0) {
+                t.fail(t.api.lastError());
+                break;
+            }
+            if (got > 0)
+                t.onReport(report, arrival);
+            t.checkAckDeadline();
+        }
+        t.api.close(m_read);
+    }
+
+private:
+    std::shared_ptr<HidTransfer> m_transfer;
+    HidDevice *m_read;
+    const int m_inputBytes;
+    std::atomic_bool m_stop = false;
+};
+
+HidLink::HidLink(HidApi &api, QObject *parent)
+    : Link(parent)
+    , m_api(api)
+{ }
 
 HidLink::~HidLink()
 {
-    closeHandles();
+    stopReading();
+    for (HidReader *reader : std::as_const(m_readers)) {
+        reader->wait();   // at most one read time-out
+        delete reader;
+    }
+}
+
+int HidLink::maxTextBytes() const
+{
+    return kUsbMaxTextBytes;
+}
+
+void HidLink::setAckTimeout(int milliseconds)
+{
+    m_ackTimeoutMs = milliseconds;
+    if (m_transfer) {
+        QMutexLocker locker(&m_transfer->lock);
+        m_transfer->ackTimeoutMs = milliseconds;
+    }
+}
+
+bool HidLink::isSending() const
+{
+    if (!m_transfer)
+        return false;
+    QMutexLocker locker(&m_transfer->lock);
+    return m_transfer->waitingAck || m_transfer->inTransfer || !m_transfer->frames.empty();
+}
+
+void HidLink::stopReading()
+{
+    if (m_transfer) {
+        QMutexLocker locker(&m_transfer->lock);
+        m_transfer->ended = true;
+        m_transfer->link = nullptr;
+        if (m_transfer->write)
+            m_api.close(m_transfer->write);
+        m_transfer->write = nullptr;
+    }
+    m_transfer.reset();
+    for (HidReader *reader : std::as_const(m_readers))
+        reader->requestStop();   // it closes its read handle when its read returns
 }
 
 bool HidLink::find()
@@ -57,152 +285,104 @@ bool HidLink::find()
         break;
     }
 
-    closeHandles();   // handles of an earlier search: nothing uses them once replaced
-    m_write = write;
-    m_read = read;
+    // The handles of an earlier search are replaced; a frame in transfer goes on with the new ones.
+    std::deque<HidTransfer::Frame> carried;
+    if (m_transfer) {
+        QMutexLocker locker(&m_transfer->lock);
+        HidTransfer &old = *m_transfer;
+        if (old.inTransfer) {
+            HidTransfer::Frame rest {old.current.bytes, old.current.reports.mid(old.next)};
+            carried.push_back(std::move(rest));
+        }
+        for (HidTransfer::Frame &frame : old.frames)
+            carried.push_back(std::move(frame));
+        old.frames.clear();
+        old.inTransfer = false;
+    }
+    stopReading();
+
     m_path = path;
     m_found = m_linked = write != nullptr;
     m_inputBytes = m_outputBytes = kHidReportBytes;
     if (!m_found) {
         if (denied)
-            emit logEntry(QStringLiteral("USB设备无访问权限：请把 70-orv4120.rules 装入 "
-                                         "/etc/udev/rules.d 或 /lib/udev/rules.d，然后重新插入设备")
-                + kCrLf);
+            emit notice(QStringLiteral("USB设备无访问权限：请把 70-orv4120.rules 装入 "
+                                       "/etc/udev/rules.d 或 /lib/udev/rules.d，然后重新插入设备")
+                    + kCrLf,
+                false);
+        for (const HidTransfer::Frame &frame : carried)
+            emit notice(
+                QStringLiteral("USB设备未找到") + reportsNotSent(frame.reports.size()) + kCrLf,
+                false);
         emit boardMissing();
         return false;
     }
     int inputBytes = 0;
     int outputBytes = 0;
-    if (m_api.reportLengths(m_write, &inputBytes, &outputBytes)) {
+    if (m_api.reportLengths(write, &inputBytes, &outputBytes)) {
         if (inputBytes > 0)
             m_inputBytes = inputBytes;
         if (outputBytes > 0)
             m_outputBytes = outputBytes;
     }
+    m_transfer = std::make_shared<HidTransfer>(m_api, write, m_outputBytes, m_ackTimeoutMs, this);
+    auto *reader = new HidReader(m_transfer, read, qMax(m_inputBytes, kHidReportBytes));
+    connect(reader, &QThread::finished, this, [this, reader] {
+        m_readers.removeOne(reader);
+        reader->deleteLater();
+    });
+    m_readers.append(reader);
+    reader->start();
+    if (!carried.empty()) {
+        QMutexLocker locker(&m_transfer->lock);
+        m_transfer->frames = std::move(carried);
+        m_transfer->writeUntilAck();
+    }
     return true;
 }
 
-void HidLink::send(const QByteArray &frame, int frameLast)
+void HidLink::send(const QByteArray &frame)
 {
-    QList<HidOutputReport> reports = hidReports(frame, frameLast);
+    QList<HidOutputReport> reports = hidReports(frame);
     if (reports.isEmpty()) {
-        emit logEntry(QStringLiteral("USB：帧中没有要发送的字节，未发送") + kCrLf);
+        emit notice(QStringLiteral("USB：帧中没有要发送的字节，未发送") + kCrLf, false);
         return;
     }
-    m_frames.append(std::move(reports));
-    writeReports();
-}
-
-// Writes reports until one waits for its 0x5E or none is left. Signals emitted from here may
-// start another send; the loop below picks that frame up in its turn.
-void HidLink::writeReports()
-{
-    if (m_writing)
+    // A board that was lost, or never found, is searched for once per frame.
+    if (!m_found && !find()) {
+        emit notice(kUsbMissingEntry, true);
         return;
-    m_writing = true;
-    while (!m_waitingAck) {
-        if (m_current.isEmpty()) {
-            if (m_frames.isEmpty())
-                break;
-            m_current = m_frames.takeFirst();
-            // A board that was lost, or never found, is searched for once per frame.
-            if (!m_found && !find()) {
-                m_current.clear();
-                emit logEntry(kUsbMissingEntry);
-                continue;
-            }
-            if (m_outputBytes < kHidReportBytes) {
-                // shorter reports would cut off frame bytes
-                m_current.clear();
-                emit logEntry(
-                    QStringLiteral("USB设备输出报告长度为 %1 字节，不足 %2 字节：本帧未发送")
+    }
+    if (m_outputBytes < kHidReportBytes) {
+        // shorter reports would cut off frame bytes
+        emit notice(QStringLiteral("USB设备输出报告长度为 %1 字节，不足 %2 字节：本帧未发送")
                         .arg(m_outputBytes)
                         .arg(kHidReportBytes)
-                    + kCrLf);
-                continue;
-            }
-        }
-        if (!m_found) {   // a search during the transfer found no board
-            endFrame(QStringLiteral("USB设备未找到") + reportsNotSent(int(m_current.size())));
-            continue;
-        }
-        const HidOutputReport report = m_current.takeFirst();
-        QByteArray bytes = report.bytes;
-        bytes.append(QByteArray(m_outputBytes - bytes.size(), '\0'));   // the device's length
-        const int written = m_api.write(m_write, bytes);
-        if (written != bytes.size()) {
-            m_current.prepend(report);   // counted among the reports not sent
-            deviceLost(written < 0
-                    ? m_api.lastError()
-                    : QStringLiteral("只写入 %1 / %2 字节").arg(written).arg(bytes.size()));
-            continue;
-        }
-        if (report.awaitsAck) {
-            m_waitingAck = true;
-            m_ackTimer.start();
-        }
-    }
-    m_writing = false;
-}
-
-void HidLink::poll()
-{
-    for (int i = 0; i < kMaxReportsPerPoll && m_found; ++i) {
-        QByteArray report;
-        const int got = m_api.read(m_read, &report, qMax(m_inputBytes, kHidReportBytes), 0);
-        if (got == 0)
-            return;
-        if (got < 0) {
-            deviceLost(m_api.lastError());
-            return;
-        }
-        if (report.size() < 2)
-            continue;   // no answer byte in it
-        const quint8 code = quint8(report.at(1));
-        if (code == Answer::ReportAccepted && m_waitingAck) {
-            m_waitingAck = false;
-            m_ackTimer.stop();
-            writeReports();
-        }
-        emit answerReceived(code);
-    }
-}
-
-void HidLink::endFrame(const QString &reason)
-{
-    m_current.clear();
-    m_waitingAck = false;
-    m_ackTimer.stop();
-    emit logEntry(reason + kCrLf);
-}
-
-void HidLink::deviceLost(const QString &reason)
-{
-    if (!m_found)
+                + kCrLf,
+            false);
         return;
+    }
+    QMutexLocker locker(&m_transfer->lock);
+    m_transfer->frames.push_back({frame, std::move(reports)});
+    m_transfer->writeUntilAck();
+}
+
+void HidLink::reset()
+{
+    if (!m_transfer)
+        return;
+    QMutexLocker locker(&m_transfer->lock);
+    m_transfer->frames.clear();
+}
+
+void HidLink::deviceLost(const QString &reason, QList<QByteArray> unsent)
+{
     m_found = false;   // the next frame searches again
-    closeHandles();
-    QString entry = QStringLiteral("USB设备连接中断（%1）").arg(reason);
-    if (m_waitingAck || !m_current.isEmpty())
-        entry += reportsNotSent(int(m_current.size()));
-    endFrame(entry);
-    writeReports();
-}
-
-void HidLink::ackTimedOut()
-{
-    if (!m_waitingAck)
-        return;
-    endFrame(QStringLiteral("USB等待应答 0x5E 超时") + reportsNotSent(int(m_current.size())));
-    writeReports();
-}
-
-void HidLink::closeHandles()
-{
-    if (m_read)
-        m_api.close(m_read);
-    if (m_write)
-        m_api.close(m_write);
-    m_read = m_write = nullptr;
+    m_error = reason;
+    stopReading();
     m_path.clear();
+    emit openChanged(false);
+    emit failed(reason);
+    for (const QByteArray &frame : unsent)
+        send(frame);
 }

@@ -2,18 +2,23 @@
 
 #include "HidAPI.h"
 #include "hidreports.h"
+#include "link.h"
 
 #include <QByteArray>
 #include <QList>
-#include <QObject>
 #include <QString>
-#include <QTimer>
 
-// The USB HID link to the chip board. Lives on the window's thread and never blocks: reports go
-// out from send() and from poll(), the board's answers are read by poll() with a zero time-out.
-// At most one full report at a time waits for the board's 0x5E; frames sent meanwhile are queued
-// and go out whole, in order.
-class HidLink : public QObject
+#include <memory>
+
+class HidReader;
+struct HidTransfer;
+
+// The USB HID link to the chip board. A reader thread blocks in hidapi (with a time-out) for the
+// board's input reports and hands each one to the link's thread in arrival order; it also carries
+// the report queue, so the board's 0x5E releases the next report at once. At most one full
+// report at a time waits for its 0x5E; frames sent meanwhile are queued and go out whole, in
+// order. While nothing arrives the link costs nothing but the reader's time-out wake-ups.
+class HidLink : public Link
 {
     Q_OBJECT
 public:
@@ -22,14 +27,15 @@ public:
     static constexpr quint16 kProductId = 0x0002;
     // How long a full report waits for the board's 0x5E before the rest of its frame is dropped.
     static constexpr int kAckTimeoutMs = 1000;
-    // Input reports handled by one poll(); the rest wait for the next tick.
-    static constexpr int kMaxReportsPerPoll = 64;
+    // Longest time the reader blocks in one read; it then looks whether it is to stop.
+    static constexpr int kReadTimeoutMs = 200;
 
     explicit HidLink(HidApi &api, QObject *parent = nullptr);
     ~HidLink() override;
 
     // FindTheHid: opens the first present device with the board's ids (a write and a read
-    // handle) and closes the ones of an earlier search. Emits boardMissing() when none is found.
+    // handle), closes the ones of an earlier search and starts reading. Emits boardMissing()
+    // when none is found.
     bool find();
     // The board was found by the last search and has not failed since.
     bool hidFound() const { return m_found; }
@@ -40,46 +46,38 @@ public:
     int outputReportBytes() const { return m_outputBytes; }
     // Path of the device in use; empty while none is found.
     QByteArray devicePath() const { return m_path; }
-
-    // Sends bytes 0 to frameLast of frame in reports; queued behind a frame still in transfer.
-    // Searches for the board first while none is found.
-    void send(const QByteArray &frame, int frameLast);
     // A frame is in transfer or waiting in the queue.
-    bool isSending() const { return m_waitingAck || !m_current.isEmpty() || !m_frames.isEmpty(); }
+    bool isSending() const;
 
-    // Timer2's tick: handles every waiting input report. Does nothing while no board is found.
-    void poll();
+    void setAckTimeout(int milliseconds);
+    int ackTimeout() const { return m_ackTimeoutMs; }
 
-    void setAckTimeout(int milliseconds) { m_ackTimer.setInterval(milliseconds); }
-    int ackTimeout() const { return m_ackTimer.interval(); }
+    // Link
+    bool isOpen() const override { return m_found; }
+    QString errorString() const override { return m_error; }
+    int maxTextBytes() const override;
+    qint64 wireTime(qint64) const override { return 0; }
+    // Searches for the board first while none is found; logs "操作失败请先联接" when it is absent.
+    void send(const QByteArray &frame) override;
+    void reset() override;
 
 signals:
-    // The answer byte (index 1) of an input report, every one in arrival order, 0x5E included.
-    void answerReceived(quint8 code);
-    // A work-log entry (ends with CR LF) for the window to append.
-    void logEntry(const QString &entry);
     // A search found no board: the window shows "USB连接失败".
     void boardMissing();
 
 private:
-    void writeReports();
-    void endFrame(const QString &reason);
-    void deviceLost(const QString &reason);
-    void ackTimedOut();
-    void closeHandles();
+    friend struct HidTransfer;
+    void deviceLost(const QString &reason, QList<QByteArray> unsent);
+    void stopReading();
 
     HidApi &m_api;
-    HidDevice *m_write = nullptr;
-    HidDevice *m_read = nullptr;
+    std::shared_ptr<HidTransfer> m_transfer;   // shared with the reader thread
+    QList<HidReader *> m_readers;   // the current one last; earlier ones are finishing
     QByteArray m_path;
+    QString m_error;
     bool m_found = false;
     bool m_linked = false;
     int m_inputBytes = kHidReportBytes;
     int m_outputBytes = kHidReportBytes;
-
-    QList<QList<HidOutputReport>> m_frames;   // queued behind the frame in transfer
-    QList<HidOutputReport> m_current;   // reports of the frame in transfer not yet written
-    bool m_waitingAck = false;
-    bool m_writing = false;
-    QTimer m_ackTimer;
+    int m_ackTimeoutMs = kAckTimeoutMs;
 };

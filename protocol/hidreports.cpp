@@ -4,9 +4,9 @@
 
 #include <QHash>
 
-QList<HidOutputReport> hidReports(const QByteArray &frame, int frameLast)
+QList<HidOutputReport> hidReports(const QByteArray &frame)
 {
-    const int n = qMin(frameLast + 1, int(frame.size()));
+    const int n = int(frame.size());
     QList<HidOutputReport> reports;
     if (n <= 0)
         return reports;

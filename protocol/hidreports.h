@@ -17,10 +17,10 @@ struct HidOutputReport
     bool awaitsAck = false;
 };
 
-// Reports for bytes 0 to frameLast of frame. A frame of fewer than four bytes is one report without
-// marker; any other is 0xFC reports of 31 bytes each, then the 0xBC report with its count and zero
-// padding. frameLast beyond the frame is held to its last byte; nothing to send gives no report.
-QList<HidOutputReport> hidReports(const QByteArray &frame, int frameLast);
+// Reports for a frame. A frame of fewer than four bytes is one report without marker; any other is
+// 0xFC reports of 31 bytes each, then the 0xBC report with its count and zero padding. An empty
+// frame gives no report.
+QList<HidOutputReport> hidReports(const QByteArray &frame);
 
 // What a HID report descriptor declares about the device's reports.
 struct HidReportLayout

@@ -1,19 +1,38 @@
 #include "mscomm.h"
 
+#include "frame.h"
+
 #include <QFileInfo>
+
+#include <cmath>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <unistd.h>
 #endif
 
+namespace {
+
+// Bytes a serial adapter's own buffer holds; a stalled port is judged by how long this much would
+// take to drain at the line speed.
+constexpr qint64 kDeviceBufferBytes = 4096;
+constexpr int kDrainMarginMs = 1000;
+
+}   // namespace
+
 MSComm::MSComm(const PortResolver *resolver, QObject *parent)
-    : QObject(parent)
+    : Link(parent)
     , m_resolver(resolver)
-    , m_decoder("windows-936")
 {
+    m_drainTimer.setSingleShot(true);
     connect(&m_port, &QSerialPort::readyRead, this, &MSComm::onReadyRead);
+    connect(&m_port, &QSerialPort::bytesWritten, this, &MSComm::onBytesWritten);
     connect(&m_port, &QSerialPort::errorOccurred, this, &MSComm::onError);
+    connect(&m_drainTimer, &QTimer::timeout, this, [this] {
+        fault(m_port.portName()
+            + QStringLiteral("：串口写出停滞，%1 字节未能发出，串口已关闭")
+                  .arg(m_port.bytesToWrite()));
+    });
 }
 
 MSComm::~MSComm()
@@ -94,22 +113,16 @@ bool MSComm::applySettings()
     return ok;
 }
 
-static MSComm::OpenError classify(const QString &path, QSerialPort::SerialPortError error)
+MSComm::OpenError classifyOpenError(
+    bool deviceExists, QSerialPort::SerialPortError error, int accessErrno)
 {
-    if (path.isEmpty() || !QFileInfo::exists(path))
+    if (!deviceExists)
         return MSComm::OpenError::NoSuchDevice;
     switch (error) {
     case QSerialPort::DeviceNotFoundError:
         return MSComm::OpenError::NoSuchDevice;
-    case QSerialPort::PermissionError: {
-#ifdef Q_OS_UNIX
-        // Qt reports both a busy port and a refused one as a permission error.
-        const QByteArray native = QFile::encodeName(path);
-        if (::access(native.constData(), R_OK | W_OK) != 0 && errno == EACCES)
-            return MSComm::OpenError::NoPermission;
-#endif
-        return MSComm::OpenError::InUse;
-    }
+    case QSerialPort::PermissionError:
+        return accessErrno == EACCES ? MSComm::OpenError::NoPermission : MSComm::OpenError::InUse;
     default:
         return MSComm::OpenError::Other;
     }
@@ -118,8 +131,11 @@ static MSComm::OpenError classify(const QString &path, QSerialPort::SerialPortEr
 bool MSComm::setPortOpen(bool open)
 {
     if (!open) {
-        if (m_port.isOpen())
+        if (m_port.isOpen()) {
+            forgetQueued();
             m_port.close();
+            emit openChanged(false);
+        }
         return true;
     }
     if (m_port.isOpen())
@@ -133,44 +149,125 @@ bool MSComm::setPortOpen(bool open)
         return false;
     }
     m_port.setPortName(path);
-    m_port.setBaudRate(m_baudRate);
-    m_port.setParity(m_parity);
-    m_port.setDataBits(m_dataBits);
-    m_port.setStopBits(m_stopBits);
-    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    applySettings();
     if (!m_port.open(QIODevice::ReadWrite)) {
-        m_openError = classify(path, m_port.error());
+        int accessErrno = 0;
+#ifdef Q_OS_UNIX
+        if (::access(QFile::encodeName(path).constData(), R_OK | W_OK) != 0)
+            accessErrno = errno;
+#endif
+        m_openError = classifyOpenError(QFileInfo::exists(path), m_port.error(), accessErrno);
         m_errorString = path + QStringLiteral("：") + openErrorText(m_openError)
             + QStringLiteral(" (") + m_port.errorString() + u')';
         m_port.clearError();
         return false;
     }
-    m_decoder.resetState();
+    forgetQueued();
+    emit openChanged(true);
     return true;
+}
+
+int MSComm::maxTextBytes() const
+{
+    return kSerialMaxTextBytes;
+}
+
+int MSComm::bitsPerCharacter() const
+{
+    const int stop = m_stopBits == QSerialPort::OneStop ? 1 : 2;
+    return 1 + int(m_dataBits) + (m_parity == QSerialPort::NoParity ? 0 : 1) + stop;
+}
+
+qint64 MSComm::wireTime(qint64 bytes) const
+{
+    return qint64(std::ceil(double(bytes) * bitsPerCharacter() * 1e6 / qMax(1, m_baudRate)));
+}
+
+void MSComm::send(const QByteArray &frame)
+{
+    if (!m_port.isOpen() || frame.isEmpty())
+        return;   // port closed: logged, not sent
+    const LinkTime now = linkNow();
+    m_wireFree = qMax(m_wireFree, now) + wireTime(frame.size());
+    m_queued.push_back({m_queuedBytes + frame.size(), frame.size(), m_wireFree});
+    for (const QByteArray &piece : serialPieces(frame))
+        Output(piece);
 }
 
 void MSComm::Output(const QByteArray &bytes)
 {
+    if (!m_port.isOpen() || bytes.isEmpty())
+        return;
+    const qint64 written = m_port.write(bytes);
+    if (written != bytes.size()) {
+        fault(m_port.portName() + QStringLiteral("：串口写入失败 (") + m_port.errorString()
+            + QStringLiteral(")，串口已关闭"));
+        return;
+    }
+    m_queuedBytes += written;
+    if (!m_drainTimer.isActive())
+        armDrainTimer();
+}
+
+void MSComm::armDrainTimer()
+{
+    // Each step the device takes restarts the bound; it only runs out when nothing moves.
+    const qint64 pending = qMin(m_port.bytesToWrite(), kDeviceBufferBytes);
+    m_drainTimer.start(int(2 * wireTime(pending) / 1000) + kDrainMarginMs);
+}
+
+void MSComm::onBytesWritten(qint64 bytes)
+{
+    m_writtenBytes += bytes;
+    const LinkTime now = linkNow();
+    while (!m_queued.empty() && m_queued.front().end <= m_writtenBytes) {
+        const QueuedFrame frame = m_queued.front();
+        m_queued.pop_front();
+        emit frameWritten({frame.bytes, now, qMax(now, frame.due)});
+    }
+    if (m_port.bytesToWrite() == 0)
+        m_drainTimer.stop();
+    else
+        armDrainTimer();
+}
+
+void MSComm::reset()
+{
     if (m_port.isOpen())
-        m_port.write(bytes);   // queued; QSerialPort writes it from the event loop
+        m_port.clear(QSerialPort::Output);
+    forgetQueued();
 }
 
-QString MSComm::Input()
+void MSComm::forgetQueued()
 {
-    if (!m_port.isOpen())
-        return {};
-    return m_decoder.decode(m_port.readAll());
-}
-
-qint64 MSComm::bytesWaiting() const
-{
-    return m_port.isOpen() ? m_port.bytesAvailable() : 0;
+    m_drainTimer.stop();
+    m_queued.clear();
+    m_queuedBytes = m_writtenBytes = 0;
+    m_wireFree = 0;
 }
 
 void MSComm::onReadyRead()
 {
+    const QByteArray bytes = m_port.readAll();
+    if (bytes.isEmpty())
+        return;
+    emit received(bytes, linkNow());
     m_commEvent = kEventReceive;
     emit OnComm();
+}
+
+void MSComm::fault(const QString &reason)
+{
+    if (!m_port.isOpen())
+        return;   // reported already: the port closed with the first fault
+    m_errorString = reason;
+    m_port.clearError();
+    forgetQueued();
+    m_port.close();
+    m_commEvent = kEventDeviceLost;
+    emit OnComm();
+    emit openChanged(false);
+    emit failed(reason);
 }
 
 void MSComm::onError(QSerialPort::SerialPortError error)
@@ -184,16 +281,14 @@ void MSComm::onError(QSerialPort::SerialPortError error)
         return;
     case QSerialPort::ResourceError:
     case QSerialPort::ReadError:   // a read on a readable port found nothing: the line hung up
-    case QSerialPort::DeviceNotFoundError: {
-        const QString reason =
-            m_port.portName() + QStringLiteral("：串口设备已断开 (") + m_port.errorString() + u')';
-        m_port.clearError();
-        m_port.close();
-        m_commEvent = kEventDeviceLost;
-        emit OnComm();
-        emit failed(reason);
+    case QSerialPort::DeviceNotFoundError:
+        fault(
+            m_port.portName() + QStringLiteral("：串口设备已断开 (") + m_port.errorString() + u')');
         return;
-    }
+    case QSerialPort::WriteError:
+        fault(m_port.portName() + QStringLiteral("：串口写入失败 (") + m_port.errorString()
+            + QStringLiteral(")，串口已关闭"));
+        return;
     default:
         // A parity or framing fault on one character is no reason to close the port.
         m_port.clearError();

@@ -1,17 +1,21 @@
 #pragma once
 
+#include "link.h"
 #include "portresolver.h"
 
 #include <QByteArray>
-#include <QObject>
 #include <QSerialPort>
 #include <QString>
-#include <QStringDecoder>
+#include <QTimer>
 
-// The serial-communications control of the window, on QSerialPort. It offers what the window's
-// handlers use: a port number, a settings text, open and close with an error on failure, a queued
-// write, a receive event on the window's thread and a read of everything received as text.
-class MSComm : public QObject
+#include <deque>
+
+// The serial-communications control of the window, on QSerialPort, and the serial link behind the
+// send path. It offers what the window's handlers use (a port number, a settings text, open and
+// close with an error on failure, a queued write, a receive event on the window's thread) and
+// the link's rules: a frame over 2000 bytes goes to the port in two pieces, a text frame carries
+// at most 4091 text bytes.
+class MSComm : public Link
 {
     Q_OBJECT
 public:
@@ -19,7 +23,6 @@ public:
     enum class OpenError { None, NoSuchDevice, InUse, NoPermission, Other };
     // Event codes of CommEvent.
     static constexpr int kEventReceive = 2;
-    static constexpr int kEventBreak = 1001;
     static constexpr int kEventDeviceLost = 1006;
 
     explicit MSComm(const PortResolver *resolver, QObject *parent = nullptr);
@@ -44,37 +47,55 @@ public:
     // openError() and errorString() say why.
     bool setPortOpen(bool open);
     OpenError openError() const { return m_openError; }
-    QString errorString() const { return m_errorString; }
 
     // Kept for the window's start-up; the receive buffer never drops data, whatever its size.
     int InBufferSize() const { return m_inBufferSize; }
     void setInBufferSize(int size) { m_inBufferSize = size; }
 
     // Queues all bytes for the port and returns at once; nothing is written while the port is
-    // closed.
+    // closed. A write the port refuses, or bytes that do not drain in time, fault the port.
     void Output(const QByteArray &bytes);
-    // Everything received since the last read, as GBK text; reading empties the buffer.
-    QString Input();
-    // Bytes waiting to be read.
-    qint64 bytesWaiting() const;
 
     // The reason for the current OnComm.
     int CommEvent() const { return m_commEvent; }
 
+    // Link
+    bool isOpen() const override { return PortOpen(); }
+    QString errorString() const override { return m_errorString; }
+    int maxTextBytes() const override;
+    qint64 wireTime(qint64 bytes) const override;
+    void send(const QByteArray &frame) override;
+    void reset() override;
+
 signals:
     // Raised on the window's thread when data arrives, and when the device is lost.
     void OnComm();
-    // The open port failed (adapter pulled out); the port is closed. Raised once per fault.
-    void failed(const QString &reason);
 
 private:
     void onReadyRead();
+    void onBytesWritten(qint64 bytes);
     void onError(QSerialPort::SerialPortError error);
+    void fault(const QString &reason);
+    void forgetQueued();
     bool applySettings();
+    void armDrainTimer();
+    int bitsPerCharacter() const;
+
+    // A frame handed to the port whose last byte has not yet gone to the device.
+    struct QueuedFrame
+    {
+        qint64 end = 0;   // m_queuedBytes after the frame
+        qint64 bytes = 0;
+        LinkTime due = 0;   // its last byte is on the wire by then at the line speed
+    };
 
     const PortResolver *m_resolver;
     QSerialPort m_port;
-    QStringDecoder m_decoder;
+    QTimer m_drainTimer;
+    std::deque<QueuedFrame> m_queued;
+    qint64 m_queuedBytes = 0;   // handed to the port since it opened
+    qint64 m_writtenBytes = 0;   // gone to the device since it opened
+    LinkTime m_wireFree = 0;   // the line is busy with earlier frames until then
     int m_commPort = 1;
     QString m_commPath;
     QString m_settings = QStringLiteral("9600,N,8,1");
@@ -87,6 +108,11 @@ private:
     OpenError m_openError = OpenError::None;
     QString m_errorString;
 };
+
+// Why an open failed, from what the system said: whether the device exists, Qt's error and the
+// errno of an access(R_OK | W_OK) check on it (Qt reports a busy and a refused port alike).
+MSComm::OpenError classifyOpenError(
+    bool deviceExists, QSerialPort::SerialPortError error, int accessErrno);
 
 // Words for the operator on why an open failed.
 QString openErrorText(MSComm::OpenError error);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "Form1.h"
+#include "hidlink.h"
+#include "mscomm.h"
 #include "operatormessages.h"
 #include "ptypeer.h"
 

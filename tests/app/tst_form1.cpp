@@ -65,10 +65,9 @@ void TstForm1::startUpState()
     QCOMPARE(port->devicePath(), f.board.slavePath());
     QCOMPARE(port->Settings(), QStringLiteral("9600,N,8,1"));
     QCOMPARE(port->InBufferSize(), 2);
-    QCOMPARE(f.window->EncodingIndex, 1);
-    QCOMPARE(f.window->MaxTextBytes, 4091);
-    QCOMPARE(f.window->FrameHead, quint8(0xFD));
-    QVERIFY(!f.window->UsbMode);
+    QCOMPARE(f.window->encodingIndex(), 1);
+    QCOMPARE(f.window->maxTextBytes(), 4091);
+    QVERIFY(!f.window->usbMode());
     QVERIFY(f.messages.shown.isEmpty());
     QVERIFY(f.log().isEmpty());
 
@@ -130,7 +129,7 @@ void TstForm1::choosingAnotherPort()
         {}, true, false, [&](Form1Options &o) { o.ports.setOverride(3, com3.slavePath()); });
     f.pick("Combo2", 0);   // 4800 before the port changes
     f.pick("Combo1", 2);
-    QCOMPARE(f.window->CommPortNumber, 3);
+    QCOMPARE(f.window->commPortNumber(), 3);
     MSComm *port = f.window->serialControl();
     QVERIFY(port->PortOpen());
     QCOMPARE(port->devicePath(), com3.slavePath());
@@ -149,7 +148,7 @@ void TstForm1::missingPortLeavesNoneOpen()
     f.pick("Combo1", 4);   // COM5 stands for no device
     QCOMPARE(f.messages.shown, QStringList {Msg::PortMissing});
     QVERIFY(!f.window->serialControl()->PortOpen());
-    QCOMPARE(f.window->CommPortNumber, 5);
+    QCOMPARE(f.window->commPortNumber(), 5);
     f.click("Command7");
     QTest::qWait(30);
     QVERIFY(f.board.received().isEmpty());
@@ -322,7 +321,7 @@ void TstForm1::hexPrefix()
 {
     Form1Fixture f;
     QTest::mouseClick(f.find<QCheckBox>("Check5"), Qt::LeftButton);
-    QCOMPARE(f.window->HexPrefix, QStringLiteral("0x"));
+    QCOMPARE(f.window->hexPrefix(), QStringLiteral("0x"));
     f.click("Command7");
     f.board.answer("A");
     QTRY_VERIFY(f.log().endsWith(QStringLiteral("<---- 返回：0x41  接收成功\r\n")));

@@ -100,8 +100,6 @@ private slots:
     void synthesis();
     void typedLineBreaks();
     void demonstrationTextIsCut();
-    void usbLimit_data();
-    void usbLimit();
     void tableFailures_data();
     void tableFailures();
     void emptyBoxSendsNothing_data();
@@ -191,7 +189,6 @@ void TstForm1Text::synthesis()
     text3(f)->setPlainText(text);
     if (anchor >= 0)
         select(f, anchor, position);
-    f.window->ContinuousPlay = true;
     f.click("Command6");
 
     const QByteArray wire = frame(0x01, quint8(encoding), data);
@@ -201,7 +198,6 @@ void TstForm1Text::synthesis()
     QVERIFY(f.log().startsWith(sentEntry(wire.size())));
     QVERIFY(f.messages.shown.isEmpty());
     QVERIFY(f.find<QPushButton>("Command6")->isEnabled());
-    QVERIFY(!f.window->ContinuousPlay);
     QVERIFY(text3(f)->hasFocus());   // the selection shows what went out
 }
 
@@ -242,30 +238,6 @@ void TstForm1Text::demonstrationTextIsCut()
     QVERIFY(f.log().startsWith(sentEntry(4096)));
     QVERIFY(f.boardReceives(wire));
     QVERIFY(f.find<QPushButton>("Command6")->isEnabled());
-}
-
-void TstForm1Text::usbLimit_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QByteArray>("wire");
-    const QByteArray kept(511, 'a');   // the Chinese character after it would make 513
-    QTest::newRow("synthesis") << "Command6" << frame(0x01, Gbk, kept);
-    QTest::newRow("cache store") << "Command10" << frame(0x31, 0x00, kept);
-}
-
-void TstForm1Text::usbLimit()
-{
-    // The handlers cut to the window's limit, 512 text bytes with the USB link.
-    QFETCH(QString, button);
-    QFETCH(QByteArray, wire);
-    Form1Fixture f;
-    f.window->MaxTextBytes = 512;
-    const QString text = QString(511, u'a') + QStringLiteral("中");
-    text3(f)->setPlainText(text);
-    f.click(button.toLatin1().constData());
-    QVERIFY(f.boardReceives(wire));
-    QCOMPARE(wire.size(), 516);
-    QCOMPARE(selection(f), text.left(511));
 }
 
 void TstForm1Text::tableFailures_data()
@@ -388,7 +360,6 @@ void TstForm1Text::tagFrames()
 
     Form1Fixture f;
     f.pick("Combo5", encoding);
-    f.window->ContinuousPlay = true;
     const bool bar = control.startsWith(u"HScroll");
     if (bar)
         f.find<QScrollBar>(control.toLatin1().constData())->setValue(value);
@@ -399,7 +370,6 @@ void TstForm1Text::tagFrames()
     QCOMPARE(f.log(),
         sentEntry(wire.size()) + QStringLiteral("----> ")
             + QString::fromLatin1(wire.toHex(' ').toUpper()) + QStringLiteral(" \r\n"));
-    QCOMPARE(f.window->ContinuousPlay, !bar);   // a bar ends a replay, the voice list does not
 }
 
 void TstForm1Text::dragSendsOneTag()
@@ -437,14 +407,12 @@ void TstForm1Text::resetSendsOnlyDefaults()
     f.board.clearReceived();
     const int before = sentEntries(f);
 
-    f.window->ContinuousPlay = true;
     f.click("Command34");
     QVERIFY(f.boardReceives(QByteArray::fromHex("fd000501015b645d")));
     QCOMPARE(sentEntries(f), before + 1);
     QVERIFY(f.log().endsWith(sentEntry(8) + QStringLiteral("----> FD 00 05 01 01 5B 64 5D \r\n")));
     for (const char *name : names)
         QCOMPARE(f.find<QScrollBar>(name)->value(), 6);
-    QVERIFY(!f.window->ContinuousPlay);
 
     // The bars send again afterwards.
     f.find<QScrollBar>("HScroll2")->setValue(7);
@@ -512,7 +480,6 @@ void TstForm1Text::cacheStore()
     f.pick("Combo5", encoding);
     f.pick("Combo6", segment);
     text3(f)->setPlainText(text);
-    f.window->ContinuousPlay = true;
     f.click("Command10");
 
     const QByteArray wire = frame(0x31, quint8(segment), data);
@@ -521,7 +488,6 @@ void TstForm1Text::cacheStore()
     QVERIFY(f.boardReceives(wire));
     QCOMPARE(selection(f), text.left(kept));
     QVERIFY(f.find<QPushButton>("Command6")->isEnabled());
-    QVERIFY(!f.window->ContinuousPlay);
     QVERIFY(f.messages.shown.isEmpty());
     QVERIFY(text3(f)->hasFocus());
 }
@@ -563,12 +529,10 @@ void TstForm1Text::cachePlay()
     Form1Fixture f;
     f.pick("Combo5", encoding);
     f.find<QComboBox>("Combo7")->setCurrentIndex(repeatEntry);
-    f.window->ContinuousPlay = true;
     f.click("Command13");
     QVERIFY(f.boardReceives(wire));
     QCOMPARE(f.messages.shown, message.isEmpty() ? QStringList() : QStringList {message});
     QCOMPARE(sentEntries(f), wire.isEmpty() ? 0 : 1);
-    QVERIFY(!f.window->ContinuousPlay);
 }
 
 void TstForm1Text::hexEditor_data()
@@ -647,14 +611,12 @@ void TstForm1Text::hexEditor()
     f.pick("Combo5", encoding);
     if (!text.isNull())
         f.find<QPlainTextEdit>("Text5")->setPlainText(text);
-    f.window->ContinuousPlay = true;
     f.click(button.toLatin1().constData());
     QVERIFY(f.boardReceives(wire));
     QCOMPARE(f.messages.shown, message.isEmpty() ? QStringList() : QStringList {message});
     QCOMPARE(sentEntries(f), wire.isEmpty() ? 0 : 1);
     if (!wire.isEmpty())
         QVERIFY(f.log().startsWith(sentEntry(wire.size())));
-    QVERIFY(!f.window->ContinuousPlay);
 }
 
 QTEST_MAIN(TstForm1Text)

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTimer>
 
 namespace {
@@ -64,6 +65,15 @@ void TstForm1Tools::replayOnIdleAnswers_data()
     QTest::newRow("stop") << QStringLiteral("Command7") << false;
     QTest::newRow("pause and resume") << QStringLiteral("Command8 Command9") << true;
     QTest::newRow("status query") << QStringLiteral("Command28") << true;
+    // Every other operation that starts something new ends the replay; the voice list does not.
+    QTest::newRow("cache store") << QStringLiteral("Command10") << false;
+    QTest::newRow("cache play") << QStringLiteral("Command13") << false;
+    QTest::newRow("direct play") << QStringLiteral("Command29") << false;
+    QTest::newRow("header play") << QStringLiteral("Command30") << false;
+    QTest::newRow("tone bar") << QStringLiteral("HScroll1") << false;
+    QTest::newRow("tag reset") << QStringLiteral("Command34") << false;
+    QTest::newRow("port choice") << QStringLiteral("Combo1") << false;
+    QTest::newRow("voice list") << QStringLiteral("Combo4") << true;
 }
 
 void TstForm1Tools::replayOnIdleAnswers()
@@ -73,19 +83,26 @@ void TstForm1Tools::replayOnIdleAnswers()
     ToolsWindow w;
     w.startReplay(QStringLiteral("3"));
     QTRY_COMPARE(w.syntheses(), 1);   // at once
-    QVERIFY(w.f.window->ContinuousPlay);
+    QVERIFY(w.f.window->continuousPlay());
     w.idle();
     QTRY_COMPARE(w.syntheses(), 2);
-    QVERIFY(w.f.window->ContinuousPlay);
+    QVERIFY(w.f.window->continuousPlay());
 
     if (between.endsWith(QStringLiteral("ticks"))) {
         for (int i = between.left(1).toInt(); i > 0; --i)
             w.tick();
     } else {
-        for (const QString &button : between.split(u' '))
-            w.f.click(button.toLatin1().constData());
+        for (const QString &control : between.split(u' ')) {
+            const QByteArray name = control.toLatin1();
+            if (control == u"HScroll1")
+                w.f.find<QScrollBar>("HScroll1")->setValue(3);
+            else if (control.startsWith(u"Combo"))
+                w.f.pick(name.constData(), control == u"Combo4" ? 1 : 0);
+            else
+                w.f.click(name.constData());
+        }
     }
-    QCOMPARE(w.f.window->ContinuousPlay, goesOn);
+    QCOMPARE(w.f.window->continuousPlay(), goesOn);
     w.idle();
     w.idle();
     QTRY_COMPARE(w.syntheses(), goesOn ? 4 : 2);
@@ -133,7 +150,7 @@ void TstForm1Tools::replayCount()
     QCOMPARE(w.f.messages.shown, QStringList(filterMessages, Msg::ReplayCount));
     w.f.messages.shown.clear();
     w.f.click("Command3");
-    QCOMPARE(w.f.window->ContinuousPlay, plays);
+    QCOMPARE(w.f.window->continuousPlay(), plays);
     QCOMPARE(w.f.messages.shown, plays ? QStringList() : QStringList {Msg::ReplayCount});
     QVERIFY(w.f.boardReceives(plays ? kHelloFrame : QByteArray()));
     QCOMPARE(w.f.log().contains(QStringLiteral("发出一帧")), plays);

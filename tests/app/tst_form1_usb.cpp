@@ -81,34 +81,40 @@ void TstForm1Usb::optionWithoutBoard()
 {
     UsbWindow w(false);
     QCOMPARE(w.f->messages.shown, (QStringList {kUsbNotice, Msg::UsbMissing}));
-    QVERIFY(w.f->window->UsbMode);
-    QCOMPARE(w.f->window->MaxTextBytes, 512);
-    QVERIFY(!w.f->window->HidFound());
+    QVERIFY(w.f->window->usbMode());
+    QCOMPARE(w.f->window->maxTextBytes(), 512);
+    QVERIFY(!w.f->window->usbLink()->hidFound());
     QVERIFY(w.f->window->serialControl()->PortOpen());   // the serial port is not touched
 }
 
 void TstForm1Usb::framesAsReports_data()
 {
-    QTest::addColumn<QString>("text");   // empty: the stop button instead of 合成
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("frame");
-    QTest::newRow("control command") << QString() << QByteArray::fromHex("fd000102");
+    QTest::newRow("control command") << "Command7" << QString() << QByteArray::fromHex("fd000102");
     QTest::newRow("30 bytes, closing only")
-        << QString(25, u'a') << gbkSynthesisFrame(QByteArray(25, 'a'));
+        << "Command6" << QString(25, u'a') << gbkSynthesisFrame(QByteArray(25, 'a'));
     QTest::newRow("62 bytes, closing count 0")
-        << QString(57, u'a') << gbkSynthesisFrame(QByteArray(57, 'a'));
+        << "Command6" << QString(57, u'a') << gbkSynthesisFrame(QByteArray(57, 'a'));
     // 600 text bytes are cut to the 512 a USB frame carries.
     QTest::newRow("517 bytes, cut")
-        << QString(300, u'你') << gbkSynthesisFrame(toGbk(QString(256, u'你')));
+        << "Command6" << QString(300, u'你') << gbkSynthesisFrame(toGbk(QString(256, u'你')));
+    // A Chinese character that would make 513 bytes is left out whole.
+    const QByteArray storeHead = QByteArray::fromHex("fd02013100");
+    QTest::newRow("cache store, cut") << "Command10" << QString(511, u'a') + QStringLiteral("中")
+                                      << storeHead + QByteArray(511, 'a');
 }
 
 void TstForm1Usb::framesAsReports()
 {
+    QFETCH(QString, button);
     QFETCH(QString, text);
     QFETCH(QByteArray, frame);
     UsbWindow w;
     QVERIFY(w.f->messages.shown == QStringList {kUsbNotice});
     w.setText(text);
-    w.f->click(text.isEmpty() ? "Command7" : "Command6");
+    w.f->click(button.toLatin1().constData());
     const QList<QByteArray> expected = reportsFor(frame);
     QTRY_COMPARE(w.written().size(), expected.size());
     QCOMPARE(w.written(), expected);
@@ -143,7 +149,7 @@ void TstForm1Usb::answerLines()
     QFETCH(QString, line);
     UsbWindow w;
     QTest::mouseClick(w.f->find<QCheckBox>("Check5"), Qt::LeftButton);   // serial lines only
-    QCOMPARE(w.f->window->HexPrefix, QStringLiteral("0x"));
+    QCOMPARE(w.f->window->hexPrefix(), QStringLiteral("0x"));
     w.hid.queueAnswer(w.boardPath, quint8(code));
     w.hid.queueAnswer(w.boardPath, 0x4F);   // read after it: marks that the code was handled
     const QString after = QStringLiteral("<-0x4F  芯片空闲\r\n");
@@ -214,8 +220,8 @@ void TstForm1Usb::serialOptionAfterUsb()
     if (!portOpen)
         port->setPortOpen(false);
     w.f->find<QRadioButton>("Option3")->click();
-    QVERIFY(!w.f->window->UsbMode);
-    QCOMPARE(w.f->window->MaxTextBytes, 4091);
+    QVERIFY(!w.f->window->usbMode());
+    QCOMPARE(w.f->window->maxTextBytes(), 4091);
     QCOMPARE(port->PortOpen(), portOpen);
     QCOMPARE(port->devicePath(), path);
     w.f->click("Command7");
@@ -250,8 +256,8 @@ void TstForm1Usb::continuousPlayThroughLongText()
     w.setText(text);
     w.f->find<QLineEdit>("Text2")->setText(QStringLiteral("30"));
     w.f->click("Command3");
-    QVERIFY(w.f->window->ContinuousPlay);
-    QTRY_VERIFY(!w.f->window->ContinuousPlay);
+    QVERIFY(w.f->window->continuousPlay());
+    QTRY_VERIFY(!w.f->window->continuousPlay());
     const QList<QByteArray> expected = {gbkSynthesisFrame(toGbk(QString(256, u'你'))),
         gbkSynthesisFrame(toGbk(QString(256, u'你'))),
         gbkSynthesisFrame(toGbk(QString(88, u'你')))};
@@ -274,14 +280,14 @@ void TstForm1Usb::acknowledgementWithoutContinuousPlay()
     first.setPosition(0);
     first.setPosition(2, QTextCursor::KeepAnchor);
     box->setTextCursor(first);
-    QVERIFY(!w.f->window->ContinuousPlay);
+    QVERIFY(!w.f->window->continuousPlay());
     w.hid.queueAnswer(w.boardPath, 0x5E);
     w.hid.queueAnswer(w.boardPath, 0x41);
     QTRY_COMPARE(w.f->log(), QStringLiteral("<-0x41  接收成功\r\n"));
     QVERIFY(w.written().isEmpty());
     QCOMPARE(box->textCursor().selectionStart(), 0);
     QCOMPARE(box->textCursor().selectionEnd(), 2);
-    QVERIFY(!w.f->window->ContinuousPlay);
+    QVERIFY(!w.f->window->continuousPlay());
 }
 
 QTEST_MAIN(TstForm1Usb)

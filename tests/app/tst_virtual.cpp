@@ -63,9 +63,9 @@ void TstVirtual::usbBoard()
     VirtualHidApi hid(silentBoard());
     Form1Fixture f({}, false, true, [&](Form1Options &o) { o.hid = &hid; });
     f.find<QRadioButton>("Option4")->click();
-    QVERIFY(f.window->HidFound());
-    QCOMPARE(f.window->HidPath(), QByteArray("virtual:orv4120"));
-    QCOMPARE(f.window->HidCaps().OutputReportByteLength, 33);
+    QVERIFY(f.window->usbLink()->hidFound());
+    QCOMPARE(f.window->usbLink()->devicePath(), QByteArray("virtual:orv4120"));
+    QCOMPARE(f.window->usbLink()->outputReportBytes(), 33);
     // COM1 has no device here; then the 512 notice, and no "USB连接失败".
     QCOMPARE(f.messages.shown,
         (QStringList {Msg::PortMissing, QStringLiteral("512") + Msg::MaxTextNotice}));
@@ -73,7 +73,7 @@ void TstVirtual::usbBoard()
 
     // A second search replaces the handles; the new ones work.
     f.find<QRadioButton>("Option4")->click();
-    QVERIFY(f.window->HidFound());
+    QVERIFY(f.window->usbLink()->hidFound());
     f.find<QPlainTextEdit>("Text3")->setPlainText(QStringLiteral("你好"));
     f.click("Command6");
     QTRY_VERIFY(f.log().contains(QStringLiteral("<-0xAA接收成功，芯片原状态空闲\r\n")));

@@ -17,20 +17,34 @@ QByteArray patternFrame(int bytes)
     return frame;
 }
 
-// Polls until the link has nothing left to send; the fake board answers at once.
-void drain(HidLink &link)
+// Until the link has nothing left to send and its reader's events have arrived.
+bool drained(HidLink &link)
 {
-    for (int i = 0; i < 1000 && link.isSending(); ++i)
-        link.poll();
+    if (!QTest::qWaitFor([&] { return !link.isSending(); }, 5000))
+        return false;
+    QTest::qWait(10);
+    return true;
 }
 
-QStringList entries(const QSignalSpy &spy)
+// The work-log lines a link reported, notices and faults alike.
+struct LinkLines
 {
-    QStringList list;
-    for (const QList<QVariant> &args : spy)
-        list.append(args.at(0).toString());
-    return list;
-}
+    explicit LinkLines(Link &link)
+        : notices(&link, &Link::notice)
+        , faults(&link, &Link::failed)
+    { }
+    QStringList all() const
+    {
+        QStringList list;
+        for (const QList<QVariant> &args : notices)
+            list.append(args.at(0).toString());
+        for (const QList<QVariant> &args : faults)
+            list.append(args.at(0).toString());
+        return list;
+    }
+    QSignalSpy notices;
+    QSignalSpy faults;
+};
 
 using IdList = QList<QPair<int, int>>;   // vendor, product
 
@@ -57,53 +71,53 @@ private slots:
     void unplug();
     void reportDescriptor_data();
     void reportDescriptor();
+    void systemBackend();
 };
 
 void TstHid::reportCutting_data()
 {
-    QTest::addColumn<int>("arrayBytes");
-    QTest::addColumn<int>("frameLast");
+    QTest::addColumn<int>("frameBytes");
     QTest::addColumn<int>("fullReports");
     QTest::addColumn<int>("closingCount");   // -1: the short form without marker
-    QTest::newRow("three bytes, short form") << 3 << 2 << 0 << -1;
-    QTest::newRow("control command") << 4 << 3 << 0 << 4;
-    QTest::newRow("30 bytes, closing only") << 30 << 29 << 0 << 30;
-    QTest::newRow("31 bytes, empty closing") << 31 << 30 << 1 << 0;
-    QTest::newRow("62 bytes") << 62 << 61 << 2 << 0;
-    QTest::newRow("largest USB synthesis") << 517 << 516 << 16 << 21;
-    QTest::newRow("frameLast short of the array") << 40 << 3 << 0 << 4;
-    QTest::newRow("frameLast beyond the array") << 33 << 100 << 1 << 2;
+    QTest::newRow("three bytes, short form") << 3 << 0 << -1;
+    QTest::newRow("control command") << 4 << 0 << 4;
+    QTest::newRow("30 bytes, closing only") << 30 << 0 << 30;
+    QTest::newRow("31 bytes, empty closing") << 31 << 1 << 0;
+    QTest::newRow("62 bytes") << 62 << 2 << 0;
+    QTest::newRow("largest USB synthesis") << 517 << 16 << 21;
 }
 
 void TstHid::reportCutting()
 {
-    QFETCH(int, arrayBytes);
-    QFETCH(int, frameLast);
+    QFETCH(int, frameBytes);
     QFETCH(int, fullReports);
     QFETCH(int, closingCount);
 
     FakeHidApi api;
     const QByteArray board = api.addBoard();
     HidLink link(api);
+    QSignalSpy written(&link, &Link::frameWritten);
     QVERIFY(link.find());
-    const QByteArray frame = patternFrame(arrayBytes);
-    link.send(frame, frameLast);
-    drain(link);
+    const QByteArray frame = patternFrame(frameBytes);
+    link.send(frame);
+    QVERIFY(drained(link));
+    QCOMPARE(written.size(), 1);
+    QCOMPARE(written.first().first().value<FrameWritten>().bytes, frameBytes);
 
-    const QList<QByteArray> &written = api.device(board).written;
-    QCOMPARE(written.size(), fullReports + 1);
-    for (const QByteArray &report : written) {
+    const QList<QByteArray> reports = api.written(board);
+    QCOMPARE(reports.size(), fullReports + 1);
+    for (const QByteArray &report : reports) {
         QCOMPARE(report.size(), 33);
         QCOMPARE(report.at(0), '\0');
     }
     for (int k = 0; k < fullReports; ++k) {
-        QCOMPARE(quint8(written[k].at(1)), quint8(0xFC));
-        QCOMPARE(written[k].mid(2), frame.mid(31 * k, 31));
+        QCOMPARE(quint8(reports[k].at(1)), quint8(0xFC));
+        QCOMPARE(reports[k].mid(2), frame.mid(31 * k, 31));
     }
-    const QByteArray &last = written.last();
+    const QByteArray &last = reports.last();
     if (closingCount < 0) {
-        QCOMPARE(last.mid(1, arrayBytes), frame);
-        QCOMPARE(last.mid(1 + arrayBytes), QByteArray(32 - arrayBytes, '\0'));
+        QCOMPARE(last.mid(1, frameBytes), frame);
+        QCOMPARE(last.mid(1 + frameBytes), QByteArray(32 - frameBytes, '\0'));
         return;
     }
     QCOMPARE(quint8(last.at(1)), quint8(0xBC));
@@ -117,7 +131,7 @@ void TstHid::outputLength_data()
     QTest::addColumn<int>("outputBytes");
     QTest::addColumn<int>("reportsWritten");
     QTest::newRow("longer: padded") << 65 << 3;
-    QTest::newRow("shorter: refused") << 20 << 0;
+    QTest::newRow("one byte short: refused") << 32 << 0;
 }
 
 void TstHid::outputLength()
@@ -132,23 +146,23 @@ void TstHid::outputLength()
     HidLink link(api);
     QVERIFY(link.find());
     QCOMPARE(link.outputReportBytes(), outputBytes);
-    QSignalSpy log(&link, &HidLink::logEntry);
+    LinkLines lines(link);
     const QByteArray frame = patternFrame(62);
-    link.send(frame, 61);
-    drain(link);
+    link.send(frame);
+    QVERIFY(drained(link));
 
-    const QList<QByteArray> &written = api.device(board).written;
-    QCOMPARE(written.size(), reportsWritten);
-    for (const QByteArray &report : written) {
+    const QList<QByteArray> reports = api.written(board);
+    QCOMPARE(reports.size(), reportsWritten);
+    for (const QByteArray &report : reports) {
         QCOMPARE(report.size(), outputBytes);
         QCOMPARE(report.mid(33), QByteArray(outputBytes - 33, '\0'));
     }
     if (reportsWritten > 0) {
-        QCOMPARE(written[1].mid(2, 31), frame.mid(31, 31));
-        QVERIFY(log.isEmpty());
+        QCOMPARE(reports[1].mid(2, 31), frame.mid(31, 31));
+        QVERIFY(lines.all().isEmpty());
     } else {
-        QCOMPARE(log.size(), 1);
-        QVERIFY(entries(log).first().contains(QLatin1String("20")));
+        QCOMPARE(lines.all().size(), 1);
+        QVERIFY(lines.all().first().contains(QLatin1String("32")));
     }
 }
 
@@ -157,17 +171,24 @@ void TstHid::answersInOrder()
     FakeHidApi api;
     const QByteArray board = api.addBoard();
     HidLink link(api);
+    QSignalSpy reports(&link, &Link::received);
     QVERIFY(link.find());
     const QList<quint8> codes {0x41, 0x5E, 0xAA, 0x99, 0x00, 0x4F, 0xAD, 0xAC};
     for (const quint8 code : codes) {
         api.queueAnswer(board, code);
         api.queueInput(board, QByteArray(1, '\0'), true);   // report id only: no answer byte
     }
-    QSignalSpy answers(&link, &HidLink::answerReceived);
-    link.poll();
+    QTRY_COMPARE(reports.size(), 2 * codes.size());
     QList<quint8> got;
-    for (const QList<QVariant> &args : answers)
-        got.append(args.at(0).value<quint8>());
+    LinkTime previous = 0;
+    for (const QList<QVariant> &args : reports) {
+        const QByteArray report = args.at(0).toByteArray();
+        const LinkTime arrival = args.at(1).value<LinkTime>();
+        QVERIFY(arrival >= previous);
+        previous = arrival;
+        if (report.size() >= 2)
+            got.append(quint8(report.at(1)));
+    }
     QCOMPARE(got, codes);
 }
 
@@ -205,8 +226,8 @@ void TstHid::discovery()
         QCOMPARE(api.opens(paths[i]), i < board ? 1 : i == board ? 2 : 0);
         QCOMPARE(api.openHandles(paths[i]), i == board ? 2 : 0);
     }
-    link.send(patternFrame(4), 3);
-    QCOMPARE(api.device(paths[board]).written.size(), 1);
+    link.send(patternFrame(4));
+    QCOMPARE(api.written(paths[board]).size(), 1);
 }
 
 void TstHid::searchTwice()
@@ -217,11 +238,10 @@ void TstHid::searchTwice()
     QVERIFY(link.find());
     QVERIFY(link.find());
     QCOMPARE(api.opens(board), 4);
-    QCOMPARE(api.openHandles(board), 2);
+    QTRY_COMPARE(api.openHandles(board), 2);   // the first reader lets go of its handle
+    QSignalSpy reports(&link, &Link::received);
     api.queueAnswer(board, 0x41);
-    QSignalSpy answers(&link, &HidLink::answerReceived);
-    link.poll();   // reads through the new handle
-    QCOMPARE(answers.size(), 1);
+    QTRY_COMPARE(reports.size(), 1);   // read through the new handle
 }
 
 void TstHid::boardAbsent()
@@ -233,23 +253,26 @@ void TstHid::boardAbsent()
     QVERIFY(link.find());
     api.unplug(board);
     QSignalSpy missing(&link, &HidLink::boardMissing);
-    QSignalSpy log(&link, &HidLink::logEntry);
     QVERIFY(!link.find());
     QVERIFY(!link.hidFound());
     QVERIFY(!link.hidLinked());
-    QCOMPARE(api.openHandles(), 0);
+    QTRY_COMPARE(api.openHandles(), 0);
     QCOMPARE(missing.size(), 1);
 
-    link.send(patternFrame(62), 61);
-    link.send(patternFrame(517), 516);
+    LinkLines lines(link);
+    link.send(patternFrame(62));
+    link.send(patternFrame(517));
     QCOMPARE(missing.size(), 3);
-    QCOMPARE(entries(log), QStringList({kUsbMissingEntry, kUsbMissingEntry}));
+    QCOMPARE(lines.notices.size(), 2);
+    for (const QList<QVariant> &notice : lines.notices) {
+        QCOMPARE(notice.at(0).toString(), kUsbMissingEntry);
+        QVERIFY(notice.at(1).toBool());   // the caret stays where the operator left it
+    }
     QVERIFY(!link.isSending());
 
     const int searches = api.enumerations();
-    for (int i = 0; i < 100; ++i)
-        link.poll();
-    QCOMPARE(api.enumerations(), searches);   // polling never searches
+    QTest::qWait(300);
+    QCOMPARE(api.enumerations(), searches);   // nothing searches while nothing is sent
 }
 
 void TstHid::permissionDenied()
@@ -259,11 +282,11 @@ void TstHid::permissionDenied()
     api.device(board).openDenied = true;
     HidLink link(api);
     QSignalSpy missing(&link, &HidLink::boardMissing);
-    QSignalSpy log(&link, &HidLink::logEntry);
+    LinkLines lines(link);
     QVERIFY(!link.find());
     QCOMPARE(missing.size(), 1);
-    QCOMPARE(log.size(), 1);
-    QVERIFY(entries(log).first().contains(QLatin1String("70-orv4120.rules")));
+    QCOMPARE(lines.all().size(), 1);
+    QVERIFY(lines.all().first().contains(QLatin1String("70-orv4120.rules")));
 }
 
 void TstHid::silentBoard()
@@ -274,26 +297,26 @@ void TstHid::silentBoard()
     HidLink link(api);
     link.setAckTimeout(20);
     QVERIFY(link.find());
-    QSignalSpy log(&link, &HidLink::logEntry);
-    link.send(patternFrame(93), 92);
-    link.send(patternFrame(4), 3);
-    QCOMPARE(api.device(board).written.size(), 1);
-    QTRY_VERIFY_WITH_TIMEOUT(!link.isSending(), 10000);
+    LinkLines lines(link);
+    link.send(patternFrame(93));
+    link.send(patternFrame(4));
+    QCOMPARE(api.written(board).size(), 1);
+    QVERIFY(drained(link));
 
     // the rest of the first frame is dropped, the next frame goes out
-    const QList<QByteArray> &written = api.device(board).written;
-    QCOMPARE(written.size(), 2);
-    QCOMPARE(written[1].left(3), QByteArray::fromHex("00bc04"));
-    QCOMPARE(log.size(), 1);
-    QVERIFY(entries(log).first().contains(QLatin1String("0x5E")));
-    QVERIFY(entries(log).first().contains(QLatin1String(" 3 ")));
+    const QList<QByteArray> reports = api.written(board);
+    QCOMPARE(reports.size(), 2);
+    QCOMPARE(reports[1].left(3), QByteArray::fromHex("00bc04"));
+    QCOMPARE(lines.all().size(), 1);
+    QVERIFY(lines.all().first().contains(QLatin1String("0x5E")));
+    QVERIFY(lines.all().first().contains(QLatin1String(" 3 ")));
     QVERIFY(link.hidFound());
 }
 
 void TstHid::sendDuringTransfer_data()
 {
     QTest::addColumn<bool>("fromAnswer");   // the second send comes from the 0x5E handler
-    QTest::newRow("between polls") << false;
+    QTest::newRow("queued behind") << false;
     QTest::newRow("inside the answer") << true;
 }
 
@@ -308,30 +331,30 @@ void TstHid::sendDuringTransfer()
     const QByteArray first = patternFrame(62);
     const QByteArray second = QByteArray::fromHex("fd0001") + patternFrame(40);
     bool sentSecond = false;
-    connect(&link, &HidLink::answerReceived, &link, [&](quint8 code) {
-        if (fromAnswer && code == 0x5E && !sentSecond) {
+    connect(&link, &Link::received, &link, [&](const QByteArray &report) {
+        if (fromAnswer && quint8(report.at(1)) == 0x5E && !sentSecond) {
             sentSecond = true;
-            link.send(second, int(second.size()) - 1);
+            link.send(second);
         }
     });
-    link.send(first, 61);
+    link.send(first);
     if (!fromAnswer)
-        link.send(second, int(second.size()) - 1);
-    QCOMPARE(api.device(board).written.size(), 1);
-    drain(link);
+        link.send(second);
+    QVERIFY(QTest::qWaitFor([&] { return api.written(board).size() == 5; }, 5000));
+    QVERIFY(drained(link));
 
-    const QList<QByteArray> &written = api.device(board).written;
-    QCOMPARE(written.size(), 5);
-    QCOMPARE(written[0].mid(2), first.mid(0, 31));
-    QCOMPARE(written[1].mid(2), first.mid(31, 31));
-    QCOMPARE(written[2].left(3), QByteArray::fromHex("00bc00"));
-    QCOMPARE(written[3].mid(2), second.mid(0, 31));
-    QCOMPARE(written[4].mid(1, 14), QByteArray::fromHex("bc0c") + second.mid(31));
+    const QList<QByteArray> reports = api.written(board);
+    QCOMPARE(reports.size(), 5);
+    QCOMPARE(reports[0].mid(2), first.mid(0, 31));
+    QCOMPARE(reports[1].mid(2), first.mid(31, 31));
+    QCOMPARE(reports[2].left(3), QByteArray::fromHex("00bc00"));
+    QCOMPARE(reports[3].mid(2), second.mid(0, 31));
+    QCOMPARE(reports[4].mid(1, 14), QByteArray::fromHex("bc0c") + second.mid(31));
 }
 
 void TstHid::unplug_data()
 {
-    QTest::addColumn<bool>("whileWaiting");   // else the next write finds the device gone
+    QTest::addColumn<bool>("whileWaiting");   // else the write finds the device failing
     QTest::newRow("read fails during the wait") << true;
     QTest::newRow("write fails") << false;
 }
@@ -345,29 +368,28 @@ void TstHid::unplug()
     api.device(board).silent = true;
     HidLink link(api);
     QVERIFY(link.find());
-    QSignalSpy log(&link, &HidLink::logEntry);
+    LinkLines lines(link);
     QSignalSpy missing(&link, &HidLink::boardMissing);
     if (whileWaiting) {
-        link.send(patternFrame(93), 92);
+        link.send(patternFrame(93));
         api.unplug(board);
-        link.poll();
     } else {
-        api.unplug(board);
-        link.send(patternFrame(93), 92);
+        api.failWrites(board);
+        link.send(patternFrame(93));
     }
-    for (int i = 0; i < 10; ++i)
-        link.poll();
-    QVERIFY(!link.hidFound());
+    QTRY_VERIFY(!link.hidFound());
     QVERIFY(!link.isSending());
-    QCOMPARE(api.openHandles(), 0);
-    QCOMPARE(log.size(), 1);
+    QTRY_COMPARE(api.openHandles(), 0);
+    QCOMPARE(lines.faults.size(), 1);
+    QCOMPARE(lines.all().size(), 1);
     QVERIFY(
-        entries(log).first().contains(whileWaiting ? QLatin1String(" 3 ") : QLatin1String(" 4 ")));
+        lines.all().first().contains(whileWaiting ? QLatin1String(" 3 ") : QLatin1String(" 4 ")));
     QCOMPARE(missing.size(), 0);
 
-    link.send(patternFrame(4), 3);   // searches again: the board is gone
+    api.unplug(board);
+    link.send(patternFrame(4));   // searches again: the board is gone
     QCOMPARE(missing.size(), 1);
-    QCOMPARE(entries(log).last(), kUsbMissingEntry);
+    QCOMPARE(lines.notices.last().at(0).toString(), kUsbMissingEntry);
 }
 
 void TstHid::reportDescriptor_data()
@@ -404,6 +426,25 @@ void TstHid::reportDescriptor()
     QCOMPARE(layout->inputBytes, inputBytes);
     QCOMPARE(layout->outputBytes, outputBytes);
     QCOMPARE(layout->numbered, numbered);
+}
+
+void TstHid::systemBackend()
+{
+    // The real hidapi behind the seam: it lists what is present and refuses what is not.
+    HidApi &api = systemHidApi();
+    const QList<HidDeviceInfo> devices = api.enumerate();
+    QVERIFY(!api.open(QByteArrayLiteral("/dev/no-such-hidraw")));
+    QVERIFY(!api.lastError().isEmpty());
+    const bool boardPresent = std::any_of(devices.begin(), devices.end(), [](const auto &d) {
+        return d.vendorId == HidLink::kVendorId && d.productId == HidLink::kProductId;
+    });
+    if (!boardPresent)
+        QSKIP("no ORV4120 board (0fff:0002) attached: the search and transfer are not tried");
+    HidLink link(api);
+    QVERIFY2(link.find(), qPrintable(link.errorString()));
+    QSignalSpy reports(&link, &Link::received);
+    link.send(QByteArray::fromHex("fd000121"));   // status query
+    QVERIFY(reports.wait(2000));
 }
 
 QTEST_GUILESS_MAIN(TstHid)

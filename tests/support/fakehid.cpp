@@ -1,7 +1,11 @@
 #include "fakehid.h"
 
+#include <QDeadlineTimer>
+#include <QMutexLocker>
+
 QByteArray FakeHidApi::addDevice(quint16 vendorId, quint16 productId, const QByteArray &path)
 {
+    QMutexLocker locker(&m_lock);
     Device d;
     d.path =
         path.isEmpty() ? QByteArray("/dev/hidraw") + QByteArray::number(m_devices.size()) : path;
@@ -12,27 +16,79 @@ QByteArray FakeHidApi::addDevice(quint16 vendorId, quint16 productId, const QByt
     return d.path;
 }
 
-void FakeHidApi::queueInput(const QByteArray &path, const QByteArray &payload, bool raw)
+void FakeHidApi::unplug(const QByteArray &path)
+{
+    QMutexLocker locker(&m_lock);
+    device(path).present = false;
+    m_changed.wakeAll();
+}
+
+void FakeHidApi::setSilent(const QByteArray &path, bool silent)
+{
+    QMutexLocker locker(&m_lock);
+    device(path).silent = silent;
+}
+
+void FakeHidApi::failWrites(const QByteArray &path)
+{
+    QMutexLocker locker(&m_lock);
+    device(path).writesFail = true;
+}
+
+void FakeHidApi::queueLocked(Device &d, const QByteArray &payload, bool raw)
 {
     QByteArray report = QByteArray(1, '\0') + payload;
     if (!raw && report.size() < 33)
         report.append(QByteArray(33 - report.size(), '\0'));
-    device(path).pending.append(raw ? payload : report);
+    d.pending.append(raw ? payload : report);
+    m_changed.wakeAll();
 }
 
-int FakeHidApi::openHandles(const QByteArray &path) const
+void FakeHidApi::queueInput(const QByteArray &path, const QByteArray &payload, bool raw)
 {
+    QMutexLocker locker(&m_lock);
+    queueLocked(device(path), payload, raw);
+}
+
+QList<QByteArray> FakeHidApi::written(const QByteArray &path)
+{
+    QMutexLocker locker(&m_lock);
+    return device(path).written;
+}
+
+int FakeHidApi::opens(const QByteArray &path)
+{
+    QMutexLocker locker(&m_lock);
+    return m_opens.value(path);
+}
+
+int FakeHidApi::openHandles(const QByteArray &path)
+{
+    QMutexLocker locker(&m_lock);
     int count = 0;
-    for (const QByteArray &p : m_handles)
+    for (const QByteArray &p : std::as_const(m_handles))
         count += p == path;
     return count;
 }
 
+int FakeHidApi::openHandles()
+{
+    QMutexLocker locker(&m_lock);
+    return int(m_handles.size());
+}
+
+int FakeHidApi::enumerations()
+{
+    QMutexLocker locker(&m_lock);
+    return m_enumerations;
+}
+
 QList<HidDeviceInfo> FakeHidApi::enumerate()
 {
+    QMutexLocker locker(&m_lock);
     ++m_enumerations;
     QList<HidDeviceInfo> list;
-    for (const Device &d : m_devices) {
+    for (const Device &d : std::as_const(m_devices)) {
         if (d.present)
             list.append(
                 {d.path, d.vendorId, d.productId, QStringLiteral("fake"), QStringLiteral("fake")});
@@ -42,6 +98,7 @@ QList<HidDeviceInfo> FakeHidApi::enumerate()
 
 HidDevice *FakeHidApi::open(const QByteArray &path)
 {
+    QMutexLocker locker(&m_lock);
     m_denied = false;
     if (!m_index.contains(path) || !device(path).present) {
         m_error = QStringLiteral("No such device");
@@ -60,7 +117,9 @@ HidDevice *FakeHidApi::open(const QByteArray &path)
 
 void FakeHidApi::close(HidDevice *device)
 {
+    QMutexLocker locker(&m_lock);
     m_handles.remove(reinterpret_cast<quintptr>(device));
+    m_changed.wakeAll();
 }
 
 FakeHidApi::Device *FakeHidApi::deviceOf(HidDevice *handle)
@@ -75,6 +134,7 @@ FakeHidApi::Device *FakeHidApi::deviceOf(HidDevice *handle)
 
 bool FakeHidApi::attributes(HidDevice *handle, quint16 *vendorId, quint16 *productId)
 {
+    QMutexLocker locker(&m_lock);
     const Device *d = deviceOf(handle);
     if (!d)
         return false;
@@ -85,6 +145,7 @@ bool FakeHidApi::attributes(HidDevice *handle, quint16 *vendorId, quint16 *produ
 
 bool FakeHidApi::reportLengths(HidDevice *handle, int *inputBytes, int *outputBytes)
 {
+    QMutexLocker locker(&m_lock);
     const Device *d = deviceOf(handle);
     if (!d || d->inputBytes == 0 || d->outputBytes == 0)
         return false;
@@ -95,26 +156,48 @@ bool FakeHidApi::reportLengths(HidDevice *handle, int *inputBytes, int *outputBy
 
 int FakeHidApi::write(HidDevice *handle, const QByteArray &report)
 {
+    QMutexLocker locker(&m_lock);
     Device *d = deviceOf(handle);
     if (!d)
         return -1;
+    if (d->writesFail) {
+        m_error = QStringLiteral("Broken pipe");
+        return -1;
+    }
     d->written.append(report);
     const bool board = d->vendorId == 0x0FFF && d->productId == 0x0002;
-    if (board && !d->silent && report.size() > 1 && quint8(report.at(1)) == 0xFC)
-        queueAnswer(d->path, 0x5E);
+    if (board && !d->silent)
+        queueLocked(*d, QByteArray(1, char(0x5E)), false);
     return int(report.size());
 }
 
 int FakeHidApi::read(HidDevice *handle, QByteArray *buffer, int maxBytes, int timeoutMs)
 {
-    Q_UNUSED(timeoutMs);   // reports are there or not: nothing to wait for
-    Device *d = deviceOf(handle);
-    if (!d)
-        return -1;
-    if (d->pending.isEmpty()) {
-        buffer->clear();
-        return 0;
+    QMutexLocker locker(&m_lock);
+    QDeadlineTimer deadline(timeoutMs < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(timeoutMs));
+    for (;;) {
+        Device *d = deviceOf(handle);
+        if (!d)
+            return -1;
+        if (!d->pending.isEmpty()) {
+            *buffer = d->pending.takeFirst().left(maxBytes);
+            return int(buffer->size());
+        }
+        if (deadline.hasExpired() || !m_changed.wait(&m_lock, deadline)) {
+            buffer->clear();
+            return 0;
+        }
     }
-    *buffer = d->pending.takeFirst().left(maxBytes);
-    return int(buffer->size());
+}
+
+QString FakeHidApi::lastError() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_error;
+}
+
+bool FakeHidApi::lastOpenDenied() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_denied;
 }

@@ -5,10 +5,13 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QMutex>
 #include <QString>
+#include <QWaitCondition>
 
 // A HidApi with devices made up by the test. A device with the board's ids behaves as the board:
-// it keeps every output report and, unless silent, answers each full (0xFC) report with 0x5E.
+// it keeps every output report and, unless silent, acknowledges each one with 0x5E. Safe to read on
+// one thread while another writes; read() waits up to its time-out.
 class FakeHidApi final : public HidApi
 {
 public:
@@ -22,27 +25,33 @@ public:
         int inputBytes = 0;   // declared report lengths; 0: unknown
         int outputBytes = 0;
         bool present = true;
+        bool writesFail = false;
         QList<QByteArray> written;   // output reports in write order
         QList<QByteArray> pending;   // input reports waiting to be read
     };
 
-    // Adds a device at the end of the enumeration order; returns its path.
+    // Adds a device at the end of the enumeration order; returns its path. Set a device up
+    // through device() before a link opens it; afterwards use the calls below.
     QByteArray addDevice(quint16 vendorId, quint16 productId, const QByteArray &path = {});
     QByteArray addBoard(const QByteArray &path = {}) { return addDevice(0x0FFF, 0x0002, path); }
     Device &device(const QByteArray &path) { return m_devices[m_index.value(path)]; }
     // Takes the device away: it leaves the enumeration and its handles fail.
-    void unplug(const QByteArray &path) { device(path).present = false; }
+    void unplug(const QByteArray &path);
+    void setSilent(const QByteArray &path, bool silent);
+    // From now on every write to the device fails, as on a board that hangs up mid-transfer.
+    void failWrites(const QByteArray &path);
     // Queues an input report: report id 0, then the bytes given, padded to 33 bytes unless raw.
     void queueInput(const QByteArray &path, const QByteArray &payload, bool raw = false);
     void queueAnswer(const QByteArray &path, quint8 code)
     {
         queueInput(path, QByteArray(1, char(code)));
     }
+    QList<QByteArray> written(const QByteArray &path);
 
-    int opens(const QByteArray &path) const { return m_opens.value(path); }
-    int openHandles(const QByteArray &path) const;
-    int openHandles() const { return int(m_handles.size()); }
-    int enumerations() const { return m_enumerations; }
+    int opens(const QByteArray &path);
+    int openHandles(const QByteArray &path);
+    int openHandles();
+    int enumerations();
 
     QList<HidDeviceInfo> enumerate() override;
     HidDevice *open(const QByteArray &path) override;
@@ -51,12 +60,15 @@ public:
     bool reportLengths(HidDevice *device, int *inputBytes, int *outputBytes) override;
     int write(HidDevice *device, const QByteArray &report) override;
     int read(HidDevice *device, QByteArray *buffer, int maxBytes, int timeoutMs) override;
-    QString lastError() const override { return m_error; }
-    bool lastOpenDenied() const override { return m_denied; }
+    QString lastError() const override;
+    bool lastOpenDenied() const override;
 
 private:
     Device *deviceOf(HidDevice *handle);
+    void queueLocked(Device &device, const QByteArray &payload, bool raw);
 
+    mutable QMutex m_lock;
+    QWaitCondition m_changed;
     QList<Device> m_devices;
     QHash<QByteArray, int> m_index;
     QHash<quintptr, QByteArray> m_handles;   // open handle -> device path

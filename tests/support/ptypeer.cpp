@@ -65,6 +65,12 @@ void PtyPeer::answer(const QByteArray &bytes)
     }
 }
 
+void PtyPeer::setReading(bool reading)
+{
+    if (m_notifier)
+        m_notifier->setEnabled(reading);
+}
+
 void PtyPeer::unplug()
 {
     m_notifier.reset();

@@ -24,6 +24,8 @@ public:
     void clearReceived() { m_received.clear(); }
     // Writes bytes towards the program.
     void answer(const QByteArray &bytes);
+    // Stops or resumes taking bytes off the line, as a board that hangs does.
+    void setReading(bool reading);
     // Closes both ends, as a pulled-out adapter does.
     void unplug();
 
