@@ -11,7 +11,7 @@ namespace {
 
 const CodeTable &table()
 {
-    static const CodeTable codes = *CodeTable::fromBytes(CodeTable::generate());
+    static const CodeTable codes = *CodeTable::load(QStringLiteral(GBK_TABLE_PATH)).table;
     return codes;
 }
 

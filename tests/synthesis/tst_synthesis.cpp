@@ -1,5 +1,6 @@
 #include "codepage.h"
 #include "codetable.h"
+#include "codetablecache.h"
 #include "controltags.h"
 #include "demotexts.h"
 #include "frame.h"
@@ -9,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QSet>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -48,6 +50,8 @@ private slots:
     void tableRecords();
     void tableFile_data();
     void tableFile();
+    void tableCache();
+    void tablePlace();
     void cut_data();
     void cut();
     void cutStopsAtLimitOfLongSelection();
@@ -59,12 +63,16 @@ private slots:
     void promptSoundCatalogue();
 
 private:
+    QByteArray m_tableBytes;   // the generated file
     std::optional<CodeTable> m_table;
 };
 
 void TstSynthesis::initTestCase()
 {
-    m_table = CodeTable::fromBytes(CodeTable::generate());
+    QFile file(QStringLiteral(GBK_TABLE_PATH));
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.errorString()));
+    m_tableBytes = file.readAll();
+    m_table = CodeTable::fromBytes(m_tableBytes);
     QVERIFY(m_table);
 }
 
@@ -117,8 +125,8 @@ void TstSynthesis::frames_data()
         << QStringLiteral("a\nb") << 4 << hex("fd000a01040061000d000a0062");
     QTest::newRow("paragraph separator")
         << QStringLiteral("a\u2029b") << 1 << hex("fd00060101610d0a62");
-    QTest::newRow("simplified character has no BIG5")
-        << QStringLiteral("中国") << 2 << hex("fd00060102a4a4a148");
+    QTest::newRow("simplified character in BIG5: its traditional form")
+        << QStringLiteral("中国") << 2 << hex("fd00060102a4a4b0ea");
     QTest::newRow("no GBK code in BIG5") << QStringLiteral("a\u0E01") << 2 << hex("fd00040102613f");
     QTest::newRow("no GBK code keeps its UTF-16")
         << QStringLiteral("a\u0E01") << 3 << hex("fd000601036100010e");
@@ -130,6 +138,12 @@ void TstSynthesis::frames_data()
         << QString(u'a') + QChar(0) + u'b' << 3 << hex("fd00080103610000006200");
     QTest::newRow("common character in UTF-16LE")
         << QStringLiteral("中") << 3 << hex("fd000401032d4e");
+    QTest::newRow("simplified greeting in BIG5")
+        << QStringLiteral("欢迎光临") << 2 << hex("fd000a0102c577aaefa5fac17b");
+    QTest::newRow("BIG5 takes the Taiwan form")
+        << QStringLiteral("为") << 2 << hex("fd00040102acb0");
+    QTest::newRow("traditional form outside BIG5: filler")
+        << QStringLiteral("钎锨叁") << 2 << hex("fd00080102a148a148a148");
 }
 
 void TstSynthesis::frames()
@@ -168,11 +182,8 @@ void TstSynthesis::agreesWithIcu()
 
 void TstSynthesis::tableRecords()
 {
-    QFile file(QStringLiteral(GBK_TABLE_PATH));
-    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.errorString()));
-    const QByteArray bytes = file.readAll();
+    const QByteArray &bytes = m_tableBytes;
     QCOMPARE(bytes.size(), CodeTable::kFileBytes);
-    QCOMPARE(bytes, CodeTable::generate());
 
     // record 0 is GBK 81 40 (丂, not in BIG5): filler A1 48 then U+4E02, each low byte first
     QCOMPARE(bytes.left(4), hex("48a1024e"));
@@ -216,7 +227,7 @@ void TstSynthesis::tableFile()
     } else if (bytes >= 0) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write((CodeTable::generate() + QByteArray(16, 'x')).left(bytes));
+        file.write((m_tableBytes + QByteArray(16, 'x')).left(bytes));
     }
     const CodeTable::Load load = CodeTable::load(path);
     QCOMPARE(load.status, status);
@@ -224,6 +235,63 @@ void TstSynthesis::tableFile()
     QCOMPARE(load.errorString.isEmpty(), status == CodeTable::LoadStatus::Loaded);
     if (load.table)
         QCOMPARE(*encodeText(QStringLiteral("中"), 2, &*load.table), hex("a4a4"));
+}
+
+// Whatever stands at the path now is what the cache gives: a file put in place, replaced by one of
+// the same size and time, rewritten, or removed.
+void TstSynthesis::tableCache()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(CodeTable::fileName());
+    const int middle = 4 * CodeTable::recordIndex(0xD6, 0xD0);   // 中
+    auto put = [&](char marker, bool replace, int extraBytes = 0) {
+        QByteArray bytes = m_tableBytes + QByteArray(extraBytes, 'x');
+        bytes[middle] = marker;
+        if (replace) {
+            QSaveFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) && file.commit());
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes));
+        }
+        QFile file(path);   // an old time, as a table copied with its time kept
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(
+            QDateTime(QDate(2020, 1, 1), QTime(0, 0)), QFileDevice::FileModificationTime));
+    };
+    CodeTableCache cache;
+    auto marker = [&]() -> int {
+        const CodeTable::Load load = cache.load(path);
+        return load.table ? load.table->big5(0xD6, 0xD0) & 0xFF : -int(load.status);
+    };
+    QCOMPARE(marker(), -int(CodeTable::LoadStatus::Missing));
+    put('\x11', true);
+    QCOMPARE(marker(), 0x11);
+    QCOMPARE(marker(), 0x11);
+    put('\x22', true);   // another file, same size and time
+    QCOMPARE(marker(), 0x22);
+    put('\x33', false, 1);   // rewritten in place, one byte longer
+    QCOMPARE(marker(), 0x33);
+    QVERIFY(QFile::remove(path));
+    QCOMPARE(marker(), -int(CodeTable::LoadStatus::Missing));
+    put('\x44', true);
+    QCOMPARE(marker(), 0x44);
+}
+
+void TstSynthesis::tablePlace()
+{
+    QTemporaryDir dir;
+    const QString first = dir.filePath(QStringLiteral("bin/") + CodeTable::fileName());
+    const QString second = dir.filePath(QStringLiteral("share/") + CodeTable::fileName());
+    QCOMPARE(CodeTable::locate({first, second}), first);   // none: named where looked first
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("share")));
+    QVERIFY(QFile(second).open(QIODevice::WriteOnly));
+    QCOMPARE(CodeTable::locate({first, second}), second);
+    QVERIFY(QDir(dir.path()).mkpath(first));   // a folder of that name does not count
+    QCOMPARE(CodeTable::locate({first, second}), second);
+    QCOMPARE(CodeTable::searchPaths().first(), CodeTable::defaultPath());
+    QVERIFY(CodeTable::searchPaths().last().endsWith(
+        QStringLiteral("/share/orv4120-demo/GBKToBig5AndUnicode.dat")));
 }
 
 void TstSynthesis::cut_data()
