@@ -113,7 +113,8 @@ QByteArray toGbk(QStringView text, LineBreaks lineBreaks)
     char *at = out.data();
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t unit = text[i].unicode();
-        if (crLf && (unit == u'\n' || unit == QChar::ParagraphSeparator
+        if (crLf
+            && (unit == u'\n' || unit == QChar::ParagraphSeparator
                 || unit == QChar::LineSeparator)) {
             *at++ = '\r';
             *at++ = '\n';
