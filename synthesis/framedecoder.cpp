@@ -44,13 +44,18 @@ TextBytes decodeCodePage(const QByteArray &frame, int start, int encoding)
 {
     TextBytes out;
     const int length = int(frame.size()) - start;
-    UConverter *converter = codePageConverter(encoding);
-    if (!converter) {
+    auto unreadable = [&out, start, length]() {
         out.text = QString(length, QChar::ReplacementCharacter);
+        out.offsets.resize(length);
+        for (int i = 0; i < length; ++i)
+            out.offsets[i] = start + i;
         out.firstBad = start;
         out.badCount = length;
-        return out;
-    }
+        return std::move(out);
+    };
+    UConverter *converter = codePageConverter(encoding);
+    if (!converter)
+        return unreadable();   // ICU without the code page: nothing can be read
     out.text.resize(2 * length + 2);   // one unit per byte at most, and room to spare
     QVarLengthArray<int32_t, 256> offsets(out.text.size());
     UChar *target = reinterpret_cast<UChar *>(out.text.data());
@@ -59,7 +64,9 @@ TextBytes decodeCodePage(const QByteArray &frame, int start, int encoding)
     UErrorCode status = U_ZERO_ERROR;
     ucnv_toUnicode(converter, &target, targetStart + out.text.size(), &source,
         frame.constData() + frame.size(), offsets.data(), true, &status);
-    const int units = U_SUCCESS(status) ? int(target - targetStart) : 0;
+    if (U_FAILURE(status))
+        return unreadable();
+    const int units = int(target - targetStart);
     out.text.truncate(units);
     out.offsets.resize(units);
     for (int i = 0; i < units; ++i) {
