@@ -53,6 +53,18 @@ std::optional<quint16> big5Code(UConverter *big5, char16_t unit)
     return quint16((quint8(out[0]) << 8) | quint8(out[1]));
 }
 
+// The BIG5 code of a character's traditional form, or none.
+std::optional<quint16> traditionalBig5(
+    UConverter *big5, const CodeTable::TraditionalForm &traditional, char16_t unit)
+{
+    if (!traditional)
+        return std::nullopt;
+    const std::optional<char16_t> form = traditional(unit);
+    if (!form || *form == unit || QChar::isSurrogate(*form))
+        return std::nullopt;
+    return big5Code(big5, *form);
+}
+
 bool isPrivateUse(char16_t unit)
 {
     return unit >= 0xE000 && unit <= 0xF8FF;
@@ -74,6 +86,20 @@ QString CodeTable::fileName()
 QString CodeTable::defaultPath()
 {
     return QDir(QCoreApplication::applicationDirPath()).filePath(fileName());
+}
+
+QStringList CodeTable::searchPaths()
+{
+    return {defaultPath(), QDir(QStringLiteral(ORV_DATA_DIR)).filePath(fileName())};
+}
+
+QString CodeTable::locate(const QStringList &candidates)
+{
+    for (const QString &path : candidates) {
+        if (QFileInfo(path).isFile())
+            return path;
+    }
+    return candidates.value(0);
 }
 
 CodeTable::Load CodeTable::load(const QString &path)
@@ -115,12 +141,13 @@ std::optional<CodeTable> CodeTable::fromBytes(const QByteArray &bytes)
     return CodeTable(bytes.left(kFileBytes));
 }
 
-QByteArray CodeTable::generate()
+QByteArray CodeTable::generate(const TraditionalForm &traditional, Origins *origins)
 {
     const IcuConverter gbk = strictConverter("windows-936");
     const IcuConverter big5 = strictConverter("windows-950");
     if (!gbk || !big5)
         return {};
+    Origins counted;
     QByteArray table(kFileBytes, '\0');
     for (int lead = kFirstLead; lead <= kLastLead; ++lead) {
         for (int trail = kFirstTrail; trail <= kLastTrail; ++trail) {
@@ -130,8 +157,15 @@ QByteArray CodeTable::generate()
                 unitValue = *unit;
                 // user-defined areas of the two code pages do not hold the same characters
                 if (!isPrivateUse(*unit)) {
-                    if (const auto code = big5Code(big5.get(), *unit))
+                    if (const auto code = big5Code(big5.get(), *unit)) {
                         big5Value = *code;
+                        ++counted.sameCharacter;
+                    } else if (const auto code = traditionalBig5(big5.get(), traditional, *unit)) {
+                        big5Value = *code;
+                        ++counted.traditionalForm;
+                    } else {
+                        ++counted.filler;
+                    }
                 }
             }
             char *record = table.data() + recordIndex(quint8(lead), quint8(trail)) * kRecordBytes;
@@ -139,6 +173,8 @@ QByteArray CodeTable::generate()
             putLittleEndian(record + 2, unitValue);
         }
     }
+    if (origins)
+        *origins = counted;
     return table;
 }
 

@@ -2,8 +2,10 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
+#include <functional>
 #include <optional>
 
 // "GBKToBig5AndUnicode.dat": one 4-byte record per GBK double-byte code, lead byte L 0x81-0xFE,
@@ -11,10 +13,12 @@
 // starts at offset 4r. A record holds the BIG5 code (16 bits, little-endian: trail byte first)
 // and then the UTF-16 code unit (16 bits, little-endian).
 //
-// A code that GBK leaves without a character holds BIG5 kNoBig5 and UTF-16 kNoCharacter; a GBK
-// character without a BIG5 code (most simplified characters, the user-defined areas) holds
-// BIG5 kNoBig5 and its own UTF-16 unit. kNoBig5 is the BIG5 full-width question mark "？", so a
-// double-byte character always stays two bytes on the wire.
+// A GBK character that code page 950 holds takes its own BIG5 code; one that it lacks (most
+// simplified characters) takes the BIG5 code of its Taiwan-standard traditional form. A GBK
+// character with neither, and the user-defined areas, hold BIG5 kNoBig5 and the character's own
+// UTF-16 unit; a code that GBK leaves without a character holds kNoBig5 and kNoCharacter.
+// kNoBig5 is the BIG5 full-width question mark "？", so a double-byte character always stays two
+// bytes on the wire. The UTF-16 column is always the GBK character itself.
 class CodeTable
 {
 public:
@@ -36,6 +40,13 @@ public:
     static QString fileName();
     static QString defaultPath();
 
+    // Where the table is looked for, in order: beside the program, then the package's data folder.
+    static QStringList searchPaths();
+
+    // The first of the candidates that is a file; the first candidate when none is, so that a
+    // missing-table message names the place the program looks first.
+    static QString locate(const QStringList &candidates = searchPaths());
+
     // Reads the first kFileBytes bytes of the file at path. A file shorter than that is refused
     // like a missing one: its absent records would put garbage on the wire.
     static Load load(const QString &path);
@@ -43,8 +54,21 @@ public:
     // A table over bytes in the file layout; none when fewer than kFileBytes are given.
     static std::optional<CodeTable> fromBytes(const QByteArray &bytes);
 
-    // The whole file content, computed from ICU's code pages 936 and 950.
-    static QByteArray generate();
+    // The single traditional form of a character, or none; the generator asks OpenCC's s2tw
+    // one character at a time.
+    using TraditionalForm = std::function<std::optional<char16_t>(char16_t)>;
+
+    // How the GBK double-byte characters outside the user-defined areas got their BIG5 code.
+    struct Origins
+    {
+        int sameCharacter = 0;   // code page 950 holds the character itself
+        int traditionalForm = 0;   // it holds the traditional form
+        int filler = 0;   // kNoBig5
+    };
+
+    // The whole file content, computed from ICU's code pages 936 and 950 and the traditional
+    // forms given; empty when ICU lacks either code page.
+    static QByteArray generate(const TraditionalForm &traditional, Origins *origins = nullptr);
 
     // Record number of a GBK double-byte code, -1 outside lead 0x81-0xFE, trail 0x40-0xFE.
     static int recordIndex(quint8 lead, quint8 trail);

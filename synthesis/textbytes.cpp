@@ -72,9 +72,9 @@ private:
     char *m_at = nullptr;
 };
 
-// GBK and BIG5: a line break is CR LF, a character GBK cannot hold (or a surrogate pair) is one
-// "?", and write puts out every character that has a GBK code.
-template <typename WriteCode> QByteArray encodeCodePage(QStringView text, WriteCode write)
+// BIG5 through the table: a line break is CR LF, and a character GBK cannot hold (or a surrogate
+// pair) or a GBK single byte that BIG5 does not share is one "?".
+QByteArray encodeBig5(QStringView text, const CodeTable &table)
 {
     const GbkCode *codes = gbkCodes();
     ByteWriter out(text.size());
@@ -88,34 +88,14 @@ template <typename WriteCode> QByteArray encodeCodePage(QStringView text, WriteC
         const qsizetype units = characterUnits(text, i);
         const GbkCode code = units == 1 ? codes[unit] : GbkCode {};
         i += units - 1;
-        if (code.bytes == 0)
-            out.byte('?');
-        else
-            write(code, out);
-    }
-    return out.take();
-}
-
-QByteArray encodeGbk(QStringView text)
-{
-    return encodeCodePage(text, [](GbkCode code, ByteWriter &out) {
-        if (code.bytes == 2)
-            out.pair(code.value);
-        else
-            out.byte(quint8(code.value));
-    });
-}
-
-QByteArray encodeBig5(QStringView text, const CodeTable &table)
-{
-    return encodeCodePage(text, [&table](GbkCode code, ByteWriter &out) {
         if (code.bytes == 2)
             out.pair(table.big5(quint8(code.value >> 8), quint8(code.value & 0xFF)));
-        else if (code.value < 0x80)
+        else if (code.bytes == 1 && code.value < 0x80)
             out.byte(quint8(code.value));
         else
-            out.byte('?');   // a GBK single byte that BIG5 does not share
-    });
+            out.byte('?');
+    }
+    return out.take();
 }
 
 QByteArray encodeUtf16(QStringView text, const CodeTable &table, bool littleEndian)
@@ -191,7 +171,7 @@ std::optional<QByteArray> encodeText(
     if (!isValidEncoding(encodingIndex))
         return std::nullopt;
     if (!needsCodeTable(encodingIndex))
-        return encodeGbk(widgetText);
+        return toGbk(widgetText, LineBreaks::CrLf);
     if (!table)
         return std::nullopt;
     switch (Encoding(encodingIndex)) {

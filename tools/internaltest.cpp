@@ -1,21 +1,14 @@
 #include "internaltest.h"
 
+#include "codepage.h"
 #include "frame.h"
-
-#include <QStringEncoder>
 
 namespace {
 
 // The chip speaks the script's texts as GBK (code page 936).
-QByteArray gbk(const QString &text)
-{
-    QStringEncoder encoder("windows-936");
-    return encoder.encode(text);
-}
-
 QByteArray gbkSynthesisFrame(const QString &text)
 {
-    return synthesisFrame(quint8(Encoding::Gbk), gbk(text));
+    return synthesisFrame(quint8(Encoding::Gbk), toGbk(text));
 }
 
 class ScriptBuilder

@@ -1,22 +1,14 @@
+#include "framedecodecheck.h"
 #include "hexparsecheck.h"
 
 #include <QDir>
 #include <QtTest>
 
-// Replays the fuzz seed corpus through the same checks as the fuzz target, in every build.
-class TstFuzz : public QObject
-{
-    Q_OBJECT
-private slots:
-    void corpus_data();
-    void corpus();
-    void longTexts();
-};
-
-void TstFuzz::corpus_data()
+// Reads every file of a seed corpus as a test row.
+void corpusRows(const char *folder)
 {
     QTest::addColumn<QByteArray>("input");
-    const QDir dir(QStringLiteral(ORV_FUZZ_CORPUS));
+    const QDir dir(QString::fromUtf8(folder));
     const QStringList files = dir.entryList(QDir::Files, QDir::Name);
     QVERIFY(!files.isEmpty());
     for (const QString &name : files) {
@@ -24,6 +16,23 @@ void TstFuzz::corpus_data()
         QVERIFY(file.open(QIODevice::ReadOnly));
         QTest::newRow(qPrintable(name)) << file.readAll();
     }
+}
+
+// Replays the fuzz seed corpora through the same checks as the fuzz targets, in every build.
+class TstFuzz : public QObject
+{
+    Q_OBJECT
+private slots:
+    void corpus_data();
+    void corpus();
+    void longTexts();
+    void frames_data();
+    void frames();
+};
+
+void TstFuzz::corpus_data()
+{
+    corpusRows(ORV_FUZZ_CORPUS);
 }
 
 void TstFuzz::corpus()
@@ -41,6 +50,17 @@ void TstFuzz::longTexts()
         QCOMPARE(checkHexParse(group.repeated(groups)), QString());
         QCOMPARE(checkHexParse(group.repeated(groups) + QStringLiteral("\r\n")), QString());
     }
+}
+
+void TstFuzz::frames_data()
+{
+    corpusRows(ORV_FRAME_CORPUS);
+}
+
+void TstFuzz::frames()
+{
+    QFETCH(QByteArray, input);
+    QCOMPARE(checkFrameDecode(input), QString());
 }
 
 QTEST_GUILESS_MAIN(TstFuzz)

@@ -1,14 +1,21 @@
+#include "cache.h"
 #include "codepage.h"
 #include "codetable.h"
+#include "codetablecache.h"
 #include "controltags.h"
 #include "demotexts.h"
 #include "frame.h"
+#include "framedecoder.h"
+#include "hexeditor.h"
 #include "textbytes.h"
+#include "textcheck.h"
 #include "textform.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QSet>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -48,6 +55,8 @@ private slots:
     void tableRecords();
     void tableFile_data();
     void tableFile();
+    void tableCache();
+    void tablePlace();
     void cut_data();
     void cut();
     void cutStopsAtLimitOfLongSelection();
@@ -55,16 +64,28 @@ private slots:
     void missingTable();
     void tagFrames_data();
     void tagFrames();
+    void decodeBuiltFrames_data();
+    void decodeBuiltFrames();
+    void decodeMalformedFrames_data();
+    void decodeMalformedFrames();
+    void decodedJson_data();
+    void decodedJson();
+    void textCheck_data();
+    void textCheck();
     void demonstrationText();
     void promptSoundCatalogue();
 
 private:
+    QByteArray m_tableBytes;   // the generated file
     std::optional<CodeTable> m_table;
 };
 
 void TstSynthesis::initTestCase()
 {
-    m_table = CodeTable::fromBytes(CodeTable::generate());
+    QFile file(QStringLiteral(GBK_TABLE_PATH));
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.errorString()));
+    m_tableBytes = file.readAll();
+    m_table = CodeTable::fromBytes(m_tableBytes);
     QVERIFY(m_table);
 }
 
@@ -117,8 +138,8 @@ void TstSynthesis::frames_data()
         << QStringLiteral("a\nb") << 4 << hex("fd000a01040061000d000a0062");
     QTest::newRow("paragraph separator")
         << QStringLiteral("a\u2029b") << 1 << hex("fd00060101610d0a62");
-    QTest::newRow("simplified character has no BIG5")
-        << QStringLiteral("中国") << 2 << hex("fd00060102a4a4a148");
+    QTest::newRow("simplified character in BIG5: its traditional form")
+        << QStringLiteral("中国") << 2 << hex("fd00060102a4a4b0ea");
     QTest::newRow("no GBK code in BIG5") << QStringLiteral("a\u0E01") << 2 << hex("fd00040102613f");
     QTest::newRow("no GBK code keeps its UTF-16")
         << QStringLiteral("a\u0E01") << 3 << hex("fd000601036100010e");
@@ -130,6 +151,12 @@ void TstSynthesis::frames_data()
         << QString(u'a') + QChar(0) + u'b' << 3 << hex("fd00080103610000006200");
     QTest::newRow("common character in UTF-16LE")
         << QStringLiteral("中") << 3 << hex("fd000401032d4e");
+    QTest::newRow("simplified greeting in BIG5")
+        << QStringLiteral("欢迎光临") << 2 << hex("fd000a0102c577aaefa5fac17b");
+    QTest::newRow("BIG5 takes the Taiwan form")
+        << QStringLiteral("为") << 2 << hex("fd00040102acb0");
+    QTest::newRow("traditional form outside BIG5: filler")
+        << QStringLiteral("钎锨叁") << 2 << hex("fd00080102a148a148a148");
 }
 
 void TstSynthesis::frames()
@@ -168,11 +195,8 @@ void TstSynthesis::agreesWithIcu()
 
 void TstSynthesis::tableRecords()
 {
-    QFile file(QStringLiteral(GBK_TABLE_PATH));
-    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.errorString()));
-    const QByteArray bytes = file.readAll();
+    const QByteArray &bytes = m_tableBytes;
     QCOMPARE(bytes.size(), CodeTable::kFileBytes);
-    QCOMPARE(bytes, CodeTable::generate());
 
     // record 0 is GBK 81 40 (丂, not in BIG5): filler A1 48 then U+4E02, each low byte first
     QCOMPARE(bytes.left(4), hex("48a1024e"));
@@ -216,7 +240,7 @@ void TstSynthesis::tableFile()
     } else if (bytes >= 0) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write((CodeTable::generate() + QByteArray(16, 'x')).left(bytes));
+        file.write((m_tableBytes + QByteArray(16, 'x')).left(bytes));
     }
     const CodeTable::Load load = CodeTable::load(path);
     QCOMPARE(load.status, status);
@@ -224,6 +248,63 @@ void TstSynthesis::tableFile()
     QCOMPARE(load.errorString.isEmpty(), status == CodeTable::LoadStatus::Loaded);
     if (load.table)
         QCOMPARE(*encodeText(QStringLiteral("中"), 2, &*load.table), hex("a4a4"));
+}
+
+// Whatever stands at the path now is what the cache gives: a file put in place, replaced by one of
+// the same size and time, rewritten, or removed.
+void TstSynthesis::tableCache()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(CodeTable::fileName());
+    const int middle = 4 * CodeTable::recordIndex(0xD6, 0xD0);   // 中
+    auto put = [&](char marker, bool replace, int extraBytes = 0) {
+        QByteArray bytes = m_tableBytes + QByteArray(extraBytes, 'x');
+        bytes[middle] = marker;
+        if (replace) {
+            QSaveFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) && file.commit());
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes));
+        }
+        QFile file(path);   // an old time, as a table copied with its time kept
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(
+            QDateTime(QDate(2020, 1, 1), QTime(0, 0)), QFileDevice::FileModificationTime));
+    };
+    CodeTableCache cache;
+    auto marker = [&]() -> int {
+        const CodeTable::Load load = cache.load(path);
+        return load.table ? load.table->big5(0xD6, 0xD0) & 0xFF : -int(load.status);
+    };
+    QCOMPARE(marker(), -int(CodeTable::LoadStatus::Missing));
+    put('\x11', true);
+    QCOMPARE(marker(), 0x11);
+    QCOMPARE(marker(), 0x11);
+    put('\x22', true);   // another file, same size and time
+    QCOMPARE(marker(), 0x22);
+    put('\x33', false, 1);   // rewritten in place, one byte longer
+    QCOMPARE(marker(), 0x33);
+    QVERIFY(QFile::remove(path));
+    QCOMPARE(marker(), -int(CodeTable::LoadStatus::Missing));
+    put('\x44', true);
+    QCOMPARE(marker(), 0x44);
+}
+
+void TstSynthesis::tablePlace()
+{
+    QTemporaryDir dir;
+    const QString first = dir.filePath(QStringLiteral("bin/") + CodeTable::fileName());
+    const QString second = dir.filePath(QStringLiteral("share/") + CodeTable::fileName());
+    QCOMPARE(CodeTable::locate({first, second}), first);   // none: named where looked first
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("share")));
+    QVERIFY(QFile(second).open(QIODevice::WriteOnly));
+    QCOMPARE(CodeTable::locate({first, second}), second);
+    QVERIFY(QDir(dir.path()).mkpath(first));   // a folder of that name does not count
+    QCOMPARE(CodeTable::locate({first, second}), second);
+    QCOMPARE(CodeTable::searchPaths().first(), CodeTable::defaultPath());
+    QVERIFY(CodeTable::searchPaths().last().endsWith(
+        QStringLiteral("/share/orv4120-demo/GBKToBig5AndUnicode.dat")));
 }
 
 void TstSynthesis::cut_data()
@@ -358,6 +439,217 @@ void TstSynthesis::tagFrames()
     QCOMPARE(frame.has_value(), !expected.isEmpty());
     if (frame)
         QCOMPARE(*frame, expected);
+}
+
+void TstSynthesis::decodeBuiltFrames_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<int>("storeEncoding");
+    QTest::addColumn<QList<int>>("fields");   // command, encoding, segment, repeat count
+    QTest::addColumn<QString>("text");   // what the chip receives
+    QTest::addColumn<QStringList>("tags");
+    QTest::addColumn<int>("warnings");
+
+    const QString widget = QStringLiteral("欢迎光临[v5]\n为钎镕?😀");
+    const QString gbk = QStringLiteral("欢迎光临[v5]\r\n为钎镕??");
+    const QStringList v5 = {QStringLiteral("[v5]")};
+    const QStringList texts = {gbk, gbk, QStringLiteral("歡迎光臨[v5]\r\n為？鎔??"),
+        QStringLiteral("欢迎光临[v5]\r\n为钎镕?😀"), QStringLiteral("欢迎光临[v5]\r\n为钎镕?😀")};
+    for (int encoding = 0; encoding < kEncodingCount; ++encoding) {
+        const QByteArray bytes = frameText(widget, encoding, kSerialMaxTextBytes, &*m_table).bytes;
+        QTest::addRow("synthesis %s", qPrintable(encodingName(encoding)))
+            << synthesisFrame(quint8(encoding), bytes) << 1 << QList {1, encoding, -1, -1}
+            << texts.at(encoding) << v5 << (encoding == 0 ? 1 : 0);   // 镕 is not GB2312
+        QTest::addRow("cache store %s", qPrintable(encodingName(encoding)))
+            << *cacheStoreFrame(15, bytes) << encoding << QList {0x31, encoding, 15, -1}
+            << texts.at(encoding) << v5 << (encoding == 0 ? 1 : 0);
+    }
+    const QString largest = QString(2045, u'中') + u'a';
+    QTest::newRow("largest serial frame") << synthesisFrame(1, toGbk(largest)) << 1
+                                          << QList {1, 1, -1, -1} << largest << QStringList() << 0;
+    QTest::newRow("cache play 15 times, GBK")
+        << cachePlayFrame(15, 1) << 1 << QList {0x32, 1, -1, 15} << QString() << QStringList() << 0;
+    QTest::newRow("cache play once, Unicode big-endian")
+        << cachePlayFrame(1, 4) << 1 << QList {0x32, 4, -1, 1} << QString() << QStringList() << 0;
+    QTest::newRow("volume 10") << *barTagFrame(TagBar::Volume, 11) << 1 << QList {1, 1, -1, -1}
+                               << QStringLiteral("[v10]") << QStringList {"[v10]"} << 0;
+    QTest::newRow("voice [m52]") << *voiceTagFrame(2) << 1 << QList {1, 1, -1, -1}
+                                 << QStringLiteral("[m52]") << QStringList {"[m52]"} << 0;
+    QTest::newRow("reset") << resetTagFrame() << 1 << QList {1, 1, -1, -1} << QStringLiteral("[d]")
+                           << QStringList {"[d]"} << 0;
+    const QString tagged = QStringLiteral("[p500][=xing2][x1]a[b][v]ok[d]");
+    QTest::newRow("tags in text") << synthesisFrame(1, toGbk(tagged)) << 1 << QList {1, 1, -1, -1}
+                                  << tagged << QStringList {"[p500]", "[=xing2]", "[x1]", "[d]"}
+                                  << 0;
+    QTest::newRow("hex editor header frame")
+        << headerPlayFrame(QStringLiteral("BB B6 D3 AD"), 1).bytes << 1 << QList {1, 1, -1, -1}
+        << QStringLiteral("欢迎") << QStringList() << 0;
+    for (const Command command : {Command::Stop, Command::Pause, Command::Resume,
+             Command::StatusQuery, Command::Standby, Command::VersionQuery, Command::WakeUp})
+        QTest::addRow("command %02X", int(command))
+            << commandFrame(command) << 1 << QList {int(command), -1, -1, -1} << QString()
+            << QStringList() << 0;
+}
+
+// Every frame the program builds decodes to what it was built from.
+void TstSynthesis::decodeBuiltFrames()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(int, storeEncoding);
+    QFETCH(QList<int>, fields);
+    QFETCH(QString, text);
+    QFETCH(QStringList, tags);
+    QFETCH(int, warnings);
+    const DecodedFrame decoded = decodeFrame(frame, storeEncoding);
+    QCOMPARE(
+        (QList {decoded.command, decoded.encoding, decoded.segment, decoded.repeatCount}), fields);
+    QCOMPARE(decoded.text, text);
+    QStringList found;
+    for (const TagSpan &tag : decoded.tags)
+        found.append(decoded.text.mid(tag.start, tag.length));
+    QCOMPARE(found, tags);
+    QCOMPARE(decoded.declaredLength, frame.size() - 3);
+    QVERIFY(!decoded.hasErrors());
+    QCOMPARE(decoded.problems.size(), warnings);
+}
+
+void TstSynthesis::decodeMalformedFrames_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QStringList>("problems");   // "E" or "W", offset, message
+    QTest::addColumn<QString>("summary");
+    const QByteArray welcome = hex("bbb6d3adb9dbbfb4d3efd2f4bacfb3c9cfb5cdb3b5c4d1ddcabea3a1");
+    QTest::newRow("empty") << QByteArray() << QStringList {"E -1 帧太短：0 字节，至少应有 4 字节"}
+                           << QStringLiteral("无效帧（错误：帧太短：0 字节，至少应有 4 字节）");
+    QTest::newRow("no head") << hex("fe000102") << QStringList {"E 0 缺少帧头 FD"}
+                             << QStringLiteral("停止（错误：缺少帧头 FD）");
+    QTest::newRow("cut after the length")
+        << hex("fd0001")
+        << QStringList {"E 1 长度字段为 1，实际为 0 字节", "E -1 帧太短：3 字节，至少应有 4 字节"}
+        << QStringLiteral("无效帧（错误：长度字段为 1，实际为 0 字节）");
+    QTest::newRow("length field disagrees")
+        << hex("fd001e0101") + welcome.left(26) << QStringList {"E 1 长度字段为 30，实际为 28 字节"}
+        << QStringLiteral("合成 GBK 26 字节：欢迎观看语音合成系统的演示（错误：长度字段为 "
+                          "30，实际为 28 字节）");
+    QTest::newRow("unknown command") << hex("fd000199") << QStringList {"E 3 未知命令 0x99"}
+                                     << QStringLiteral("未知命令 0x99（错误：未知命令 0x99）");
+    QTest::newRow("stop with a parameter")
+        << hex("fd00020200") << QStringList {"E 4 停止命令不带参数，多出 1 字节"}
+        << QStringLiteral("停止（错误：停止命令不带参数，多出 1 字节）");
+    QTest::newRow("synthesis without parameter")
+        << hex("fd000101") << QStringList {"E -1 合成命令缺少编码参数"} << QString();
+    QTest::newRow("encoding 5") << hex("fd0003010541") << QStringList {"E 4 编码参数为 5，应为 0–4"}
+                                << QString();
+    QTest::newRow("segment 16") << hex("fd0003311041") << QStringList {"E 4 区段为 16，应为 0–15"}
+                                << QString();
+    QTest::newRow("cache play: no repeat, encoding 7, extra byte")
+        << hex("fd0003320700")
+        << QStringList {"E 4 重播次数为 0", "E 4 编码参数为 7，应为 0–4",
+               "E 5 缓存播放命令只带一个参数字节，多出 1 字节"}
+        << QString();
+    QTest::newRow("not GBK")
+        << hex("fd0007010141813042fe") << QStringList {"E 6 偏移 6 起有 2 处不是有效的 GBK 编码"}
+        << QStringLiteral("合成 GBK 5 字节：A�0B�（错误：偏移 6 起有 2 处不是有效的 GBK 编码）");
+    QTest::newRow("not BIG5") << hex("fd0005010241a130")
+                              << QStringList {"E 6 偏移 6 起有 1 处不是有效的 BIG5 编码"}
+                              << QString();
+    QTest::newRow("odd UTF-16") << hex("fd000501034100ff")
+                                << QStringList {"E 7 偏移 7 起有 1 处不是有效的 Unicode小头 编码"}
+                                << QString();
+    QTest::newRow("lone surrogate")
+        << hex("fd00060104d8000041")
+        << QStringList {"E 5 偏移 5 起有 1 处不是有效的 Unicode大头 编码"} << QString();
+    QTest::newRow("GBK characters in GB2312")
+        << hex("fd0008010041e946e946") + QByteArray("\xed\x85", 2)
+        << QStringList {"E 1 长度字段为 8，实际为 9 字节",
+               "W 6 GB2312 帧中有 3 个 GB2312 以外的 GBK 字符：“镕”“韰”（偏移 6 起）"}
+        << QString();
+    QTest::newRow("no text") << hex("fd00020101") << QStringList {"W -1 没有文本"}
+                             << QStringLiteral("合成 GBK 0 字节（警告：没有文本）");
+}
+
+void TstSynthesis::decodeMalformedFrames()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(QStringList, problems);
+    QFETCH(QString, summary);
+    const DecodedFrame decoded = decodeFrame(frame);
+    QStringList found;
+    for (const FrameProblem &problem : decoded.problems)
+        found.append(QStringLiteral("%1 %2 %3")
+                         .arg(QChar(problem.severity == ProblemSeverity::Error ? u'E' : u'W'))
+                         .arg(problem.offset)
+                         .arg(problem.message));
+    QCOMPARE(found, problems);
+    if (!summary.isEmpty())
+        QCOMPARE(frameSummary(decoded), summary);
+}
+
+void TstSynthesis::decodedJson_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QByteArray>("json");
+    QTest::newRow("text, tag and problems")
+        << hex("fd0009010041e9465b645d")
+        << QByteArray(R"({"command":1,"commandName":"合成","encoding":0,"encodingName":"GB2312",
+            "declaredLength":9,"actualLength":8,"textBytes":6,"text":"A镕[d]",
+            "tags":[{"tag":"[d]","start":2,"length":3}],
+            "problems":[{"severity":"error","offset":1,"message":"长度字段为 9，实际为 8 字节"},
+            {"severity":"warning","offset":6,
+             "message":"GB2312 帧中有 1 个 GB2312 以外的 GBK 字符：“镕”（偏移 6 起）"}]})");
+    QTest::newRow("no text fields for cache play")
+        << cachePlayFrame(15, 1)
+        << QByteArray(R"({"command":50,"commandName":"缓存播放","encoding":1,"encodingName":"GBK",
+            "repeatCount":15,"declaredLength":2,"actualLength":2,"problems":[]})");
+}
+
+void TstSynthesis::decodedJson()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(QByteArray, json);
+    const QJsonDocument expected = QJsonDocument::fromJson(json);
+    QVERIFY(expected.isObject());
+    QCOMPARE(QJsonDocument(frameJson(decodeFrame(frame))), expected);
+}
+
+void TstSynthesis::textCheck_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("encoding");
+    QTest::addColumn<bool>("withTable");
+    QTest::addColumn<int>("characters");
+    QTest::addColumn<QStringList>("uncarried");   // character, kind and what is sent, count
+
+    const QString mixed = QStringLiteral("钎😀a\n镕€ก钎😀为\u2029");
+    QTest::newRow("GB2312") << mixed << 0 << true << 11
+                            << QStringList {"😀 G? 2", "镕 2- 1", "€ 2- 1", "ก G? 1"};
+    QTest::newRow("GBK") << mixed << 1 << true << 11 << QStringList {"😀 G? 2", "ก G? 1"};
+    QTest::newRow("BIG5") << mixed << 2 << true << 11
+                          << QStringList {"钎 B？ 2", "😀 G? 2", "€ B? 1", "ก G? 1"};
+    QTest::newRow("BIG5 without a table")
+        << mixed << 2 << false << 11 << QStringList {"😀 G? 2", "ก G? 1"};
+    QTest::newRow("BIG5 question mark is carried")
+        << QStringLiteral("？") << 2 << true << 1 << QStringList();
+    QTest::newRow("Unicode carries all") << mixed << 3 << true << 11 << QStringList();
+    QTest::newRow("CR LF is one") << QStringLiteral("a\r\nb") << 4 << true << 3 << QStringList();
+}
+
+void TstSynthesis::textCheck()
+{
+    QFETCH(QString, text);
+    QFETCH(int, encoding);
+    QFETCH(bool, withTable);
+    QFETCH(int, characters);
+    QFETCH(QStringList, uncarried);
+    const TextCheck check = checkText(text, encoding, withTable ? &*m_table : nullptr);
+    QCOMPARE(check.characters, characters);
+    QStringList found;
+    for (const UncarriedCharacter &c : check.uncarried)
+        found.append(QStringLiteral("%1 %2%3 %4")
+                         .arg(c.character, QStringLiteral("GB2").at(int(c.kind)),
+                             c.sentAs.isNull() ? QStringLiteral("-") : QString(c.sentAs))
+                         .arg(c.count));
+    QCOMPARE(found, uncarried);
 }
 
 void TstSynthesis::demonstrationText()
