@@ -24,11 +24,25 @@ CommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption virtualBoard(QStringLiteral("virtual"),
         QStringLiteral("Start the built-in virtual chip board and attach it as COM1 (and as the "
                        "USB board), so the tool works without hardware."));
+    const QCommandLineOption virtualAcceptMs(QStringLiteral("virtual-accept-ms"),
+        QStringLiteral("With --virtual: time from a frame's arrival to the board's answer, 0 to "
+                       "%1 ms (default %2).")
+            .arg(kMaxAcceptDelayMs)
+            .arg(ChipModel::kDefaultAcceptDelayMs),
+        QStringLiteral("ms"));
+    const QCommandLineOption virtualSpeechScale(QStringLiteral("virtual-speech-scale"),
+        QStringLiteral("With --virtual: playing time per second of speech, 0 to %1: 1 real time "
+                       "(default), 0.01 a hundred times faster, 0 ends at once. Sound is played "
+                       "at 1 only.")
+            .arg(kMaxSpeechScale),
+        QStringLiteral("factor"));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(com);
     parser.addOption(internal);
     parser.addOption(virtualBoard);
+    parser.addOption(virtualAcceptMs);
+    parser.addOption(virtualSpeechScale);
 
     if (!parser.parse(arguments)) {
         result.exitNow = true;
@@ -68,5 +82,20 @@ CommandLine parseCommandLine(const QStringList &arguments)
     }
     result.options.internal = parser.isSet(internal);
     result.virtualBoard = parser.isSet(virtualBoard);
+    QString boardError;
+    if (!result.virtualBoard && (parser.isSet(virtualAcceptMs) || parser.isSet(virtualSpeechScale)))
+        boardError =
+            QStringLiteral("--virtual-accept-ms and --virtual-speech-scale need --virtual");
+    if (boardError.isEmpty() && parser.isSet(virtualAcceptMs))
+        boardError = setAcceptDelay(
+            &result.board, QStringLiteral("--virtual-accept-ms"), parser.value(virtualAcceptMs));
+    if (boardError.isEmpty() && parser.isSet(virtualSpeechScale))
+        boardError = setSpeechScale(&result.board, QStringLiteral("--virtual-speech-scale"),
+            parser.value(virtualSpeechScale));
+    if (!boardError.isEmpty()) {
+        result.exitNow = true;
+        result.exitCode = 2;
+        result.output = boardError + QStringLiteral("\n");
+    }
     return result;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Form1.h"
+#include "boardoptions.h"
 
 #include <QString>
 #include <QStringList>
@@ -10,6 +11,7 @@ struct CommandLine
 {
     Form1Options options;
     bool virtualBoard = false;   // attach the built-in virtual chip board as COM1
+    BoardOptions board;   // how the virtual board is set up
     bool exitNow = false;   // --help, --version or an error: print and leave
     int exitCode = 0;
     QString output;   // what to print before leaving

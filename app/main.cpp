@@ -73,7 +73,7 @@ int main(int argc, char *argv[])
     std::unique_ptr<VirtualBoardRunner> serialBoard;
     std::unique_ptr<VirtualHidApi> usbBoard;
     if (commandLine.virtualBoard) {
-        serialBoard = std::make_unique<VirtualBoardRunner>();
+        serialBoard = std::make_unique<VirtualBoardRunner>(commandLine.board);
         if (serialBoard->start()) {
             commandLine.options.ports.setOverride(1, serialBoard->slavePath());
             std::fprintf(stderr, "virtual board on %s (COM1)\n",
@@ -82,7 +82,7 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "the virtual board could not start: %s\n",
                 serialBoard->errorString().toLocal8Bit().constData());
         }
-        usbBoard = std::make_unique<VirtualHidApi>();
+        usbBoard = std::make_unique<VirtualHidApi>(commandLine.board);
         commandLine.options.hid = usbBoard.get();
     }
 

@@ -1,8 +1,7 @@
 #include "audioout.h"
 
-#include "wavfile.h"
-
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -10,14 +9,20 @@
 #include <alsa/asoundlib.h>
 #endif
 
-#ifdef ORV_HAVE_ALSA
 namespace {
+
+#ifdef ORV_HAVE_ALSA
 void ignoreAlsaError(const char *, int, const char *, int, const char *, ...) { }
-}   // namespace
 #endif
 
+// Sound samples the player holds at most; a device that falls this far behind skips the rest.
+constexpr qsizetype kMaxQueuedSamples = qsizetype(30) * kSampleRate;
+
+}   // namespace
+
 // Plays samples on a thread of its own, since an ALSA write waits for the device. Stop and
-// pause take effect within one period of about 46 ms.
+// pause take effect within one period of about 46 ms. Silence is written from one period of
+// zeros, however long it lasts.
 class AlsaPlayer
 {
 public:
@@ -62,13 +67,31 @@ public:
 #endif
     }
 
-    void play(const Pcm &pcm)
+    // Drops what is queued (and what the device holds).
+    void clear()
     {
         std::lock_guard lock(m_lock);
-        m_samples = pcm;
-        m_position = 0;
+        m_queue.clear();
+        m_queuedSamples = 0;
         m_paused = false;
         m_drop = true;
+        m_wake.notify_all();
+    }
+
+    void appendSound(const Pcm &samples)
+    {
+        std::lock_guard lock(m_lock);
+        if (m_queuedSamples + samples.size() > kMaxQueuedSamples)
+            return;   // the device lags far behind the chip: this stretch is not heard
+        m_queue.push_back({samples, 0, 0});
+        m_queuedSamples += samples.size();
+        m_wake.notify_all();
+    }
+
+    void appendSilence(qint64 samples)
+    {
+        std::lock_guard lock(m_lock);
+        m_queue.push_back({{}, samples, 0});
         m_wake.notify_all();
     }
 
@@ -79,21 +102,23 @@ public:
         m_wake.notify_all();
     }
 
-    void stop()
-    {
-        play({});
-    }
-
 private:
+    struct Stretch
+    {
+        Pcm samples;
+        qint64 silentSamples = 0;
+        qsizetype position = 0;   // samples of it already written
+    };
+
     void run()
     {
 #ifdef ORV_HAVE_ALSA
         constexpr qsizetype kPeriod = 1024;
+        static const Pcm zeros(kPeriod, 0);
         std::unique_lock lock(m_lock);
         for (;;) {
-            m_wake.wait(lock, [this] {
-                return m_quit || m_drop || (!m_paused && m_position < m_samples.size());
-            });
+            m_wake.wait(
+                lock, [this] { return m_quit || m_drop || (!m_paused && !m_queue.empty()); });
             if (m_quit)
                 return;
             if (m_drop) {
@@ -104,13 +129,28 @@ private:
                 lock.lock();
                 continue;
             }
-            const qsizetype count = qMin(kPeriod, m_samples.size() - m_position);
-            const Pcm chunk = m_samples.mid(m_position, count);
-            m_position += count;
+            Stretch &front = m_queue.front();
+            Pcm chunk;
+            qsizetype count = 0;
+            if (front.silentSamples > 0) {
+                count = qsizetype(qMin<qint64>(kPeriod, front.silentSamples));
+                front.silentSamples -= count;
+                chunk = zeros;
+            } else {
+                count = qMin(kPeriod, front.samples.size() - front.position);
+                chunk = front.samples.mid(front.position, count);
+                front.position += count;
+                m_queuedSamples -= count;
+            }
+            if (front.silentSamples == 0 && front.position >= front.samples.size())
+                m_queue.pop_front();
             lock.unlock();
-            snd_pcm_sframes_t written = snd_pcm_writei(m_pcm, chunk.constData(), count);
-            if (written < 0)
-                snd_pcm_recover(m_pcm, int(written), 1);
+            if (count > 0) {
+                const snd_pcm_sframes_t written =
+                    snd_pcm_writei(m_pcm, chunk.constData(), snd_pcm_uframes_t(count));
+                if (written < 0)
+                    snd_pcm_recover(m_pcm, int(written), 1);
+            }
             lock.lock();
         }
 #endif
@@ -122,8 +162,8 @@ private:
     std::thread m_thread;
     std::mutex m_lock;
     std::condition_variable m_wake;
-    Pcm m_samples;
-    qsizetype m_position = 0;
+    std::deque<Stretch> m_queue;   // under m_lock, oldest first
+    qsizetype m_queuedSamples = 0;   // sound samples in m_queue not yet written
     bool m_paused = false;
     bool m_drop = false;
     bool m_quit = false;
@@ -149,23 +189,50 @@ bool SpeechOutput::playbackEnabled() const
     return m_player != nullptr;
 }
 
-bool SpeechOutput::writeWav(const QString &path)
+bool SpeechOutput::writeWav(const QString &path, quint32 maxDataBytes)
 {
-    auto wav = std::make_unique<WavWriter>();
+    auto wav = std::make_unique<WavWriter>(maxDataBytes);
     if (!wav->open(path)) {
         m_error = wav->errorString();
         return false;
     }
     m_wav = std::move(wav);
+    m_wavPath = path;
     return true;
 }
 
-void SpeechOutput::play(const Pcm &pcm)
+void SpeechOutput::begin()
 {
-    if (m_wav && !m_wav->append(pcm))
-        m_error = m_wav->errorString();
     if (m_player)
-        m_player->play(pcm);
+        m_player->clear();
+}
+
+void SpeechOutput::appendSound(const Pcm &samples)
+{
+    if (m_wav && !m_wav->append(samples))
+        wavFailed();
+    if (m_player)
+        m_player->appendSound(samples);
+}
+
+void SpeechOutput::appendSilence(qint64 samples)
+{
+    if (m_wav && !m_wav->appendSilence(samples))
+        wavFailed();
+    if (m_player)
+        m_player->appendSilence(samples);
+}
+
+void SpeechOutput::wavFailed()
+{
+    m_error = m_wav->isFull()
+        ? QStringLiteral("%1 has reached the 4 GiB limit of a WAV file; the rest of the speech "
+                         "is not written")
+              .arg(m_wavPath)
+        : QStringLiteral("cannot write %1 (%2); the rest of the speech is not written")
+              .arg(m_wavPath, m_wav->errorString());
+    m_wav.reset();   // the file stays as it is, valid up to here
+    emit warning(m_error);
 }
 
 void SpeechOutput::pause()
@@ -183,5 +250,5 @@ void SpeechOutput::resume()
 void SpeechOutput::stop()
 {
     if (m_player)
-        m_player->stop();
+        m_player->clear();
 }

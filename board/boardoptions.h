@@ -12,13 +12,27 @@
 struct BoardOptions
 {
     QString wavPath;   // speech also goes to this WAV file when not empty
-    bool playback = true;   // play on the default sound output when there is one
+    bool playback = true;   // play on the default sound output when there is one (scale 1 only)
     int powerUpDelayMs = 300;   // time from start to the 0x4A answer
     int frameTimeoutMs = ChipModel::kDefaultFrameTimeoutMs;
+    int acceptDelayMs = ChipModel::kDefaultAcceptDelayMs;   // frame in to its 0x41 or 0xAA..0xAC
+    double speechScale = 1.0;   // see ChipModel::setSpeechScale()
     // Makes the speech renderer; empty means espeak-ng.
     std::function<std::unique_ptr<SpeechRenderer>()> renderer;
 };
 
+// Largest accept delay and speech scale the command lines take.
+inline constexpr int kMaxAcceptDelayMs = 10000;
+inline constexpr double kMaxSpeechScale = 100.0;
+
+// Sets options->acceptDelayMs from a command-line value (whole milliseconds, 0 to
+// kMaxAcceptDelayMs); otherwise returns why not, naming option.
+QString setAcceptDelay(BoardOptions *options, const QString &option, const QString &value);
+// Sets options->speechScale from a command-line value (a decimal number, 0 to kMaxSpeechScale);
+// otherwise returns why not, naming option.
+QString setSpeechScale(BoardOptions *options, const QString &option, const QString &value);
+
 // A chip with its speech output attached, as options say, owned by parent. Sound or WAV
-// trouble does not stop the chip: it is put into *warning.
+// trouble does not stop the chip: it is put into *warning, and trouble met later (a WAV file
+// that fills up) goes to qWarning() once.
 ChipModel *createChip(const BoardOptions &options, QObject *parent, QString *warning);

@@ -3,9 +3,14 @@
 #include "codes.h"
 #include "frame.h"
 
+#include <cmath>
 #include <limits>
 
 namespace {
+
+// Stretches handed out in one turn of the event loop, so frames are taken up in between even
+// when the speech falls behind its time.
+constexpr int kStretchesPerTurn = 64;
 
 quint8 byteAt(const QByteArray &bytes, qsizetype index)
 {
@@ -23,15 +28,20 @@ ChipModel::ChipModel(std::unique_ptr<SpeechRenderer> renderer, QObject *parent)
     : QObject(parent)
     , m_renderer(std::move(renderer))
     , m_frameTimer(this)
+    , m_acceptTimer(this)
     , m_playTimer(this)
     , m_cache(kCacheSegments)
 {
     m_frameTimer.setSingleShot(true);
     m_frameTimer.setInterval(kDefaultFrameTimeoutMs);
     connect(&m_frameTimer, &QTimer::timeout, this, &ChipModel::frameTimedOut);
+    m_acceptTimer.setSingleShot(true);
+    m_acceptTimer.setTimerType(Qt::PreciseTimer);
+    m_acceptTimer.setInterval(kDefaultAcceptDelayMs);
+    connect(&m_acceptTimer, &QTimer::timeout, this, &ChipModel::acceptNext);
     m_playTimer.setSingleShot(true);
     m_playTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_playTimer, &QTimer::timeout, this, &ChipModel::speechFinished);
+    connect(&m_playTimer, &QTimer::timeout, this, &ChipModel::feedSpeech);
 }
 
 QByteArray ChipModel::versionText()
@@ -57,7 +67,7 @@ void ChipModel::scanBuffer()
             // Bytes outside a frame: one 0x45 for the whole run.
             const qsizetype head = m_buffer.indexOf(char(kFrameHead));
             if (!m_inGarbage)
-                answer(Answer::ReceiveFailed);
+                arrive(std::nullopt, false);
             m_inGarbage = true;
             m_buffer.remove(0, head < 0 ? m_buffer.size() : head);
             continue;
@@ -67,7 +77,7 @@ void ChipModel::scanBuffer()
         const int length = lengthFieldOf(m_buffer);
         if (length < 1 || length > kMaxLengthField) {
             // No frame starts here; look for the next header in what follows.
-            answer(Answer::ReceiveFailed);
+            arrive(std::nullopt, false);
             m_inGarbage = true;
             m_buffer.remove(0, 1);
             continue;
@@ -77,7 +87,7 @@ void ChipModel::scanBuffer()
         const QByteArray frame = m_buffer.left(3 + length);
         m_buffer.remove(0, 3 + length);
         m_inGarbage = false;
-        executeFrame(frame);
+        arrive(frame, false);
     }
     if (m_buffer.isEmpty())
         m_frameTimer.stop();
@@ -90,11 +100,47 @@ void ChipModel::frameTimedOut()
     // A frame cut off: its bytes are dropped whole, whatever they contain.
     m_buffer.clear();
     m_inGarbage = false;
-    answer(Answer::ReceiveFailed);
+    arrive(std::nullopt, false);
 }
 
 void ChipModel::receiveFrame(const QByteArray &frame)
 {
+    arrive(frame, true);
+}
+
+void ChipModel::refuseFrame()
+{
+    arrive(std::nullopt, false);
+}
+
+void ChipModel::arrive(Arrival arrival, bool announce)
+{
+    if (m_acceptTimer.interval() == 0 && m_waiting.isEmpty()) {
+        m_waiting.append({std::move(arrival), announce});
+        acceptNext();
+        return;
+    }
+    if (m_waiting.size() >= kMaxWaitingFrames) {
+        // The host sends faster than the chip takes frames up: the overflow is one refusal.
+        if (m_waiting.last().arrival)
+            m_waiting.append({std::nullopt, false});
+        return;
+    }
+    m_waiting.append({std::move(arrival), announce});
+    if (!m_acceptTimer.isActive())
+        m_acceptTimer.start();
+}
+
+void ChipModel::acceptNext()
+{
+    if (m_waiting.isEmpty())
+        return;
+    const Waiting next = m_waiting.takeFirst();
+    if (!m_waiting.isEmpty())
+        m_acceptTimer.start();   // the next one's turn comes a delay later
+    if (next.announce)
+        emit frameAccepted(*next.arrival, m_state);
+    const QByteArray &frame = next.arrival.value_or(QByteArray());
     if (frame.size() < 4 || byteAt(frame, 0) != kFrameHead || lengthFieldOf(frame) > kMaxLengthField
         || lengthFieldOf(frame) != frame.size() - 3) {
         answer(Answer::ReceiveFailed);
@@ -125,7 +171,7 @@ void ChipModel::executeFrame(const QByteArray &frame)
             return;
         }
         answer(Answer::Received);
-        startSpeech(parseChipText(*text, &m_settings));
+        startSpeech(SpeechStream(parseChipText(*text, &m_settings)));
         return;
     }
     case Command::Stop:
@@ -142,7 +188,8 @@ void ChipModel::executeFrame(const QByteArray &frame)
             break;
         answer(Answer::Received);
         if (m_state == State::Playing) {
-            m_remainingMs = qMax(0, m_playTimer.remainingTime());
+            m_playedBeforeNs += m_clock.nsecsElapsed();
+            m_clock.invalidate();
             m_playTimer.stop();
             setState(State::Paused);
             emit speechPaused();
@@ -155,7 +202,8 @@ void ChipModel::executeFrame(const QByteArray &frame)
         if (m_state == State::Paused) {
             setState(State::Playing);
             emit speechResumed();
-            m_playTimer.start(m_remainingMs);
+            m_clock.start();
+            feedSpeech();
         }
         return;
     case Command::StatusQuery:
@@ -197,13 +245,14 @@ void ChipModel::executeFrame(const QByteArray &frame)
         if (repeats == 0 || !text || cached.isEmpty())
             break;
         answer(Answer::Received);
+        // Each round starts with the settings the round before left.
         QList<SpeechPiece> pieces;
         for (int i = 0; i < repeats; ++i) {
             if (i > 0)
-                pieces.append({SpeechPiece::Kind::Silence, {}, m_settings, 300});
+                pieces.append({SpeechPiece::Kind::Silence, {}, m_settings, kCacheRepeatGapMs});
             pieces += parseChipText(*text, &m_settings);
         }
-        startSpeech(pieces);
+        startSpeech(SpeechStream(pieces));
         return;
     }
     case Command::VersionQuery:
@@ -231,14 +280,21 @@ void ChipModel::setState(State state)
     emit stateChanged(state);
 }
 
-void ChipModel::startSpeech(const QList<SpeechPiece> &pieces)
+void ChipModel::startSpeech(SpeechStream stream)
 {
     // A new text replaces the one playing, without an idle answer for the old one.
     cutSpeech();
-    const Pcm pcm = renderPieces(*m_renderer, pieces);
+    if (m_speechScale == 0.0) {
+        answer(Answer::Idle);   // ends as it starts
+        return;
+    }
+    m_stream = std::move(stream);
+    m_handedOutSamples = 0;
+    m_playedBeforeNs = 0;
+    m_clock.start();
     setState(State::Playing);
-    emit speechStarted(pcm);
-    m_playTimer.start(int(qMin<qint64>(durationMs(pcm), std::numeric_limits<int>::max())));
+    emit speechStarted();
+    feedSpeech();
 }
 
 void ChipModel::cutSpeech()
@@ -246,14 +302,46 @@ void ChipModel::cutSpeech()
     if (m_state != State::Playing && m_state != State::Paused)
         return;
     m_playTimer.stop();
+    m_clock.invalidate();
+    m_stream = {};
     setState(State::Idle);
     emit speechStopped();
 }
 
-void ChipModel::speechFinished()
+double ChipModel::playedMs() const
 {
-    setState(State::Idle);
-    answer(Answer::Idle);
+    return double(m_playedBeforeNs + (m_clock.isValid() ? m_clock.nsecsElapsed() : 0)) / 1e6;
+}
+
+double ChipModel::dueMs() const
+{
+    return double(m_handedOutSamples) * 1000.0 / kSampleRate * m_speechScale;
+}
+
+// Hands out the stretches due within the lead, then waits for the next one's turn, or for the
+// end of the last, which is the 0x4F.
+void ChipModel::feedSpeech()
+{
+    const double leadMs = kLeadMs * m_speechScale;
+    for (int i = 0; i < kStretchesPerTurn && !m_stream.atEnd() && dueMs() - playedMs() < leadMs;
+         ++i) {
+        const SpeechStream::Stretch stretch = m_stream.next(*m_renderer);
+        m_handedOutSamples += stretch.length();
+        if (stretch.silentSamples > 0)
+            emit speechSilence(stretch.silentSamples);
+        else if (!stretch.samples.isEmpty())
+            emit speechSound(stretch.samples);
+    }
+    const double now = playedMs();
+    if (m_stream.atEnd() && now >= dueMs()) {
+        m_clock.invalidate();
+        m_stream = {};
+        setState(State::Idle);
+        answer(Answer::Idle);
+        return;
+    }
+    const double waitMs = m_stream.atEnd() ? dueMs() - now : dueMs() - leadMs - now;
+    m_playTimer.start(int(qBound(0.0, std::ceil(waitMs), double(std::numeric_limits<int>::max()))));
 }
 
 void ChipModel::storeInCache(int segment, const QByteArray &text)

@@ -35,8 +35,19 @@ int main(int argc, char *argv[])
         QStringLiteral("Line speed the host uses: 4800, 9600, 57600 or 115200 "
                        "(a pseudo-terminal carries any)."),
         QStringLiteral("rate"), QStringLiteral("115200"));
-    parser.addOptions({wav, quiet, baud});
+    const QCommandLineOption acceptMs(QStringLiteral("accept-ms"),
+        QStringLiteral("Time from a frame's arrival to its 0x41, 0 to %1 (default %2).")
+            .arg(kMaxAcceptDelayMs)
+            .arg(ChipModel::kDefaultAcceptDelayMs),
+        QStringLiteral("ms"), QString::number(ChipModel::kDefaultAcceptDelayMs));
+    const QCommandLineOption speechScale(QStringLiteral("speech-scale"),
+        QStringLiteral("Playing time per second of speech, 0 to %1: 1 real time (default), 0.01 "
+                       "a hundred times faster, 0 ends at once. Sound is played at 1 only.")
+            .arg(kMaxSpeechScale),
+        QStringLiteral("factor"), QStringLiteral("1"));
+    parser.addOptions({wav, quiet, baud, acceptMs, speechScale});
     parser.process(app);
+    qSetMessagePattern(QStringLiteral("orv4120-board: %{message}"));
 
     static const QStringList kRates = {QStringLiteral("4800"), QStringLiteral("9600"),
         QStringLiteral("57600"), QStringLiteral("115200")};
@@ -48,6 +59,15 @@ int main(int argc, char *argv[])
     BoardOptions options;
     options.wavPath = parser.value(wav);
     options.playback = !parser.isSet(quiet);
+    for (const QString &error :
+        {setAcceptDelay(&options, QStringLiteral("--accept-ms"), parser.value(acceptMs)),
+            setSpeechScale(
+                &options, QStringLiteral("--speech-scale"), parser.value(speechScale))}) {
+        if (!error.isEmpty()) {
+            std::fprintf(stderr, "orv4120-board: %s\n", qPrintable(error));
+            return 2;
+        }
+    }
 
     // The program's only work is the board, so it is served on the main thread.
     VirtualSerialBoard board(options);

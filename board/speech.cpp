@@ -28,11 +28,6 @@ int espeakRate(int rate)
 
 }   // namespace
 
-qint64 durationMs(const Pcm &pcm)
-{
-    return (qint64(pcm.size()) * 1000 + kSampleRate - 1) / kSampleRate;
-}
-
 QByteArray EspeakRenderer::voiceName(int chipVoice)
 {
     switch (chipVoice) {
@@ -130,21 +125,65 @@ Pcm promptTone(const QString &name, int volume)
     return pcm;
 }
 
-Pcm renderPieces(SpeechRenderer &renderer, const QList<SpeechPiece> &pieces)
+QStringList sentencesOf(const QString &words)
 {
-    Pcm pcm;
-    for (const SpeechPiece &piece : pieces) {
-        switch (piece.kind) {
-        case SpeechPiece::Kind::Speech:
-            pcm += renderer.speak(piece.text, piece.settings);
-            break;
-        case SpeechPiece::Kind::PromptSound:
-            pcm += promptTone(piece.text, piece.settings.volume);
-            break;
-        case SpeechPiece::Kind::Silence:
-            pcm += silence(piece.silenceMs);
-            break;
+    static const QString kStops = QStringLiteral("。！？；!?;\n");
+    static const QString kBreaks = QStringLiteral("，、, ");
+    QStringList sentences;
+    const auto keep = [&](QString sentence) {
+        if (!sentence.trimmed().isEmpty())
+            sentences << sentence;
+    };
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        if (kStops.contains(words.at(i))) {
+            keep(words.mid(start, i + 1 - start));
+            start = i + 1;
+        } else if (i + 1 - start >= kMaxSentenceCharacters) {
+            // No stop in sight: cut after the last comma or blank of the second half, else
+            // here, but never inside a surrogate pair.
+            qsizetype cut = i + 1;
+            for (qsizetype j = i; j > start + kMaxSentenceCharacters / 2; --j) {
+                if (kBreaks.contains(words.at(j))) {
+                    cut = j + 1;
+                    break;
+                }
+            }
+            if (words.at(cut - 1).isHighSurrogate())
+                --cut;
+            keep(words.mid(start, cut - start));
+            start = cut;
+            i = cut - 1;
         }
     }
-    return pcm;
+    keep(words.mid(start));
+    return sentences;
+}
+
+SpeechStream::SpeechStream(const QList<SpeechPiece> &pieces)
+{
+    for (const SpeechPiece &piece : pieces) {
+        if (piece.kind != SpeechPiece::Kind::Speech) {
+            m_pieces << piece;
+            continue;
+        }
+        for (const QString &sentence : sentencesOf(piece.text))
+            m_pieces.append({SpeechPiece::Kind::Speech, sentence, piece.settings, 0});
+    }
+}
+
+SpeechStream::Stretch SpeechStream::next(SpeechRenderer &renderer)
+{
+    if (atEnd())
+        return {};
+    const SpeechPiece &piece = m_pieces.at(m_index++);
+    switch (piece.kind) {
+    case SpeechPiece::Kind::Speech:
+        return {renderer.speak(piece.text, piece.settings)};
+    case SpeechPiece::Kind::PromptSound:
+        return {promptTone(piece.text, piece.settings.volume)};
+    case SpeechPiece::Kind::Silence:
+        break;
+    }
+    return {{}, qint64(qMax(piece.silenceMs, 0)) * kSampleRate / 1000};
 }

@@ -9,6 +9,7 @@ UsbBoard::UsbBoard(const BoardOptions &options, QObject *parent)
 {
     m_chip = createChip(options, this, &m_warning);
     connect(m_chip, &ChipModel::answered, this, &UsbBoard::answer);
+    connect(m_chip, &ChipModel::frameAccepted, this, &UsbBoard::answerReceipt);
 }
 
 void UsbBoard::powerUp()
@@ -20,13 +21,14 @@ void UsbBoard::receiveReport(const QByteArray &report)
 {
     const QByteArray r = report.leftJustified(kReportBytes, '\0', true);
     const quint8 marker = quint8(r.at(1));
+    // Every report is taken into the board's buffer at once; what the frame says comes later.
+    answer(QByteArray(1, char(Answer::ReportAccepted)));
     if (marker == UsbMarker::More) {
         m_assembly += r.mid(2, 31);
         if (m_assembly.size() > kMaxFrameBytes) {
             m_overflow = true;   // keep acknowledging; the frame is refused when it closes
             m_assembly.clear();
         }
-        answer(QByteArray(1, char(Answer::ReportAccepted)));
         return;
     }
     if (marker == UsbMarker::Closing) {
@@ -35,30 +37,27 @@ void UsbBoard::receiveReport(const QByteArray &report)
         const bool refused = m_overflow || count > 30 || frame.size() > kMaxFrameBytes;
         m_assembly.clear();
         m_overflow = false;
-        if (refused) {
-            answer(QByteArray(1, char(Answer::ReceiveFailed)));
-            return;
-        }
-        deliverFrame(frame);
+        if (refused)
+            m_chip->refuseFrame();
+        else
+            m_chip->receiveFrame(frame);
         return;
     }
     // A frame of at most three bytes: never a whole command, so the chip refuses it.
     m_assembly.clear();
     m_overflow = false;
-    deliverFrame(r.mid(1, 3));
+    m_chip->receiveFrame(r.mid(1, 3));
 }
 
-void UsbBoard::deliverFrame(const QByteArray &frame)
+void UsbBoard::answerReceipt(const QByteArray &frame, ChipModel::State before)
 {
-    const ChipModel::State state = m_chip->state();
-    const quint8 receipt = state == ChipModel::State::Playing ? Answer::ReceivedWasPlaying
-        : state == ChipModel::State::Paused                   ? Answer::ReceivedWasPaused
-                                                              : Answer::ReceivedWasIdle;
+    const quint8 receipt = before == ChipModel::State::Playing ? Answer::ReceivedWasPlaying
+        : before == ChipModel::State::Paused                   ? Answer::ReceivedWasPaused
+                                                               : Answer::ReceivedWasIdle;
     answer(QByteArray(1, char(receipt)));
-    if (state == ChipModel::State::Playing && frame.size() == 4
+    if (before == ChipModel::State::Playing && frame.size() == 4
         && quint8(frame.at(3)) == quint8(Command::StatusQuery))
         answer(QByteArray(1, char(Answer::HardwarePlaying)));
-    m_chip->receiveFrame(frame);
 }
 
 void UsbBoard::answer(const QByteArray &bytes)

@@ -10,11 +10,13 @@
 // to the chip, and turns everything into 33-byte input reports (byte 0 report id 0, byte 1 the
 // code).
 //
-// Output reports: byte 1 0xFC carries 31 frame bytes in bytes 2..32 and is acknowledged with
-// 0x5E; byte 1 0xBC closes the frame with byte 2 = r (0..30) frame bytes from byte 3; any other
-// byte 1 is a frame of at most three bytes in bytes 1..3. For each frame the board answers
-// 0xAA / 0xAB / 0xAC (received; the chip was idle / paused / playing), and 0xAD as well for a
-// status query while the chip plays (its busy line); the chip's own answers follow.
+// Output reports: byte 1 0xFC carries 31 frame bytes in bytes 2..32; byte 1 0xBC closes the
+// frame with byte 2 = r (0..30) frame bytes from byte 3; any other byte 1 is a frame of at most
+// three bytes in bytes 1..3. The board acknowledges every report, of all three kinds, with 0x5E
+// as soon as it has taken it. When the chip takes a frame up (the accept delay later) the board
+// answers 0xAA / 0xAB / 0xAC (received; the chip was idle / paused / playing), and 0xAD as well
+// for a status query while the chip plays (its busy line); the chip's own answers follow. A
+// frame that overflows the board's buffer gets no receipt, only the chip's 0x45.
 class UsbBoard : public QObject
 {
     Q_OBJECT
@@ -38,7 +40,7 @@ signals:
     void inputReport(const QByteArray &report);
 
 private:
-    void deliverFrame(const QByteArray &frame);
+    void answerReceipt(const QByteArray &frame, ChipModel::State before);
     void answer(const QByteArray &bytes);
 
     ChipModel *m_chip = nullptr;

@@ -2,6 +2,7 @@
 
 #include "usbboard.h"
 
+#include <QDeadlineTimer>
 #include <QMetaObject>
 #include <QMutexLocker>
 #include <QThread>
@@ -28,6 +29,7 @@ VirtualHidApi::VirtualHidApi(const BoardOptions &options)
             if (m_inputReports.size() >= kMaxWaitingReports)
                 m_inputReports.removeFirst();
             m_inputReports.append(report);
+            m_changed.wakeAll();
         },
         Qt::DirectConnection);
     QMetaObject::invokeMethod(m_board, &UsbBoard::powerUp, Qt::QueuedConnection);
@@ -38,7 +40,6 @@ VirtualHidApi::~VirtualHidApi()
     m_thread->quit();
     m_thread->wait();
     delete m_thread;
-    qDeleteAll(m_handles);
 }
 
 QList<HidDeviceInfo> VirtualHidApi::enumerate()
@@ -49,34 +50,39 @@ QList<HidDeviceInfo> VirtualHidApi::enumerate()
 
 HidDevice *VirtualHidApi::open(const QByteArray &path)
 {
+    QMutexLocker locker(&m_lock);
     if (path != kPath) {
         m_lastError = QStringLiteral("No such device");
         return nullptr;
     }
-    auto *handle = new Handle;
-    m_handles.insert(handle);
-    return reinterpret_cast<HidDevice *>(handle);
+    m_handles.insert(++m_lastHandle);
+    return reinterpret_cast<HidDevice *>(m_lastHandle);
 }
 
 void VirtualHidApi::close(HidDevice *device)
 {
-    if (isOurs(device)) {
-        auto *handle = reinterpret_cast<Handle *>(device);
-        m_handles.remove(handle);
-        delete handle;
-    }
+    QMutexLocker locker(&m_lock);
+    if (m_handles.remove(reinterpret_cast<quintptr>(device)))
+        m_changed.wakeAll();   // a reader blocked on it returns
 }
 
 bool VirtualHidApi::isOurs(HidDevice *device)
 {
-    if (m_handles.contains(reinterpret_cast<Handle *>(device)))
+    if (m_handles.contains(reinterpret_cast<quintptr>(device)))
         return true;
     m_lastError = QStringLiteral("Device not open");
     return false;
 }
 
+QString VirtualHidApi::lastError() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_lastError;
+}
+
 bool VirtualHidApi::attributes(HidDevice *device, quint16 *vendorId, quint16 *productId)
 {
+    QMutexLocker locker(&m_lock);
     if (!isOurs(device))
         return false;
     *vendorId = kVendorId;
@@ -86,6 +92,7 @@ bool VirtualHidApi::attributes(HidDevice *device, quint16 *vendorId, quint16 *pr
 
 bool VirtualHidApi::reportLengths(HidDevice *device, int *inputBytes, int *outputBytes)
 {
+    QMutexLocker locker(&m_lock);
     if (!isOurs(device))
         return false;
     *inputBytes = UsbBoard::kReportBytes;
@@ -95,6 +102,7 @@ bool VirtualHidApi::reportLengths(HidDevice *device, int *inputBytes, int *outpu
 
 int VirtualHidApi::write(HidDevice *device, const QByteArray &report)
 {
+    QMutexLocker locker(&m_lock);
     if (!isOurs(device))
         return -1;
     if (report.size() < 2 || report.size() > UsbBoard::kReportBytes || report.at(0) != 0) {
@@ -103,18 +111,27 @@ int VirtualHidApi::write(HidDevice *device, const QByteArray &report)
                           .arg(report.isEmpty() ? -1 : quint8(report.at(0)));
         return -1;
     }
+    // Posted under the lock, so reports written from several threads reach the board in the
+    // order their writes returned.
     QMetaObject::invokeMethod(
         m_board, [board = m_board, report] { board->receiveReport(report); }, Qt::QueuedConnection);
     return int(report.size());
 }
 
-int VirtualHidApi::read(HidDevice *device, QByteArray *buffer, int maxBytes, int)
+int VirtualHidApi::read(HidDevice *device, QByteArray *buffer, int maxBytes, int timeoutMs)
 {
+    QMutexLocker locker(&m_lock);
     if (!isOurs(device))
         return -1;
-    QMutexLocker locker(&m_lock);
-    if (m_inputReports.isEmpty())
-        return 0;
+    const QDeadlineTimer deadline =
+        timeoutMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(timeoutMs);
+    while (m_inputReports.isEmpty()) {
+        if (deadline.hasExpired())
+            return 0;
+        m_changed.wait(&m_lock, deadline);
+        if (!isOurs(device))
+            return -1;   // closed while waiting
+    }
     *buffer = m_inputReports.takeFirst().left(qMax(maxBytes, 0));
     return int(buffer->size());
 }

@@ -8,6 +8,7 @@
 #include <QMutex>
 #include <QSet>
 #include <QString>
+#include <QWaitCondition>
 
 class QThread;
 class UsbBoard;
@@ -15,12 +16,15 @@ class UsbBoard;
 // The virtual board behind the HID seam: one device, vendor 0x0FFF product 0x0002, path
 // "virtual:orv4120", 33-byte input and output reports. The board and its chip run on a thread
 // of their own; write() hands the report over and returns at once, read() takes the oldest
-// waiting input report and never waits, whatever timeoutMs says.
+// waiting input report, waiting for one as timeoutMs says.
 //
 //     VirtualHidApi hid(options);        // powers the board up: 0x4A is the first report
 //     HidLink link(hid, ...);            // used wherever systemHidApi() would be
 //
-// Construct and use it from one thread (the window's); the destructor stops the board's thread.
+// Every call may come from any thread, so a reader thread can block in read() while another
+// thread writes, opens and closes; closing a handle wakes a read() blocked on it, which then
+// returns -1. Close the handles and let their readers return before destroying the object; the
+// destructor stops the board's thread.
 class VirtualHidApi : public HidApi
 {
 public:
@@ -39,21 +43,22 @@ public:
     bool attributes(HidDevice *device, quint16 *vendorId, quint16 *productId) override;
     bool reportLengths(HidDevice *device, int *inputBytes, int *outputBytes) override;
     int write(HidDevice *device, const QByteArray &report) override;
+    // timeoutMs: 0 never waits, -1 waits until a report comes or the handle is closed.
     int read(HidDevice *device, QByteArray *buffer, int maxBytes, int timeoutMs) override;
-    QString lastError() const override { return m_lastError; }
+    QString lastError() const override;
 
 private:
-    bool isOurs(HidDevice *device);
+    bool isOurs(HidDevice *device);   // under m_lock
 
     // Every open() gives a handle of its own, as a real device does, so closing one leaves the
-    // others usable.
-    struct Handle
-    {
-    };
-    QSet<Handle *> m_handles;
+    // others usable. A handle is a serial number that is never reused, so a reader woken after
+    // its handle was closed cannot mistake a newer handle for its own.
+    QSet<quintptr> m_handles;
+    quintptr m_lastHandle = 0;
     QThread *m_thread = nullptr;
     UsbBoard *m_board = nullptr;
-    QMutex m_lock;
-    QList<QByteArray> m_inputReports;   // under m_lock; filled on the board's thread
+    mutable QMutex m_lock;   // guards m_handles, m_lastHandle and everything below
+    QWaitCondition m_changed;   // a report came or a handle was closed
+    QList<QByteArray> m_inputReports;   // filled on the board's thread
     QString m_lastError;
 };

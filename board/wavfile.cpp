@@ -5,7 +5,8 @@
 namespace {
 
 constexpr int kHeaderBytes = 44;
-constexpr quint32 kMaxDataBytes = 0xFFFFFFFFu - kHeaderBytes;
+// Zeros written at a time for silence.
+constexpr qsizetype kSilenceBlockBytes = 64 * 1024;
 
 void putLe32(QByteArray *out, quint32 value)
 {
@@ -56,16 +57,32 @@ bool WavWriter::append(const Pcm &pcm)
 {
     if (!m_file.isOpen())
         return false;
-    const quint64 bytes = quint64(pcm.size()) * 2;
-    if (m_dataBytes + bytes > kMaxDataBytes)
-        return false;   // a WAV file ends at 4 GiB; the rest of the speech is not written
-    QByteArray data(qsizetype(bytes), Qt::Uninitialized);
-    for (qsizetype i = 0; i < pcm.size(); ++i)
+    const quint64 room = m_maxDataBytes - m_dataBytes;
+    const qsizetype count = qsizetype(qMin<quint64>(quint64(pcm.size()), room / 2));
+    QByteArray data(count * 2, Qt::Uninitialized);
+    for (qsizetype i = 0; i < count; ++i)
         qToLittleEndian(pcm.at(i), data.data() + 2 * i);
     if (m_file.write(data) != data.size())
         return false;
-    m_dataBytes += quint32(bytes);
-    return writeHeader();
+    m_dataBytes += quint32(data.size());
+    return writeHeader() && count == pcm.size();
+}
+
+bool WavWriter::appendSilence(qint64 samples)
+{
+    if (!m_file.isOpen())
+        return false;
+    static const QByteArray zeros(kSilenceBlockBytes, '\0');
+    const quint64 room = m_maxDataBytes - m_dataBytes;
+    const quint64 bytes = qMin<quint64>(quint64(qMax<qint64>(samples, 0)) * 2, room);
+    for (quint64 left = bytes; left > 0;) {
+        const qint64 block = qint64(qMin<quint64>(left, kSilenceBlockBytes));
+        if (m_file.write(zeros.constData(), block) != block)
+            return false;
+        m_dataBytes += quint32(block);
+        left -= quint64(block);
+    }
+    return writeHeader() && bytes == quint64(qMax<qint64>(samples, 0)) * 2;
 }
 
 std::optional<Pcm> readWav(const QString &path)

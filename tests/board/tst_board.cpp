@@ -3,14 +3,19 @@
 #include "chipmodel.h"
 #include "chiptext.h"
 #include "frame.h"
+#include "usbboard.h"
 #include "virtualhidapi.h"
 #include "virtualserialboard.h"
 #include "wavfile.h"
 
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <atomic>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -38,6 +43,7 @@ BoardOptions quietBoard(int msPerCharacter)
     BoardOptions options;
     options.playback = false;
     options.powerUpDelayMs = 0;
+    options.acceptDelayMs = 0;
     options.renderer = [msPerCharacter] { return std::make_unique<TimedRenderer>(msPerCharacter); };
     return options;
 }
@@ -95,10 +101,20 @@ private slots:
     void tags_data();
     void tags();
     void settingsCarryOverFrames();
+    void framesWaitTheAcceptDelay();
+    void speechScale_data();
+    void speechScale();
+    void longSpeechComesInSmallStretches_data();
+    void longSpeechComesInSmallStretches();
+    void timingOptions_data();
+    void timingOptions();
     void serialBoardOverPty();
     void wavHoldsSpeech();
+    void wavStopsAtItsLimit();
     void usbReports_data();
     void usbReports();
+    void hidReadWaits_data();
+    void hidReadWaits();
 };
 
 void TstBoard::answers_data()
@@ -305,9 +321,122 @@ void TstBoard::settingsCarryOverFrames()
         QList<int> *m_rates;
     };
     ChipModel chip(std::make_unique<RateRecorder>(&rates));
+    chip.setAcceptDelay(0);
     chip.receiveBytes(synthesisFrame(1, "[s9]") + synthesisFrame(1, "ab"));
     chip.receiveBytes(synthesisFrame(1, "[d]") + synthesisFrame(1, "ab"));
     QCOMPARE(rates, (QList<int> {9, 5}));
+}
+
+void TstBoard::framesWaitTheAcceptDelay()
+{
+    QObject owner;
+    BoardOptions options = quietBoard(10000);
+    options.acceptDelayMs = 5;
+    ChipModel *chip = createChip(options, &owner, nullptr);
+    AnswerLog log(chip);
+    chip->receiveBytes(hex("fd000121 01 fd000102"));   // status, garbage, stop
+    QCOMPARE(log.bytes, QByteArray());   // nothing before the delay is over
+    QTRY_COMPARE(log.bytes, hex("414f 45 41"));
+}
+
+void TstBoard::speechScale_data()
+{
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<QByteArray>("atOnce");   // answers inside receiveBytes()
+    QTest::newRow("ends at once") << 0.0 << hex("414f");
+    QTest::newRow("twenty times faster") << 0.05 << hex("41");
+}
+
+void TstBoard::speechScale()
+{
+    QFETCH(double, scale);
+    QFETCH(QByteArray, atOnce);
+    QObject owner;
+    BoardOptions options = quietBoard(10000);   // 20 s as spoken
+    options.speechScale = scale;
+    ChipModel *chip = createChip(options, &owner, nullptr);
+    AnswerLog log(chip);
+    chip->receiveBytes(synthesisFrame(1, "ab"));
+    QCOMPARE(log.bytes, atOnce);
+    QTRY_COMPARE(log.bytes, hex("414f"));
+}
+
+void TstBoard::longSpeechComesInSmallStretches_data()
+{
+    QTest::addColumn<QList<QByteArray>>("frames");
+    QTest::addColumn<qint64>("soundMs");   // 20 ms per character
+    QTest::addColumn<qint64>("silenceMs");
+    QTest::addColumn<qint64>("longestStretchMs");
+    const QByteArray pauses = QByteArray("[p30000]").repeated(511);   // 4088 bytes
+    QTest::newRow("511 pauses of 30 s played 15 times")
+        << QList {parameterFrame(Command::CacheStore, 0, pauses), hex("fd000232f1")} << qint64(0)
+        << qint64(15) * 511 * 30000 + 14 * 300 << qint64(0);
+    QTest::newRow("4091 characters without a stop")
+        << QList {synthesisFrame(1, QByteArray(4091, 'a'))} << qint64(4091) * 20 << qint64(0)
+        << qint64(kMaxSentenceCharacters) * 20;
+    QTest::newRow("sentences and pauses")
+        << QList {synthesisFrame(1, QByteArray("abc.def!gh?[p100]ij").repeated(200))}
+        << qint64(200) * 13 * 20 << qint64(200) * 100 << qint64(13) * 20;
+}
+
+void TstBoard::longSpeechComesInSmallStretches()
+{
+    QFETCH(QList<QByteArray>, frames);
+    QFETCH(qint64, soundMs);
+    QFETCH(qint64, silenceMs);
+    QFETCH(qint64, longestStretchMs);
+    QObject owner;
+    BoardOptions options = quietBoard(20);
+    options.speechScale = 1e-6;   // 64 hours in a quarter of a second
+    ChipModel *chip = createChip(options, &owner, nullptr);
+    AnswerLog log(chip);
+    qint64 sound = 0;
+    qint64 silence = 0;
+    qsizetype longest = 0;
+    QObject::connect(chip, &ChipModel::speechSound, [&](const Pcm &samples) {
+        sound += samples.size();
+        longest = qMax(longest, samples.size());
+    });
+    QObject::connect(chip, &ChipModel::speechSilence, [&](qint64 samples) { silence += samples; });
+    for (const QByteArray &frame : frames)
+        chip->receiveBytes(frame);
+    QTRY_COMPARE(log.bytes.right(2), hex("414f"));
+    const auto samples = [](qint64 ms) { return ms * kSampleRate / 1000; };
+    QCOMPARE(sound, samples(soundMs));
+    QCOMPARE(silence, samples(silenceMs));
+    QVERIFY2(longest <= samples(longestStretchMs), qPrintable(QString::number(longest)));
+}
+
+void TstBoard::timingOptions_data()
+{
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("at once") << "--accept-ms=0" << true;
+    QTest::newRow("longest delay") << "--accept-ms=10000" << true;
+    QTest::newRow("negative delay") << "--accept-ms=-1" << false;
+    QTest::newRow("delay with a fraction") << "--accept-ms=2.5" << false;
+    QTest::newRow("a hundred times faster") << "--speech-scale=0.01" << true;
+    QTest::newRow("ends at once") << "--speech-scale=0" << true;
+    QTest::newRow("scale too large") << "--speech-scale=101" << false;
+    QTest::newRow("scale not a number") << "--speech-scale=nan" << false;
+    QTest::newRow("decimal comma") << "--speech-scale=0,5" << false;
+}
+
+void TstBoard::timingOptions()
+{
+    QFETCH(QString, argument);
+    QFETCH(bool, valid);
+    const QString option = argument.section('=', 0, 0);
+    const QString value = argument.section('=', 1);
+    const bool delay = option == "--accept-ms";
+    BoardOptions options;
+    const QString error =
+        delay ? setAcceptDelay(&options, option, value) : setSpeechScale(&options, option, value);
+    QCOMPARE(error.isEmpty(), valid);
+    if (valid)
+        QCOMPARE(delay ? options.acceptDelayMs : options.speechScale, value.toDouble());
+    else
+        QVERIFY2(error.contains(option) && error.contains(value), qPrintable(error));
 }
 
 void TstBoard::serialBoardOverPty()
@@ -338,6 +467,7 @@ void TstBoard::wavHoldsSpeech()
     const auto speak = [&](const QString &name, const QString &text) -> Pcm {
         BoardOptions options;
         options.playback = false;
+        options.acceptDelayMs = 0;
         options.wavPath = dir.filePath(name);
         QObject owner;
         QString warning;
@@ -356,6 +486,24 @@ void TstBoard::wavHoldsSpeech()
         qPrintable(QString("%1 vs %2").arg(fast.size()).arg(slow.size())));
 }
 
+void TstBoard::wavStopsAtItsLimit()
+{
+    QTemporaryDir dir;
+    SpeechOutput output;
+    QSignalSpy warnings(&output, &SpeechOutput::warning);
+    const QString path = dir.filePath("full.wav");
+    QVERIFY(output.writeWav(path, 1000));   // room for 500 samples
+    output.appendSound(Pcm(300, 1000));
+    output.appendSilence(400);   // fills the file
+    output.appendSound(Pcm(300, 1000));
+    output.appendSilence(100);
+    QCOMPARE(warnings.size(), 1);
+    const Pcm written = readWav(path).value_or(Pcm {});
+    QCOMPARE(written.size(), 500);
+    QCOMPARE(written.count(qint16(1000)), 300);
+    QCOMPARE(QFileInfo(path).size(), 44 + 1000);
+}
+
 void TstBoard::usbReports_data()
 {
     QTest::addColumn<QList<QByteArray>>("frames");   // each goes out as its reports
@@ -363,52 +511,91 @@ void TstBoard::usbReports_data()
     const QByteArray status = hex("fd000121");
     const QByteArray speak = synthesisFrame(1, "ab");
     QByteArray of62 = synthesisFrame(1, QByteArray(57, 'a'));
-    QTest::newRow("command as one closing report") << QList {status} << hex("aa 41 4f");
-    QTest::newRow("62 bytes: FC, FC, BC") << QList {of62} << hex("5e 5e aa 41");
-    QTest::newRow("while playing") << QList {speak, status} << hex("aa 41 ac ad 41 4e");
+    QTest::newRow("command as one closing report") << QList {status} << hex("5e aa 41 4f");
+    QTest::newRow("62 bytes: FC, FC, BC") << QList {of62} << hex("5e 5e 5e aa 41");
+    QTest::newRow("while playing") << QList {speak, status} << hex("5e 5e aa 41 ac ad 41 4e");
     QTest::newRow("while paused") << QList {speak, hex("fd000103"), status}
-                                  << hex("aa 41 ac 41 ab 41 4e");
-    QTest::newRow("short form") << QList {hex("fd0001")} << hex("aa 45");
+                                  << hex("5e 5e 5e aa 41 ac 41 ab 41 4e");
+    QTest::newRow("short form") << QList {hex("fd0001")} << hex("5e aa 45");
     QTest::newRow("over 512 text bytes")
-        << QList {synthesisFrame(1, QByteArray(513, 'a'))} << QByteArray(16, 0x5e) + hex("45");
+        << QList {synthesisFrame(1, QByteArray(513, 'a'))} << QByteArray(17, 0x5e) + hex("45");
     QTest::newRow("512 text bytes")
-        << QList {synthesisFrame(1, QByteArray(512, 'a'))} << QByteArray(16, 0x5e) + hex("aa41");
+        << QList {synthesisFrame(1, QByteArray(512, 'a'))} << QByteArray(17, 0x5e) + hex("aa41");
 }
 
 void TstBoard::usbReports()
 {
     QFETCH(QList<QByteArray>, frames);
     QFETCH(QByteArray, codes);
+    BoardOptions options = quietBoard(10000);
+    options.acceptDelayMs = 2;
+    UsbBoard board(options);
+    QByteArray got;
+    connect(&board, &UsbBoard::inputReport,
+        [&](const QByteArray &report) { got += report.size() == 33 ? report.at(1) : '?'; });
+    // Every report is in before the chip takes the first frame up.
+    for (const QByteArray &frame : frames) {
+        for (const QByteArray &report : reportsOf(frame))
+            board.receiveReport(report);
+    }
+    QTRY_COMPARE(got.toHex(' '), codes.toHex(' '));
+}
+
+void TstBoard::hidReadWaits_data()
+{
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<bool>("sendStatus");   // from this thread while the reader waits
+    QTest::addColumn<bool>("closeHandle");
+    QTest::addColumn<QByteArray>("codes");   // the reader reads until it has these
+    QTest::addColumn<int>("lastResult");
+    QTest::newRow("no wait") << 0 << false << false << QByteArray() << 0;
+    QTest::newRow("times out") << 30 << false << false << QByteArray() << 0;
+    QTest::newRow("report comes while waiting")
+        << 60000 << true << false << hex("5e aa 41 4f") << 33;
+    QTest::newRow("close wakes a reader without time-out")
+        << -1 << false << true << QByteArray() << -1;
+}
+
+void TstBoard::hidReadWaits()
+{
+    QFETCH(int, timeoutMs);
+    QFETCH(bool, sendStatus);
+    QFETCH(bool, closeHandle);
+    QFETCH(QByteArray, codes);
+    QFETCH(int, lastResult);
     VirtualHidApi hid(quietBoard(10000));
     const QList<HidDeviceInfo> devices = hid.enumerate();
     QCOMPARE(devices.size(), 1);
-    QCOMPARE(devices.first().vendorId, 0x0FFF);
-    HidDevice *device = hid.open(devices.first().path);
-    QVERIFY(device);
+    HidDevice *writer = hid.open(devices.first().path);
+    HidDevice *reader = hid.open(devices.first().path);
     int in = 0, out = 0;
-    QVERIFY(hid.reportLengths(device, &in, &out));
+    QVERIFY(hid.reportLengths(writer, &in, &out));
     QCOMPARE(in, 33);
     QCOMPARE(out, 33);
-
+    QByteArray report;
+    QVERIFY(hid.read(reader, &report, 33, 60000) > 0);   // 0x4A
     QByteArray got;
-    const auto readCodes = [&] {
-        QByteArray report;
-        while (hid.read(device, &report, 33, 0) > 0) {
-            if (report.size() != 33)
-                return QByteArray("short report");
-            got += report.at(1);
-        }
-        return got;
-    };
-    QTRY_COMPARE(readCodes(), hex("4a"));
-    got.clear();
-    for (const QByteArray &frame : frames) {
-        for (const QByteArray &report : reportsOf(frame))
-            QCOMPARE(hid.write(device, report), 33);
+    std::atomic<int> result = 1;
+    QScopedPointer<QThread> thread(QThread::create([&] {
+        int last = 0;
+        do {
+            last = hid.read(reader, &report, 33, timeoutMs);
+            if (last > 0)
+                got += report.at(1);
+        } while (last > 0 && got.size() < codes.size());
+        result = last;
+    }));
+    thread->start();
+    if (sendStatus)
+        QCOMPARE(hid.write(writer, reportsOf(hex("fd000121")).first()), 33);
+    if (closeHandle) {
+        QTest::qWait(20);   // let the reader block first
+        hid.close(reader);
     }
-    QTRY_COMPARE(readCodes().toHex(' '), codes.toHex(' '));
-    hid.close(device);
-    QCOMPARE(hid.read(device, &got, 33, 0), -1);
+    QTRY_VERIFY(result != 1);
+    thread->wait();
+    QCOMPARE(got.toHex(' '), codes.toHex(' '));
+    QCOMPARE(int(result), lastResult);
 }
 
 QTEST_GUILESS_MAIN(TstBoard)
