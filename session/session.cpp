@@ -68,7 +68,12 @@ int Session::maxTextBytes() const
 
 QString Session::codeTablePath() const
 {
-    return m_tablePath.isEmpty() ? CodeTable::defaultPath() : m_tablePath;
+    return m_tablePath.isEmpty() ? CodeTable::locate() : m_tablePath;
+}
+
+CodeTable::Load Session::codeTable() const
+{
+    return m_tables.load(codeTablePath());
 }
 
 TextFrame Session::textFrame(
@@ -77,7 +82,7 @@ TextFrame Session::textFrame(
     TextFrame result;
     std::optional<CodeTable> table;
     if (needsCodeTable(encodingIndex)) {
-        CodeTable::Load load = CodeTable::load(codeTablePath());
+        CodeTable::Load load = codeTable();
         result.table = load.status;
         result.tableError = load.errorString;
         table = std::move(load.table);

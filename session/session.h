@@ -2,6 +2,7 @@
 
 #include "codes.h"
 #include "codetable.h"
+#include "codetablecache.h"
 #include "link.h"
 
 #include <QByteArray>
@@ -62,9 +63,11 @@ public:
     void setInterpretSerialAnswers(bool on) { m_interpretSerial = on; }
     bool interpretsSerialAnswers() const { return m_interpretSerial; }
 
-    // The code table file for BIG5 and UTF-16; empty: beside the program.
+    // The code table file for BIG5 and UTF-16; empty: beside the program, else the package's
+    // data folder. It is read again only when the file changed.
     void setCodeTablePath(const QString &path) { m_tablePath = path; }
     QString codeTablePath() const;
+    CodeTable::Load codeTable() const;
 
     // The frame a selection of the send box makes: cut to fit the current link, encoded, and
     // put behind command and parameter (the encoding for synthesis, the segment for cache store).
@@ -100,4 +103,5 @@ private:
     QString m_hexPrefix;
     bool m_interpretSerial = true;
     QString m_tablePath;
+    mutable CodeTableCache m_tables;
 };
