@@ -1,4 +1,5 @@
 // orv4120-board: the virtual ORV4120 chip board on a pseudo-terminal.
+#include "version.h"
 #include "virtualserialboard.h"
 
 #include <QCommandLineParser>
@@ -20,7 +21,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orv4120-board"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(ORV_VERSION));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(kVersion));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(

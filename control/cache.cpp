@@ -12,11 +12,3 @@ QByteArray cachePlayFrame(int repeatCount, int encodingIndex)
 {
     return parameterFrame(Command::CachePlay, cachePlayParameter(repeatCount, encodingIndex));
 }
-
-std::optional<QByteArray> cacheStoreFrame(int segment, const QByteArray &text)
-{
-    // No list entry chosen (or a typed value) names no segment: nothing to store into.
-    if (segment < 0 || segment >= kCacheSegments)
-        return std::nullopt;
-    return parameterFrame(Command::CacheStore, quint8(segment), text);
-}

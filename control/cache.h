@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QtGlobal>
 
-#include <optional>
 
 // The chip's cache holds text in 16 segments and speaks it again a chosen number of times.
 inline constexpr int kCacheSegments = 16;
@@ -14,6 +13,3 @@ quint8 cachePlayParameter(int repeatCount, int encodingIndex);
 
 // Cache-play frame FD 00 02 32 pp; repeatCount is the replay list's index + 1.
 QByteArray cachePlayFrame(int repeatCount, int encodingIndex);
-
-// Cache-store frame FD, L, 31, segment, text; none unless the segment is 0 to 15.
-std::optional<QByteArray> cacheStoreFrame(int segment, const QByteArray &text);

@@ -23,6 +23,7 @@ private slots:
     void choosingAnotherPort();
     void missingPortLeavesNoneOpen();
     void portByPathOrDeviceName();
+    void speedChangeWhileOpen_data();
     void speedChangeWhileOpen();
     void answers_data();
     void answers();
@@ -183,15 +184,26 @@ void TstForm1::portByPathOrDeviceName()
     QVERIFY(f.messages.shown.isEmpty());
 }
 
+void TstForm1::speedChangeWhileOpen_data()
+{
+    QTest::addColumn<int>("item");
+    QTest::addColumn<int>("baud");
+    QTest::newRow("波特率4800") << 0 << 4800;
+    QTest::newRow("波特率9600") << 1 << 9600;
+    QTest::newRow("波特率57600") << 2 << 57600;
+    QTest::newRow("波特率115200") << 3 << 115200;
+}
+
 void TstForm1::speedChangeWhileOpen()
 {
+    QFETCH(int, item);
+    QFETCH(int, baud);
     Form1Fixture f;
-    f.pick("Combo2", 3);
-    QCOMPARE(f.window->serialControl()->Settings(), QStringLiteral("115200,N,8,1"));
-    QCOMPARE(f.window->serialControl()->baudRate(), 115200);
+    f.pick("Combo2", item == 3 ? 0 : 3);
+    f.pick("Combo2", item);
+    QCOMPARE(f.window->serialControl()->Settings(), QStringLiteral("%1,N,8,1").arg(baud));
+    QCOMPARE(f.window->serialControl()->baudRate(), baud);
     QVERIFY(f.window->serialControl()->PortOpen());
-    f.pick("Combo2", 0);
-    QCOMPARE(f.window->serialControl()->Settings(), QStringLiteral("4800,N,8,1"));
     QTest::qWait(30);
     QVERIFY(f.board.received().isEmpty());
     QVERIFY(f.log().isEmpty());

@@ -14,7 +14,6 @@ private slots:
     void tooLongForHeader();
     void cachePlay_data();
     void cachePlay();
-    void cacheStoreSegment();
 };
 
 namespace {
@@ -136,13 +135,6 @@ void TstControl::cachePlay()
     QFETCH(int, encoding);
     QFETCH(QByteArray, frame);
     QCOMPARE(cachePlayFrame(repeatCount, encoding), frame);
-}
-
-void TstControl::cacheStoreSegment()
-{
-    QCOMPARE(cacheStoreFrame(15, "ab"), QByteArray::fromHex("fd0004310f6162"));
-    QCOMPARE(cacheStoreFrame(-1, "ab"), std::nullopt);
-    QCOMPARE(cacheStoreFrame(16, "ab"), std::nullopt);
 }
 
 QTEST_GUILESS_MAIN(TstControl)
