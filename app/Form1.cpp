@@ -157,6 +157,7 @@ void Form1::wireControls()
     connect(MSComm1, &Link::failed, this, &Form1::showPortInfo);
     connect(m_session.get(), &Session::idleAnswerRead, this, &Form1::onSerialIdleAnswer);
     connect(m_session.get(), &Session::reportAccepted, this, &Form1::onReportAccepted);
+    connect(m_usb, &Link::frameWritten, this, &Form1::onUsbFrameWritten);
     connect(m_usb, &HidLink::boardMissing, this, [this] { tell(Msg::UsbMissing); });
 
     connect(ui->Combo5, &QComboBox::activated, this, &Form1::Combo5_Click);
@@ -205,7 +206,7 @@ void Form1::Form_Load()
         FindTheHid();
     }
     m_session->setHexPrefix(QString());
-    ContinuousPlay = false;
+    stopReplay();
     ui->Check2->setChecked(true);
     ui->Check3->setChecked(true);
     TagSendEnabled = true;

@@ -103,6 +103,7 @@ private:
     // USB link
     void Option4_Click();   // 内部USB(SPI)
     void onReportAccepted();
+    void onUsbFrameWritten();
 
     // synthesis and tags
     void Combo5_Click();   // 编码选择
@@ -132,6 +133,8 @@ private:
     void sendEditorFrame(bool withHeader);
 
     // test tools
+    void stopReplay();
+    void raiseReplayWhenWritten(bool goesOn);
     void Command3_Click();   // 内部连续播放
     void Timer1_Timer();   // replay clock, once a second
     void Text2_Change();   // replay seconds
@@ -147,6 +150,7 @@ private:
     MSComm *MSComm1 = nullptr;
     HidLink *m_usb = nullptr;
     QTimer *Timer1 = nullptr;
+    QTimer *m_replayAckBound = nullptr;   // a USB replay waits this long for the next 0x5E
     InternalTestRunner *m_internalTest = nullptr;
     QString m_workDir;
     bool m_unloaded = false;
@@ -158,4 +162,7 @@ private:
     bool ContinuousPlay = false;
     double ContinuousPlayTicks = 0;   // replay seconds left
     bool TagSendEnabled = true;   // the tone bars send tags
+    // Over USB the replay flag is raised only once the piece has been written.
+    bool m_replayArmed = false;
+    bool m_replayGoesOn = false;
 };

@@ -11,7 +11,7 @@
 
 void Form1::Command7_Click()   // 停止
 {
-    ContinuousPlay = false;
+    stopReplay();
     m_session->send(commandFrame(Command::Stop));
 }
 
@@ -49,7 +49,7 @@ void Form1::Command12_Click()   // 内部版本查询
 
 void Form1::Command10_Click()   // 缓存存储
 {
-    ContinuousPlay = false;
+    stopReplay();
     ui->Text3->setFocus();
     ui->Command6->setEnabled(false);
     const int segment = ui->Combo6->currentIndex();
@@ -65,7 +65,7 @@ void Form1::Command10_Click()   // 缓存存储
 
 void Form1::Command13_Click()   // 缓存播放
 {
-    ContinuousPlay = false;
+    stopReplay();
     const int index = ui->Combo7->currentIndex();
     if (index < 0) {
         tell(Msg::NoRepeatCount);
@@ -78,7 +78,7 @@ void Form1::Command13_Click()   // 缓存播放
 
 void Form1::sendEditorFrame(bool withHeader)
 {
-    ContinuousPlay = false;
+    stopReplay();
     const QString text = toCrLf(ui->Text5->toPlainText());
     const HexParse parse = withHeader ? headerPlayFrame(text, quint8(ui->Combo5->currentIndex()))
                                       : directPlayFrame(text);

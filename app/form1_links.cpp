@@ -78,7 +78,7 @@ void Form1::Combo1_PathEntered()
 // its reason and shown as the port message.
 void Form1::reopenPort(const QString &path)
 {
-    ContinuousPlay = false;
+    stopReplay();
     if (MSComm1->PortOpen())
         MSComm1->setPortOpen(false);
     if (path.isEmpty())

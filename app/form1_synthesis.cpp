@@ -62,7 +62,7 @@ std::optional<QByteArray> Form1::selectionFrame(Command command, quint8 paramete
 
 void Form1::Command6_Click()   // 合成
 {
-    ContinuousPlay = false;
+    stopReplay();
     ui->Text3->setFocus();
     if (const std::optional<QByteArray> frame =
             selectionFrame(Command::Synthesize, quint8(EncodingIndex)))
@@ -88,7 +88,7 @@ void Form1::HScroll3_Change()   // 语调
 
 void Form1::scrollChanged(TagBar bar, int value)
 {
-    ContinuousPlay = false;
+    stopReplay();
     if (!TagSendEnabled)
         return;
     if (const std::optional<QByteArray> frame = barTagFrame(bar, value))
@@ -104,7 +104,7 @@ void Form1::Combo4_Click(int Index)   // 发音人
 
 void Form1::Command34_Click()   // 控制标记恢复默认值[d]
 {
-    ContinuousPlay = false;
+    stopReplay();
     TagSendEnabled = false;
     ui->HScroll1->setValue(kTagBarDefault);
     ui->HScroll3->setValue(kTagBarDefault);

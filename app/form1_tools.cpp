@@ -2,11 +2,13 @@
 #include "Form1.h"
 #include "ui_Form1.h"
 
+#include "hidlink.h"
 #include "internaltestrunner.h"
 #include "messages.h"
 #include "replay.h"
 #include "session.h"
 
+#include <QStatusBar>
 #include <QTimer>
 
 static const QString kInternalTestCaption = QStringLiteral("内部测试");
@@ -14,6 +16,14 @@ static const QString kInternalTestRunningCaption = QStringLiteral("停止内部�
 
 void Form1::setupTools()
 {
+    m_replayAckBound = new QTimer(this);
+    m_replayAckBound->setSingleShot(true);
+    connect(m_replayAckBound, &QTimer::timeout, this, [this] {
+        stopReplay();
+        statusBar()->showMessage(
+            QStringLiteral("内部连续播放已停止：%1 毫秒内没有收到 USB 板的 0x5E 应答")
+                .arg(m_usb->ackTimeout()));
+    });
     m_internalTest = new InternalTestRunner(this);
     m_internalTest->setMaxTextBytesSource([this] { return maxTextBytes(); });
     connect(m_internalTest, &InternalTestRunner::sendFrameValues, this, &Form1::SendFrameData);
@@ -25,12 +35,37 @@ void Form1::setupTools()
     });
 }
 
+void Form1::stopReplay()
+{
+    ContinuousPlay = false;
+    m_replayArmed = false;
+    m_replayAckBound->stop();
+}
+
+// Over USB the next piece starts on the first 0x5E read after this piece's transfer has ended;
+// the board's acknowledgements of the piece's own reports come before that and start nothing.
+void Form1::raiseReplayWhenWritten(bool goesOn)
+{
+    m_replayArmed = true;
+    m_replayGoesOn = goesOn;
+}
+
+void Form1::onUsbFrameWritten()
+{
+    if (!m_replayArmed)
+        return;
+    m_replayArmed = false;
+    ContinuousPlay = m_replayGoesOn;
+    if (ContinuousPlay)
+        m_replayAckBound->start(m_usb->ackTimeout());
+}
+
 void Form1::stopTools()
 {
     if (m_internalTest)
         m_internalTest->stop();
     Timer1->stop();
-    ContinuousPlay = false;
+    stopReplay();
 }
 
 void Form1::onSerialIdleAnswer()
@@ -56,7 +91,11 @@ void Form1::Command3_Click()   // 内部连续播放
     }
     if (ContinuousPlayTicks > 0) {
         Command6_Click();
-        ContinuousPlay = true;   // after the synthesis, which clears it on entry
+        // after the synthesis, which clears it on entry
+        if (usbMode())
+            raiseReplayWhenWritten(true);
+        else
+            ContinuousPlay = true;
     } else {
         tell(Msg::ReplayCount);
     }
@@ -66,7 +105,7 @@ void Form1::Timer1_Timer()   // replay clock
 {
     ContinuousPlayTicks -= 1;
     if (ContinuousPlayTicks <= 0) {
-        ContinuousPlay = false;
+        stopReplay();
         Timer1->stop();
     }
 }

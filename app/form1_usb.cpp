@@ -24,6 +24,7 @@ void Form1::onReportAccepted()
 {
     if (!ContinuousPlay)
         return;
+    m_replayAckBound->stop();
     // Pass over the part just sent and select the rest of the text.
     QPlainTextEdit *box = ui->Text3;
     const int total = box->document()->characterCount() - 1;
@@ -33,8 +34,10 @@ void Form1::onReportAccepted()
     rest.setPosition(start);
     rest.setPosition(total, QTextCursor::KeepAnchor);
     box->setTextCursor(rest);
-    if (total - start != 0)
-        Command6_Click();
-    const QTextCursor after = box->textCursor();
-    ContinuousPlay = after.selectionEnd() < total;
+    if (total - start == 0) {
+        stopReplay();
+        return;
+    }
+    Command6_Click();
+    raiseReplayWhenWritten(box->textCursor().selectionEnd() < total);
 }

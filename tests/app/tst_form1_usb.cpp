@@ -3,10 +3,12 @@
 #include "codepage.h"
 #include "fakehid.h"
 #include "messages.h"
+#include "session.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QTextCursor>
 
 namespace {
@@ -74,6 +76,7 @@ private slots:
     void serialOptionAfterUsb_data();
     void serialOptionAfterUsb();
     void continuousPlayThroughLongText();
+    void continuousPlayEndsWithoutAcknowledgement();
     void acknowledgementWithoutContinuousPlay();
 };
 
@@ -254,21 +257,42 @@ void TstForm1Usb::continuousPlayThroughLongText()
     // 1200 GBK bytes: two full frames of 512 and the rest of 176.
     const QString text = QString(600, u'你');
     w.setText(text);
+    // Each piece is logged only after the one before it has been written whole.
+    QList<int> framesWrittenBefore;
+    connect(w.f->window->session(), &Session::frameSent, w.f->window.get(),
+        [&] { framesWrittenBefore << int(framesIn(w.written()).size()); });
     w.f->find<QLineEdit>("Text2")->setText(QStringLiteral("30"));
     w.f->click("Command3");
-    QVERIFY(w.f->window->continuousPlay());
-    QTRY_VERIFY(!w.f->window->continuousPlay());
     const QList<QByteArray> expected = {gbkSynthesisFrame(toGbk(QString(256, u'你'))),
         gbkSynthesisFrame(toGbk(QString(256, u'你'))),
         gbkSynthesisFrame(toGbk(QString(88, u'你')))};
     QTRY_COMPARE(framesIn(w.written()).size(), 3);
+    QTRY_VERIFY(!w.f->window->continuousPlay());
     QCOMPARE(framesIn(w.written()), expected);
+    QCOMPARE(framesWrittenBefore, (QList<int> {0, 1, 2}));
     // The selection ends on the last part, which reaches the end of the text.
     const QTextCursor cursor = w.f->find<QPlainTextEdit>("Text3")->textCursor();
     QCOMPARE(cursor.selectionStart(), 512);
     QCOMPARE(cursor.selectionEnd(), 600);
     QCOMPARE(w.f->log().count(QStringLiteral("发出一帧")), 3);
     QVERIFY(w.f->messages.shown == QStringList {kUsbNotice});
+}
+
+void TstForm1Usb::continuousPlayEndsWithoutAcknowledgement()
+{
+    // The board acknowledges the piece's full reports but not its closing one: those
+    // acknowledgements belong to the piece and start nothing, so the replay waits and ends.
+    UsbWindow w;
+    w.hid.setAcksFullOnly(w.boardPath);
+    w.f->window->usbLink()->setAckTimeout(100);
+    w.setText(QString(600, u'你'));
+    w.f->find<QLineEdit>("Text2")->setText(QStringLiteral("30"));
+    w.f->click("Command3");
+    QTRY_VERIFY(w.f->window->continuousPlay());   // raised once the piece is written
+    QTRY_VERIFY(!w.f->window->continuousPlay());
+    QVERIFY(w.f->window->statusBar()->currentMessage().contains(QStringLiteral("0x5E")));
+    QTest::qWait(50);
+    QCOMPARE(framesIn(w.written()).size(), 1);
 }
 
 void TstForm1Usb::acknowledgementWithoutContinuousPlay()

@@ -29,6 +29,12 @@ void FakeHidApi::setSilent(const QByteArray &path, bool silent)
     device(path).silent = silent;
 }
 
+void FakeHidApi::setAcksFullOnly(const QByteArray &path)
+{
+    QMutexLocker locker(&m_lock);
+    device(path).acksFullOnly = true;
+}
+
 void FakeHidApi::failWrites(const QByteArray &path)
 {
     QMutexLocker locker(&m_lock);
@@ -166,7 +172,8 @@ int FakeHidApi::write(HidDevice *handle, const QByteArray &report)
     }
     d->written.append(report);
     const bool board = d->vendorId == 0x0FFF && d->productId == 0x0002;
-    if (board && !d->silent)
+    const bool full = report.size() > 1 && quint8(report.at(1)) == 0xFC;
+    if (board && !d->silent && (full || !d->acksFullOnly))
         queueLocked(*d, QByteArray(1, char(0x5E)), false);
     return int(report.size());
 }

@@ -22,6 +22,7 @@ public:
         quint16 productId = 0;
         bool openDenied = false;   // open() fails with EACCES
         bool silent = false;   // never acknowledges
+        bool acksFullOnly = false;   // acknowledges 0xFC reports only
         int inputBytes = 0;   // declared report lengths; 0: unknown
         int outputBytes = 0;
         bool present = true;
@@ -38,6 +39,7 @@ public:
     // Takes the device away: it leaves the enumeration and its handles fail.
     void unplug(const QByteArray &path);
     void setSilent(const QByteArray &path, bool silent);
+    void setAcksFullOnly(const QByteArray &path);
     // From now on every write to the device fails, as on a board that hangs up mid-transfer.
     void failWrites(const QByteArray &path);
     // Queues an input report: report id 0, then the bytes given, padded to 33 bytes unless raw.
