@@ -73,10 +73,8 @@ struct Program
 {
     ~Program()
     {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished();
-        }
+        process.kill();
+        process.waitForFinished();
     }
 
     bool start(const QString &folder, bool com1 = true, const QStringList &prefix = {})
@@ -131,14 +129,6 @@ struct Program
                 return true;
         }
         return false;
-    }
-
-    void answer(int count)
-    {
-        for (int i = 0; i < count; ++i) {
-            board.answer("A");
-            QTest::qWait(50);
-        }
     }
 
     // Until the program has journaled an answer: its port is open and its signals handled.
@@ -396,7 +386,8 @@ void TstLogFile::fullDiskWarnsOnceAndLosesNothingJournaled()
             errors += QString::fromLocal8Bit(first.process.readAllStandardError());
             return errors.contains(warning);
         }));
-        first.answer(20);   // more lines after the warning
+        int more = 20;   // lines after the warning
+        first.answerUntil([&more] { return --more == 0; });
         errors += QString::fromLocal8Bit(first.process.readAllStandardError());
         QCOMPARE(errors.count(warning), 1);
         const QStringList pieces = first.journals();
