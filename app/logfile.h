@@ -47,9 +47,11 @@ QString nonRegularFileKind(const QString &path);
 
 // The record of one run: GBK bytes, in order, in one or more journal files ("pieces") that the
 // run holds open and locked. A piece starts at a byte offset of the record and runs to the start
-// of any later piece that starts before its end: a rewrite behind the current piece, or a write
-// that fails and continues in the fallback folder, opens a new piece and leaves the old one as it
-// was. Bytes that no folder takes wait in memory and are written once a folder takes them again.
+// of any later piece that starts before its end. A write that fails is cut back to the last whole
+// entry and the record goes on in a new piece in the fallback folder; a rewrite cuts the piece
+// that holds its offset (a new piece starts there where the cut is refused); a piece whose file
+// is removed is copied to the other folder step by step. Bytes that no folder takes wait in
+// memory and are written once a folder takes them again.
 //
 // Names: "LOG.txt.<pid>-<token>.<piece>.<start>.journal" in the working directory, with
 // "<key>." in front in the fallback folder (key names the working directory). The token is
