@@ -61,6 +61,10 @@ Form1::Form1(Form1Options options, OperatorMessages *messages, QWidget *parent)
     m_journal = std::make_unique<LogJournal>(m_workDir);
     m_log = std::make_unique<WorkLog>(ui->Text4, m_journal.get());
     m_logBox = std::make_unique<LogBox>(*m_log);
+    m_journal->onUnprotected([this](const QString &notice) {
+        std::fprintf(stderr, "%s\n", notice.toLocal8Bit().constData());
+        tell(notice);
+    });
     if (m_options.internal)
         showHiddenControls();
 
@@ -131,10 +135,12 @@ QString Form1::hexPrefix() const
 void Form1::recoverJournals()
 {
     for (const LogFile::ExportResult &result : LogJournal::recoverOrphans(m_workDir)) {
-        if (!result.written)
-            continue;
-        m_log->append(
-            QStringLiteral("上次运行未正常结束，其工作记录已导出到 ") + result.path + kCrLf);
+        if (result.written)
+            m_log->append(
+                QStringLiteral("上次运行未正常结束，其工作记录已导出到 ") + result.path + kCrLf);
+        else
+            m_log->append(QStringLiteral("上次运行未正常结束，其工作记录无法导出（") + result.reason
+                + QStringLiteral("），仍保留，下次启动时再导出") + kCrLf);
     }
 }
 
@@ -191,12 +197,20 @@ void Form1::wireControls()
 void Form1::Form_Load()
 {
     // The start-up text is GBK in the working directory; it is created empty when missing.
-    // A read-only folder still gives the text of a file that is there.
-    QFile startText(QDir(m_workDir).absoluteFilePath(QStringLiteral("初始默认文本.txt")));
-    if (startText.open(QIODevice::ReadWrite) || startText.open(QIODevice::ReadOnly))
+    // A read-only folder still gives the text of a file that is there. Only a regular file is
+    // read: a FIFO would block the start for good, a device or a folder has no text.
+    const QString startName = QStringLiteral("初始默认文本.txt");
+    QFile startText(QDir(m_workDir).absoluteFilePath(startName));
+    const QString kind = nonRegularFileKind(startText.fileName());
+    if (!kind.isEmpty()) {
+        ui->Text3->clear();
+        m_log->append(startName + QStringLiteral(" 不是普通文件（") + kind
+            + QStringLiteral("），未读取，发送框为空") + kCrLf);
+    } else if (startText.open(QIODevice::ReadWrite) || startText.open(QIODevice::ReadOnly)) {
         ui->Text3->setPlainText(fromCrLf(fromGbk(startText.readAll())));
-    else
+    } else {
         ui->Text3->clear();   // neither readable nor creatable: start with an empty box
+    }
 
     if (ui->Option3->isChecked())
         m_session->setCurrentLink(MSComm1);
@@ -246,8 +260,7 @@ void Form1::Form_Unload()
     if (MSComm1->PortOpen())
         MSComm1->setPortOpen(false);
 
-    const LogFile::ExportResult result =
-        LogFile::appendToLog(m_workDir, LogFile::exportBytes(m_log->text()));
+    const LogFile::ExportResult result = m_log->exportTo(m_workDir);
     if (result.written && !result.fallback) {
         m_journal->remove();
         return;
@@ -260,7 +273,7 @@ void Form1::Form_Unload()
             + result.reason + QStringLiteral("），已保存到 ") + result.path;
     } else {
         notice = QStringLiteral("工作记录无法保存（") + result.reason
-            + QStringLiteral("），它保留在 ") + m_journal->path()
+            + QStringLiteral("），它保留在 ") + m_journal->paths().join(QStringLiteral("、"))
             + QStringLiteral("，下次启动时会再次导出");
     }
     std::fprintf(stderr, "%s\n", notice.toLocal8Bit().constData());

@@ -7,198 +7,665 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
-#include <QFileInfo>
+#include <QFile>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 
 #include <algorithm>
-
-#ifdef Q_OS_UNIX
 #include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
-#endif
 
-namespace LogFile {
+namespace {
 
-QByteArray exportBytes(const QString &logText)
+constexpr qint64 kChunk = qint64(1) << 20;   // bytes per read when streaming or copying
+constexpr qint64 kCopyStep = 4 * kChunk;   // bytes of an unlinked journal copied per step
+constexpr int kRetryMs = 1000;
+constexpr int kNameAttempts = 16;
+
+QString errnoText(int error)
 {
-    return toGbk(kExportHeading + kCrLf + logText + kCrLf);
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
-QString fallbackDirectory()
+QByteArray encoded(const QString &path)
 {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (!dir.isEmpty())
-        dir += QStringLiteral("/orv4120-demo");
-    if (dir.isEmpty() || !QDir().mkpath(dir))
-        dir = QDir::tempPath();
-    return dir;
+    return QFile::encodeName(path);
 }
 
-static bool appendBytes(const QString &path, const QByteArray &bytes, QString *reason)
+// A file of a new, private name: fails when anything, a link included, has the name already.
+int createNew(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        *reason = file.errorString();
-        return false;
-    }
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        *reason = file.errorString();
-        // a partial export is cut back so that the fallback holds the whole one
-        file.close();
-        return false;
-    }
-    file.close();
-    if (file.error() != QFileDevice::NoError) {
-        *reason = file.errorString();
-        return false;
+    return ::open(
+        encoded(path).constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
+// Writes at offset, or at the file's position when offset < 0.
+bool writeAll(int fd, const char *data, qint64 size, qint64 offset, QString *reason)
+{
+    while (size > 0) {
+        const ssize_t n = offset < 0 ? ::write(fd, data, size_t(size))
+                                     : ::pwrite(fd, data, size_t(size), off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            *reason = n < 0 ? errnoText(errno) : QStringLiteral("no byte written");
+            return false;
+        }
+        data += n;
+        size -= n;
+        if (offset >= 0)
+            offset += n;
     }
     return true;
 }
 
-ExportResult appendToLog(const QString &dir, const QByteArray &bytes)
+bool readAll(int fd, char *data, qint64 size, qint64 offset, QString *reason)
 {
-    ExportResult result;
-    const QString path = QDir(dir).absoluteFilePath(kFileName);
-    const qint64 sizeBefore = QFileInfo(path).exists() ? QFileInfo(path).size() : -1;
-    if (appendBytes(path, bytes, &result.reason)) {
-        result.written = true;
-        result.path = path;
-        return result;
-    }
-    if (sizeBefore >= 0 && QFileInfo(path).size() > sizeBefore)
-        QFile::resize(path, sizeBefore);   // drop the torn part; the whole export goes below
-    result.fallback = true;
-    const QString name =
-        QStringLiteral("LOG-%1.txt")
-            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
-    for (const QString &folder : {fallbackDirectory(), QDir::tempPath()}) {
-        QString ignored;
-        const QString fallbackPath = QDir(folder).absoluteFilePath(name);
-        if (appendBytes(fallbackPath, bytes, &ignored)) {
-            result.written = true;
-            result.path = fallbackPath;
-            return result;
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, data, size_t(size), off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            *reason = n < 0 ? errnoText(errno) : QStringLiteral("journal shorter than written");
+            return false;
         }
+        data += n;
+        size -= n;
+        offset += n;
     }
-    return result;
+    return true;
 }
 
-}   // namespace LogFile
+// Copies bytes [from, from + size) of in to out, at outOffset (< 0: at out's position).
+bool copyRange(int in, qint64 from, qint64 size, int out, qint64 outOffset, QString *reason)
+{
+    QByteArray buffer(int(qMin(size, kChunk)), Qt::Uninitialized);
+    while (size > 0) {
+        const qint64 n = qMin(size, kChunk);
+        if (!readAll(in, buffer.data(), n, from, reason)
+            || !writeAll(out, buffer.constData(), n, outOffset, reason))
+            return false;
+        from += n;
+        size -= n;
+        if (outOffset >= 0)
+            outOffset += n;
+    }
+    return true;
+}
 
-static QString dirKey(const QString &dir)
+// Cuts a file to length; false when the file system refuses.
+bool cutTo(int fd, qint64 length)
+{
+    return ::ftruncate(fd, off_t(length)) == 0;
+}
+
+QByteArray randomToken()
+{
+    return QByteArray::number(QRandomGenerator::system()->generate64(), 16).rightJustified(16, '0');
+}
+
+// How much of each piece (in record order) belongs to the record: a piece ends where a later
+// piece starts before its end.
+template <typename Piece>
+std::vector<qint64> liveLengths(const std::vector<Piece> &pieces, qint64 Piece::*length)
+{
+    std::vector<qint64> lengths(pieces.size());
+    qint64 limit = std::numeric_limits<qint64>::max();
+    for (size_t i = pieces.size(); i-- > 0;) {
+        lengths[i] = qBound<qint64>(0, limit - pieces[i].start, pieces[i].*length);
+        limit = qMin(limit, pieces[i].start);
+    }
+    return lengths;
+}
+
+bool processAlive(qint64 pid)
+{
+    if (pid == QCoreApplication::applicationPid())
+        return true;
+    return pid <= 0 || ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+}
+
+// The working directory's part of journal names in the fallback folder.
+QString dirKey(const QString &dir)
 {
     const QByteArray absolute = QDir(dir).absolutePath().toUtf8();
     return QString::fromLatin1(
         QCryptographicHash::hash(absolute, QCryptographicHash::Sha1).toHex().left(12));
 }
 
-// Journal names: "LOG.txt.<pid>.journal" in the working directory, or
-// "<key>.LOG.txt.<pid>.journal" in the fallback folder, where key names the working directory.
-static QString journalName(const QString &prefix, qint64 pid)
+QString namePrefix(const QString &folder, const QString &dir)
 {
-    return prefix + LogFile::kFileName + u'.' + QString::number(pid) + QStringLiteral(".journal");
+    return QDir(folder) == QDir(dir) ? QString() : dirKey(dir) + u'.';
 }
 
-static bool processAlive(qint64 pid)
+bool writeExport(int fd, const LogFile::ExportBody &body, QString *reason)
 {
-    if (pid == QCoreApplication::applicationPid())
-        return true;
-#ifdef Q_OS_UNIX
-    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
-#else
-    Q_UNUSED(pid);
-    return false;
-#endif
+    const QByteArray heading = toGbk(kExportHeading + kCrLf);
+    const QByteArray end = toGbk(kCrLf);
+    return writeAll(fd, heading.constData(), heading.size(), -1, reason) && body(fd, reason)
+        && writeAll(fd, end.constData(), end.size(), -1, reason);
 }
 
-LogJournal::LogJournal(const QString &dir)
+}   // namespace
+
+namespace LogFile {
+
+QString fallbackDirectory()
 {
-    const qint64 pid = QCoreApplication::applicationPid();
-    m_file.setFileName(QDir(dir).absoluteFilePath(journalName(QString(), pid)));
-    if (m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return;
-    m_file.setFileName(
-        QDir(LogFile::fallbackDirectory()).absoluteFilePath(journalName(dirKey(dir) + u'.', pid)));
-    m_file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (!base.isEmpty() && QDir().mkpath(base)) {
+        const QString dir = base + QStringLiteral("/orv4120-demo");
+        ::mkdir(encoded(dir).constData(), 0700);
+        struct stat info = {};
+        if (::stat(encoded(dir).constData(), &info) == 0 && S_ISDIR(info.st_mode)
+            && info.st_uid == ::geteuid())
+            return dir;
+    }
+    return QDir::tempPath();   // shared: every name the program makes there is random
+}
+
+ExportResult appendExport(const QString &dir, const ExportBody &body)
+{
+    ExportResult result;
+    const QString path = QDir(dir).absoluteFilePath(kFileName);
+    // A FIFO or a device at the name would block the close or swallow the log.
+    const int fd = ::open(
+        encoded(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        result.reason = errnoText(errno);
+    } else {
+        struct stat info = {};
+        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            result.reason = QStringLiteral("不是普通文件");
+        } else {
+            // One export at a time: another program's export into the same file ends first.
+            ::flock(fd, LOCK_EX);
+            ::fstat(fd, &info);
+            if (writeExport(fd, body, &result.reason)) {
+                result.written = true;
+                result.path = path;
+            } else {
+                cutTo(fd, info.st_size);   // the whole export goes to the fallback below
+            }
+        }
+        if (::close(fd) != 0 && result.written) {
+            result.written = false;
+            result.reason = errnoText(errno);
+        }
+    }
+    if (result.written)
+        return result;
+
+    result.fallback = true;
+    const QString name =
+        QStringLiteral("LOG-%1-%2.txt")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")),
+                QString::fromLatin1(randomToken().left(8)));
+    QStringList folders {fallbackDirectory(), QDir::tempPath()};
+    folders.removeDuplicates();
+    for (const QString &folder : folders) {
+        const QString fallbackPath = QDir(folder).absoluteFilePath(name);
+        const int out = createNew(fallbackPath);
+        if (out < 0)
+            continue;
+        QString ignored;
+        const bool ok = writeExport(out, body, &ignored);
+        if (::close(out) == 0 && ok) {
+            result.written = true;
+            result.path = fallbackPath;
+            return result;
+        }
+        ::unlink(encoded(fallbackPath).constData());
+    }
+    return result;
+}
+
+}   // namespace LogFile
+
+QString nonRegularFileKind(const QString &path)
+{
+    struct stat info = {};
+    if (::stat(encoded(path).constData(), &info) != 0 || S_ISREG(info.st_mode))
+        return {};
+    if (S_ISFIFO(info.st_mode))
+        return QStringLiteral("命名管道");
+    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))
+        return QStringLiteral("设备");
+    if (S_ISDIR(info.st_mode))
+        return QStringLiteral("文件夹");
+    return QStringLiteral("套接字");
+}
+
+// ---- the journal of this run ----
+
+LogJournal::LogJournal(const QString &dir, TokenSource tokens)
+    : m_dir(QDir(dir).absolutePath())
+    , m_fallback(LogFile::fallbackDirectory())
+    , m_tokens(tokens ? std::move(tokens) : TokenSource(randomToken))
+{
+    m_retry.setInterval(kRetryMs);
+    // The connection ends with the timer, that is with this journal.
+    QObject::connect(&m_retry, &QTimer::timeout, &m_retry, [this] { retry(); });
+    m_retry.start();
+    if (!startPiece(0, {m_dir, m_fallback}))
+        warn(m_reason);
 }
 
 LogJournal::~LogJournal()
 {
-    if (m_file.isOpen())
-        m_file.close();
+    for (const Piece &piece : m_pieces) {
+        ::close(piece.fd);
+        if (piece.shadowFd >= 0)
+            ::close(piece.shadowFd);
+    }
 }
 
-void LogJournal::append(const QString &entry)
+void LogJournal::onUnprotected(std::function<void(const QString &)> warn)
 {
-    if (!m_file.isOpen())
-        return;
-    m_file.write(toGbk(entry));
-    m_file.flush();
+    m_warn = std::move(warn);
+    if (m_warned && m_warn)
+        m_warn(notice());
 }
 
-void LogJournal::clear()
+QString LogJournal::notice() const
 {
-    if (!m_file.isOpen())
-        return;
-    m_file.resize(0);
-    m_file.seek(0);
+    return QStringLiteral("工作记录无法写入日志文件（%1），此时程序若崩溃，工作记录将丢失；"
+                          "正常关闭窗口时仍会导出")
+        .arg(m_warnedReason);
 }
 
-void LogJournal::rewrite(const QString &log)
+void LogJournal::warn(const QString &reason)
 {
-    if (!m_file.isOpen())
+    if (m_warned)
         return;
-    m_file.resize(0);
-    m_file.seek(0);
-    m_file.write(toGbk(log));
-    m_file.flush();
+    m_warned = true;
+    m_warnedReason = reason;
+    if (m_warn)
+        m_warn(notice());
+}
+
+qint64 LogJournal::diskEnd() const
+{
+    return m_pieces.empty() ? 0 : m_pieces.back().start + m_pieces.back().length;
+}
+
+bool LogJournal::openPiece(const QString &folder, qint64 start, int number, Piece *piece)
+{
+    const QString prefix = namePrefix(folder, m_dir);
+    const int attempts = number > 0 ? 1 : kNameAttempts;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        const QByteArray run = m_run.isEmpty()
+            ? QByteArray::number(QCoreApplication::applicationPid()) + '-' + m_tokens()
+            : m_run;
+        // A name taken by someone else is passed over: the run's pieces need not be consecutive.
+        const int n = number > 0 ? number : m_nextNumber + (m_run.isEmpty() ? 0 : attempt);
+        const QString path = QDir(folder).absoluteFilePath(prefix + LogFile::kFileName + u'.'
+            + QString::fromLatin1(run) + QStringLiteral(".%1.%2.journal").arg(n).arg(start));
+        const int fd = createNew(path);
+        if (fd < 0) {
+            m_reason = errnoText(errno);
+            if (errno == EEXIST)
+                continue;
+            return false;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {   // someone opened it already: not ours alone
+            ::close(fd);
+            ::unlink(encoded(path).constData());
+            continue;
+        }
+        m_run = run;
+        m_nextNumber = qMax(m_nextNumber, n + 1);
+        *piece = Piece {};
+        piece->fd = fd;
+        piece->path = path;
+        piece->number = n;
+        piece->start = start;
+        return true;
+    }
+    return false;
+}
+
+bool LogJournal::startPiece(qint64 start, const QStringList &folders)
+{
+    for (const QString &folder : folders) {
+        Piece piece;
+        if (!openPiece(folder, start, 0, &piece))
+            continue;
+        // Pieces that start at or behind it hold nothing of the record any more.
+        for (size_t i = m_pieces.size(); i-- > 0;) {
+            if (m_pieces[i].start >= start)
+                dropPiece(i);
+        }
+        m_pieces.push_back(piece);
+        return true;
+    }
+    return false;
+}
+
+void LogJournal::dropPiece(size_t index)
+{
+    const Piece &piece = m_pieces[index];
+    ::unlink(encoded(piece.path).constData());
+    ::close(piece.fd);
+    if (piece.shadowFd >= 0) {
+        ::unlink(encoded(piece.shadowPath).constData());
+        ::close(piece.shadowFd);
+    }
+    m_pieces.erase(m_pieces.begin() + qsizetype(index));
+}
+
+bool LogJournal::writeToCurrent(const QByteArray &bytes)
+{
+    if (m_pieces.empty())
+        return false;
+    Piece &piece = m_pieces.back();
+    if (writeAll(piece.fd, bytes.constData(), bytes.size(), piece.length, &m_reason)) {
+        piece.length += bytes.size();
+        return true;
+    }
+    cutTo(piece.fd, piece.length);   // the torn entry goes whole to the next piece
+    return false;
+}
+
+void LogJournal::append(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    if (m_pending.isEmpty() && writeToCurrent(bytes))
+        return;
+    const bool first = m_pending.isEmpty();
+    m_pending += bytes;
+    if (first)
+        retry();   // the fallback folder at once; later attempts are timed
+}
+
+void LogJournal::retry()
+{
+    checkLinks();
+    copyShadows();
+    if (m_pending.isEmpty())
+        return;
+    if (writeToCurrent(m_pending)) {
+        m_pending.clear();
+        return;
+    }
+    // The record goes on in the fallback folder; a folder already failed once is not tried again.
+    QStringList folders;
+    if (m_pieces.empty())
+        folders = QStringList {m_dir, m_fallback};
+    else if (!m_pieces.back().path.startsWith(m_fallback + u'/'))
+        folders = QStringList {m_fallback};
+    if (!folders.isEmpty() && startPiece(diskEnd(), folders) && writeToCurrent(m_pending)) {
+        m_pending.clear();
+        return;
+    }
+    warn(m_reason);
+}
+
+void LogJournal::checkLinks()
+{
+    for (Piece &piece : m_pieces) {
+        struct stat info = {};
+        if (piece.shadowFd >= 0 || ::fstat(piece.fd, &info) != 0 || info.st_nlink > 0)
+            continue;
+        // The file was removed (its folder too, perhaps): its bytes live on only in this
+        // process until a copy of them is on disk again.
+        m_fallback = LogFile::fallbackDirectory();
+        const bool inFallback = piece.path.startsWith(m_fallback + u'/');
+        Piece shadow;
+        if (!openPiece(inFallback ? m_dir : m_fallback, piece.start, piece.number, &shadow)) {
+            warn(m_reason);
+            continue;
+        }
+        piece.shadowFd = shadow.fd;
+        piece.shadowPath = shadow.path;
+        piece.copied = 0;
+    }
+}
+
+void LogJournal::copyShadows()
+{
+    bool copying = false;
+    for (Piece &piece : m_pieces) {
+        if (piece.shadowFd < 0)
+            continue;
+        const qint64 n = qMin(kCopyStep, piece.length - piece.copied);
+        if (!copyRange(piece.fd, piece.copied, n, piece.shadowFd, piece.copied, &m_reason)) {
+            warn(m_reason);
+            ::unlink(encoded(piece.shadowPath).constData());
+            ::close(piece.shadowFd);
+            piece.shadowFd = -1;
+            continue;
+        }
+        piece.copied += n;
+        if (piece.copied < piece.length) {
+            copying = true;
+            continue;
+        }
+        ::close(piece.fd);
+        piece.fd = piece.shadowFd;
+        piece.path = piece.shadowPath;
+        piece.shadowFd = -1;
+    }
+    m_retry.setInterval(copying ? 0 : kRetryMs);
+}
+
+void LogJournal::rewriteFrom(qint64 offset, const QByteArray &bytes)
+{
+    const qint64 disk = diskEnd();
+    if (offset >= disk) {
+        m_pending.truncate(offset - disk);
+        append(bytes);
+        return;
+    }
+    m_pending.clear();
+    // The piece that holds offset is cut there and the pieces after it go; where the file
+    // system refuses the cut, a new piece starts at offset instead. Failing both, the cut is
+    // only remembered: a recovery after a crash would show the lines as they were before.
+    size_t holder = m_pieces.size() - 1;
+    while (holder > 0 && m_pieces[holder].start > offset)
+        --holder;
+    Piece &piece = m_pieces[holder];
+    if (cutTo(piece.fd, offset - piece.start) || !startPiece(offset, {m_fallback, m_dir})) {
+        while (m_pieces.size() > holder + 1)
+            dropPiece(m_pieces.size() - 1);
+        piece.length = offset - piece.start;
+        if (piece.shadowFd >= 0 && piece.copied > piece.length) {
+            piece.copied = piece.length;
+            cutTo(piece.shadowFd, piece.copied);
+        }
+    }
+    append(bytes);
+}
+
+QByteArray LogJournal::read(qint64 from, qint64 to) const
+{
+    QByteArray bytes;
+    const std::vector<qint64> lengths = liveLengths(m_pieces, &Piece::length);
+    for (size_t i = 0; i < m_pieces.size(); ++i) {
+        const qint64 begin = qMax(from, m_pieces[i].start);
+        const qint64 end = qMin(to, m_pieces[i].start + lengths[i]);
+        if (begin >= end)
+            continue;
+        const qsizetype at = bytes.size();
+        bytes.resize(at + (end - begin));
+        QString ignored;
+        if (!readAll(m_pieces[i].fd, bytes.data() + at, end - begin, begin - m_pieces[i].start,
+                &ignored))
+            bytes.truncate(at);
+    }
+    const qint64 disk = diskEnd();
+    if (to > disk)
+        bytes += m_pending.mid(qMax<qint64>(0, from - disk), to - qMax(from, disk));
+    return bytes;
+}
+
+bool LogJournal::writeTo(int fd, QString *reason) const
+{
+    const std::vector<qint64> lengths = liveLengths(m_pieces, &Piece::length);
+    for (size_t i = 0; i < m_pieces.size(); ++i) {
+        if (!copyRange(m_pieces[i].fd, 0, lengths[i], fd, -1, reason))
+            return false;
+    }
+    return writeAll(fd, m_pending.constData(), m_pending.size(), -1, reason);
+}
+
+QStringList LogJournal::paths() const
+{
+    QStringList paths;
+    for (const Piece &piece : m_pieces)
+        paths << piece.path;
+    return paths;
 }
 
 void LogJournal::remove()
 {
-    if (!m_file.isOpen())
-        return;
-    m_file.close();
-    m_file.remove();
+    while (!m_pieces.empty())
+        dropPiece(m_pieces.size() - 1);
+    m_pending.clear();
+    m_retry.stop();
 }
+
+// ---- journals of runs that did not end cleanly ----
+
+namespace {
+
+struct Orphan
+{
+    QString path;
+    int number = 0;
+    qint64 start = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
+    qint64 modified = 0;
+    int fd = -1;
+    qint64 size = 0;
+};
+
+// "<prefix>LOG.txt.<pid>-<token>.<piece>.<start>.journal": the run, the pid and the piece.
+std::optional<std::pair<QByteArray, qint64>> parseName(
+    const QString &name, const QString &prefix, Orphan *orphan)
+{
+    const QString head = prefix + LogFile::kFileName + u'.';
+    const QString tail = QStringLiteral(".journal");
+    if (!name.startsWith(head) || !name.endsWith(tail))
+        return std::nullopt;
+    const QStringList parts =
+        name.mid(head.size(), name.size() - head.size() - tail.size()).split(u'.');
+    if (parts.size() != 3)
+        return std::nullopt;
+    bool pidOk = false, numberOk = false, startOk = false;
+    const qint64 pid = parts[0].section(u'-', 0, 0).toLongLong(&pidOk);
+    orphan->number = parts[1].toInt(&numberOk);
+    orphan->start = parts[2].toLongLong(&startOk);
+    if (!pidOk || !numberOk || !startOk || !parts[0].contains(u'-') || orphan->start < 0)
+        return std::nullopt;
+    return std::make_pair(parts[0].toLatin1(), pid);
+}
+
+// Opens and locks every piece of a run. Fails, holding nothing, when the run's program or
+// another recovery holds a piece, or a piece is no longer the file that was listed.
+bool claim(std::vector<Orphan> &pieces)
+{
+    for (Orphan &piece : pieces) {
+        const QByteArray path = encoded(piece.path);
+        piece.fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        struct stat opened = {}, named = {};
+        const bool ok = piece.fd >= 0 && ::fstat(piece.fd, &opened) == 0 && S_ISREG(opened.st_mode)
+            && opened.st_dev == piece.device && opened.st_ino == piece.inode
+            && ::flock(piece.fd, LOCK_EX | LOCK_NB) == 0
+            // still under its name: no other recovery exported and removed it meanwhile
+            && ::lstat(path.constData(), &named) == 0 && named.st_dev == opened.st_dev
+            && named.st_ino == opened.st_ino;
+        if (!ok) {
+            for (Orphan &held : pieces) {
+                if (held.fd >= 0)
+                    ::close(held.fd);
+                held.fd = -1;
+            }
+            return false;
+        }
+        piece.size = opened.st_size;
+    }
+    return true;
+}
+
+}   // namespace
 
 QList<LogFile::ExportResult> LogJournal::recoverOrphans(const QString &dir)
 {
-    struct Orphan
-    {
-        QString path;
-        QDateTime modified;
-    };
-    QList<Orphan> orphans;
+    const uid_t me = ::geteuid();
+    std::map<QByteArray, std::vector<Orphan>> runs;
     const auto collect = [&](const QString &folder, const QString &prefix) {
-        const QString pattern = prefix + LogFile::kFileName + QStringLiteral(".*.journal");
-        const QFileInfoList found = QDir(folder).entryInfoList({pattern}, QDir::Files);
-        for (const QFileInfo &info : found) {
-            const QString middle =
-                info.fileName().mid(prefix.size() + LogFile::kFileName.size() + 1);
-            bool ok = false;
-            const qint64 pid = middle.left(middle.indexOf(u'.')).toLongLong(&ok);
-            if (ok && !processAlive(pid))
-                orphans << Orphan {info.absoluteFilePath(), info.lastModified()};
+        const QStringList names =
+            QDir(folder).entryList({prefix + LogFile::kFileName + QStringLiteral(".*.journal")},
+                QDir::AllEntries | QDir::System | QDir::Hidden);
+        for (const QString &name : names) {
+            Orphan orphan;
+            const auto run = parseName(name, prefix, &orphan);
+            if (!run || processAlive(run->second))
+                continue;
+            orphan.path = QDir(folder).absoluteFilePath(name);
+            struct stat info = {};
+            // Links, other users' files and files with a second name are never read.
+            if (::lstat(encoded(orphan.path).constData(), &info) != 0 || !S_ISREG(info.st_mode)
+                || info.st_uid != me || info.st_nlink != 1)
+                continue;
+            orphan.device = info.st_dev;
+            orphan.inode = info.st_ino;
+            orphan.modified = qint64(info.st_mtime);
+            runs[run->first].push_back(orphan);
         }
     };
     collect(dir, QString());
-    collect(LogFile::fallbackDirectory(), dirKey(dir) + u'.');
-    std::sort(orphans.begin(), orphans.end(),
-        [](const Orphan &a, const Orphan &b) { return a.modified < b.modified; });
+    const QString fallback = LogFile::fallbackDirectory();
+    if (QDir(fallback) != QDir(dir))
+        collect(fallback, namePrefix(fallback, dir));
+
+    std::vector<std::vector<Orphan>> ordered;
+    for (auto &[run, pieces] : runs) {
+        std::sort(pieces.begin(), pieces.end(),
+            [](const Orphan &a, const Orphan &b) { return a.number < b.number; });
+        ordered.push_back(std::move(pieces));
+    }
+    const auto lastWrite = [](const std::vector<Orphan> &pieces) {
+        qint64 latest = 0;
+        for (const Orphan &piece : pieces)
+            latest = qMax(latest, piece.modified);
+        return latest;
+    };
+    std::stable_sort(ordered.begin(), ordered.end(),
+        [&](const auto &a, const auto &b) { return lastWrite(a) < lastWrite(b); });
 
     QList<LogFile::ExportResult> results;
-    for (const Orphan &orphan : orphans) {
-        QFile file(orphan.path);
-        if (!file.open(QIODevice::ReadOnly))
+    for (std::vector<Orphan> &pieces : ordered) {
+        if (!claim(pieces))
             continue;
-        const QByteArray entries = file.readAll();
-        file.close();
-        const QByteArray bytes = toGbk(kExportHeading + kCrLf) + entries + toGbk(kCrLf);
-        const LogFile::ExportResult result = LogFile::appendToLog(dir, bytes);
-        if (result.written)
-            QFile::remove(orphan.path);
+        const std::vector<qint64> lengths = liveLengths(pieces, &Orphan::size);
+        const LogFile::ExportResult result =
+            LogFile::appendExport(dir, [&](int fd, QString *reason) {
+                for (size_t i = 0; i < pieces.size(); ++i) {
+                    if (!copyRange(pieces[i].fd, 0, lengths[i], fd, -1, reason))
+                        return false;
+                }
+                return true;
+            });
+        // Every name goes before any lock is let go.
+        for (const Orphan &piece : pieces) {
+            if (result.written)
+                ::unlink(encoded(piece.path).constData());
+        }
+        for (const Orphan &piece : pieces)
+            ::close(piece.fd);
         results << result;
     }
     return results;

@@ -1,16 +1,21 @@
 #pragma once
 
 #include <QByteArray>
-#include <QFile>
 #include <QList>
 #include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+#include <vector>
 
 // The log file and the journal that keeps the work log safe while the program runs.
 //
 // At every close the log is appended to "LOG.txt" in the working directory as one export:
-// "导出数据" CR LF, the log, CR LF, in GBK. While the program runs, every entry is also appended to
-// a journal and flushed, so a run that is killed loses nothing: its journal is appended to
-// "LOG.txt" as an export at the next start. A clean close removes the journal.
+// "导出数据" CR LF, the log, CR LF, in GBK. While the program runs, the whole record of the log
+// lives in a journal of GBK bytes, written as entries arrive, so a run that is killed loses
+// nothing: its journal is appended to "LOG.txt" as an export at the next start. A clean close
+// removes the journal.
 namespace LogFile {
 inline const QString kFileName = QStringLiteral("LOG.txt");
 
@@ -20,42 +25,108 @@ struct ExportResult
     bool written = false;   // false: even the fallback failed
     bool fallback = false;   // LOG.txt could not be appended to; the export is in path instead
     QString path;
-    QString reason;   // why LOG.txt could not be appended to
+    QString reason;   // why LOG.txt (and, when nothing was written, the fallback) failed
 };
 
-// The bytes of one export of the given log text (CR LF form).
-QByteArray exportBytes(const QString &logText);
+// Writes the body of an export (the log, GBK) to a file descriptor; false, with the reason, when
+// it cannot. It may run twice: for LOG.txt and again for the fallback file.
+using ExportBody = std::function<bool(int fd, QString *reason)>;
 
-// Appends bytes to LOG.txt in dir; when that fails, to the fallback file for dir.
-ExportResult appendToLog(const QString &dir, const QByteArray &bytes);
+// Appends one export to LOG.txt in dir, following a link the operator made there. When that
+// fails, the torn part is cut off and the whole export goes to a new file of a private,
+// unguessable name in the fallback folder (or the temporary folder).
+ExportResult appendExport(const QString &dir, const ExportBody &body);
 
 // A folder of the user's own where logs go when the working directory takes none.
 QString fallbackDirectory();
 }   // namespace LogFile
 
+// What is at path when it is not a regular file, in the operator's words ("命名管道", "设备",
+// "文件夹", ...); empty for a regular file (through links) or nothing at all.
+QString nonRegularFileKind(const QString &path);
+
+// The record of one run: GBK bytes, in order, in one or more journal files ("pieces") that the
+// run holds open and locked. A piece starts at a byte offset of the record and runs to the start
+// of any later piece that starts before its end. A write that fails is cut back to the last whole
+// entry and the record goes on in a new piece in the fallback folder; a rewrite cuts the piece
+// that holds its offset (a new piece starts there where the cut is refused); a piece whose file
+// is removed is copied to the other folder step by step. Bytes that no folder takes wait in
+// memory and are written once a folder takes them again.
+//
+// Names: "LOG.txt.<pid>-<token>.<piece>.<start>.journal" in the working directory, with
+// "<key>." in front in the fallback folder (key names the working directory). The token is
+// random; files are created new (O_EXCL, O_NOFOLLOW, mode 0600), never opened through a link.
 class LogJournal
 {
 public:
-    // Opens this run's journal for the working directory dir (in dir, or the fallback folder).
-    explicit LogJournal(const QString &dir);
+    // The random part of journal names; tests replace it.
+    using TokenSource = std::function<QByteArray()>;
+
+    explicit LogJournal(const QString &dir, TokenSource tokens = {});
     ~LogJournal();
+    LogJournal(const LogJournal &) = delete;
+    LogJournal &operator=(const LogJournal &) = delete;
 
-    bool isOpen() const { return m_file.isOpen(); }
-    QString path() const { return m_file.fileName(); }
+    // Called once, the first time bytes of the record reach no file (no folder takes them):
+    // a crash from then on would lose the log. The text says why, for the operator.
+    void onUnprotected(std::function<void(const QString &notice)> warn);
 
-    // Appends an entry (CR LF form) and flushes it to the file.
-    void append(const QString &entry);
-    // The log was emptied.
-    void clear();
-    // The log was edited by hand: the journal becomes its whole text (CR LF form).
-    void rewrite(const QString &log);
-    // A clean close: the export is written, the journal is no longer needed.
+    // Length of the record in bytes.
+    qint64 size() const { return diskEnd() + m_pending.size(); }
+    // Bytes [from, to) of the record.
+    QByteArray read(qint64 from, qint64 to) const;
+    void append(const QByteArray &bytes);
+    // The record becomes its first offset bytes followed by bytes.
+    void rewriteFrom(qint64 offset, const QByteArray &bytes);
+    // The record becomes empty.
+    void clear() { rewriteFrom(0, {}); }
+    // Streams the whole record to fd (an export body).
+    bool writeTo(int fd, QString *reason) const;
+    // Files holding the record now.
+    QStringList paths() const;
+    // A clean close: the export is written, the journal files go.
     void remove();
 
-    // Journals that runs in dir left behind when they were killed, appended to LOG.txt as
-    // exports, oldest first, and removed. Returns where each one went.
+    // Journals of dead runs in dir (and in the fallback folder, for dir), each run appended to
+    // LOG.txt as one export, oldest first, and removed. A run is claimed by locking its files,
+    // so two programs starting together export it once. Only regular files of this user with
+    // one link are read. Returns where each export went.
     static QList<LogFile::ExportResult> recoverOrphans(const QString &dir);
 
 private:
-    QFile m_file;
+    struct Piece
+    {
+        int fd = -1;
+        QString path;
+        int number = 0;
+        qint64 start = 0;   // offset of its first byte in the record
+        qint64 length = 0;   // bytes written
+        int shadowFd = -1;   // a copy being made after the file was unlinked
+        QString shadowPath;
+        qint64 copied = 0;
+    };
+
+    qint64 diskEnd() const;
+    bool openPiece(const QString &folder, qint64 start, int number, Piece *piece);
+    bool startPiece(qint64 start, const QStringList &folders);
+    bool writeToCurrent(const QByteArray &bytes);
+    void retry();
+    void checkLinks();
+    void copyShadows();
+    void dropPiece(size_t index);
+    void warn(const QString &reason);
+    QString notice() const;
+
+    QString m_dir;
+    QString m_fallback;
+    QByteArray m_run;   // "<pid>-<token>"
+    TokenSource m_tokens;
+    std::vector<Piece> m_pieces;   // by number; the last one takes new bytes
+    int m_nextNumber = 1;
+    QByteArray m_pending;   // the record's tail that no file holds
+    QString m_reason;   // of the last failure
+    QString m_warnedReason;
+    bool m_warned = false;
+    std::function<void(const QString &)> m_warn;
+    QTimer m_retry;   // writes held in memory, unlinked files: looked at again
 };
