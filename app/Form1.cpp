@@ -16,9 +16,18 @@
 #include "version.h"
 #include "worklog.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QLayout>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 
 #include <cstdio>
@@ -45,6 +54,22 @@ Form1::Form1(Form1Options options, OperatorMessages *messages, QWidget *parent)
 {
     ui->setupUi(this);
     setWindowTitle(windowTitle().arg(QString::fromLatin1(kVersionMajorMinor)));
+    // The wrapping labels take the height they need at the narrowest their column gets.
+    ui->Frame16Caption->setMinimumHeight(
+        ui->Frame16Caption->heightForWidth(ui->Text3->minimumWidth()));
+    ui->PortInfo->setMinimumHeight(3 * ui->PortInfo->fontMetrics().lineSpacing());
+    // On a screen smaller than the controls need, the window scrolls instead of squashing them.
+    auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("CentralScroll"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus);   // the controls inside take the focus
+    scroll->setWidget(takeCentralWidget());
+    setCentralWidget(scroll);
+    connect(qApp, &QApplication::focusChanged, scroll, [scroll](QWidget *, QWidget *now) {
+        if (now && scroll->widget()->isAncestorOf(now))
+            scroll->ensureWidgetVisible(now);   // Tab brings a control scrolled away into view
+    });
     m_workDir = m_options.workDir.isEmpty() ? QDir::currentPath() : m_options.workDir;
 
     Timer1 = new QTimer(this);
@@ -71,6 +96,8 @@ Form1::Form1(Form1Options options, OperatorMessages *messages, QWidget *parent)
     for (const QString &name : voiceNames())
         ui->Combo4->addItem(name);
     setupLinks();
+    setupStatusBar();
+    setupBarLevels();
     setupTools();
     wireControls();
     recoverJournals();
@@ -157,6 +184,8 @@ void Form1::wireControls()
     connect(ui->Combo1, &QComboBox::highlighted, this, [this](int index) {
         ui->PortInfo->setText(ui->Combo1->itemData(index, Qt::ToolTipRole).toString());
     });
+    // The list closed without a choice (Escape, a click outside): the line names the port again.
+    ui->Combo1->view()->installEventFilter(this);
     connect(ui->Option3, &QRadioButton::clicked, this, &Form1::Option3_Click);
     connect(ui->Option4, &QRadioButton::clicked, this, &Form1::Option4_Click);
     connect(ui->Combo2, &QComboBox::activated, this, &Form1::Combo2_Click);
@@ -243,6 +272,31 @@ void Form1::Form_Load()
         MSComm1->setCommPort(CommPortNumber);
         MSComm1->setPortOpen(true);
     }
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->Combo1->view() && event->type() == QEvent::Hide)
+        showPortInfo();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Form1::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (m_sized || event->spontaneous())
+        return;
+    m_sized = true;
+    // As large as the controls like, within the screen it opens on (room left for a title bar);
+    // their sizes are final once the window is about to show.
+    const auto *scroll = static_cast<QScrollArea *>(centralWidget());
+    QWidget *content = scroll->widget();
+    content->layout()->activate();
+    const QSize contentSize = content->sizeHint().expandedTo(content->minimumSizeHint());
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const QSize wanted = contentSize + QSize(bar, statusBar()->sizeHint().height());
+    if (const QScreen *where = screen())
+        resize(wanted.boundedTo(where->availableGeometry().size() - QSize(0, 40)));
 }
 
 void Form1::closeEvent(QCloseEvent *event)

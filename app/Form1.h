@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QMainWindow>
 #include <QString>
+#include <QStringView>
 #include <QVariantList>
 
 #include <memory>
@@ -17,6 +18,7 @@ class HidLink;
 class InternalTestRunner;
 class LogJournal;
 class MSComm;
+class QLabel;
 class OperatorMessages;
 class QTimer;
 class Session;
@@ -67,11 +69,19 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     class LogBox;
 
     void setupLinks();
+    void setupStatusBar();
+    void setupBarLevels();
+    void showBarLevel(TagBar bar, int value);
+    void showLinkStatus();
+    void showTextStatus(QStringView sent, QStringView left, int bytes);
+    void showNotice(const QString &notice);
     void setupTools();
     void wireControls();
     void showHiddenControls();
@@ -150,11 +160,14 @@ private:
     MSComm *MSComm1 = nullptr;
     HidLink *m_usb = nullptr;
     QTimer *Timer1 = nullptr;
+    QLabel *m_linkStatus = nullptr;   // status bar: the link in use
+    QLabel *m_textStatus = nullptr;   // status bar: what the last text frame carried
     QTimer *m_replayAckBound = nullptr;   // a USB replay waits this long for the next 0x5E
     InternalTestRunner *m_internalTest = nullptr;
     QString m_workDir;
     bool m_unloaded = false;
     bool m_quietClose = false;
+    bool m_sized = false;   // the first show gave the window its size
 
     // Window-level state under its documented names.
     int EncodingIndex = 1;   // list index of 编码选择, the synthesis parameter

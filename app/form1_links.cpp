@@ -41,6 +41,7 @@ void Form1::showPortInfo()
     else
         where = MSComm1->devicePath();
     ui->PortInfo->setText(where + QStringLiteral("，") + state);
+    showLinkStatus();
 }
 
 void Form1::Combo1_Click()   // 端口号
@@ -95,6 +96,7 @@ void Form1::reopenPort(const QString &path)
 void Form1::Option3_Click()   // 串口
 {
     m_session->setCurrentLink(MSComm1);
+    showLinkStatus();
 }
 
 void Form1::Combo2_Click()   // 波特率

@@ -57,6 +57,8 @@ std::optional<QByteArray> Form1::selectionFrame(Command command, quint8 paramete
     }
     if (text.frame.isEmpty())
         return std::nullopt;
+    showTextStatus(QStringView(selection).left(text.keepChars),
+        QStringView(selection).mid(text.keepChars), text.byteCount);
     return text.frame;
 }
 

@@ -10,12 +10,15 @@
 
 bool Form1::FindTheHid()
 {
-    return m_usb->find();
+    const bool found = m_usb->find();
+    showLinkStatus();
+    return found;
 }
 
 void Form1::Option4_Click()   // 内部USB(SPI)
 {
     m_session->setCurrentLink(m_usb);
+    showLinkStatus();
     tell(QString::number(maxTextBytes()) + Msg::MaxTextNotice);
     FindTheHid();
 }

@@ -109,7 +109,8 @@ static int run(int argc, char *argv[])
     if (commandLine.virtualBoard) {
         serialBoard = std::make_unique<VirtualBoardRunner>(commandLine.board);
         if (serialBoard->start()) {
-            commandLine.options.ports.setOverride(1, serialBoard->slavePath());
+            commandLine.options.ports.setOverride(
+                1, serialBoard->slavePath(), QStringLiteral("虚拟板"));
             std::fprintf(stderr, "virtual board on %s (COM1)\n",
                 serialBoard->slavePath().toLocal8Bit().constData());
         } else {

@@ -11,12 +11,22 @@ static QMessageBox *makeBox(QWidget *parent, const QString &text)
 
 void MessageBoxes::show(const QString &text)
 {
-    if (m_open.contains(text))
-        return;   // the operator has not yet dismissed the same message
-    m_open << text;
-    QMessageBox *box = makeBox(m_parent, text);
+    if (m_queue.contains(text))
+        return;   // the operator has yet to read the same message
+    m_queue << text;
+    if (m_queue.size() == 1)
+        showFirst();
+}
+
+void MessageBoxes::showFirst()
+{
+    QMessageBox *box = makeBox(m_parent, m_queue.first());
     box->setWindowModality(Qt::WindowModal);
-    QObject::connect(box, &QDialog::finished, [this, text] { m_open.removeOne(text); });
+    QObject::connect(box, &QDialog::finished, [this] {
+        m_queue.removeFirst();
+        if (!m_queue.isEmpty())
+            showFirst();
+    });
     box->open();   // modal to the window, but the event loop keeps running
 }
 

@@ -16,9 +16,10 @@ public:
     virtual void showAndWait(const QString &text) { show(text); }
 };
 
-// Message boxes with an OK button, no icon, no title of their own. A message that is already
-// on screen is not opened a second time, so a fault that repeats (a board that is gone, while
-// the internal test sends frame after frame) does not bury the window in boxes.
+// Message boxes with an OK button, no icon, no title of their own, one at a time: the next one
+// opens when the operator has closed the one before, in the order they were raised. A message
+// identical to one on screen or waiting is not queued again, so a fault that repeats (a board
+// that is gone, while the internal test sends frame after frame) does not pile up boxes.
 class MessageBoxes : public OperatorMessages
 {
 public:
@@ -27,12 +28,14 @@ public:
     { }
     void show(const QString &text) override;
     void showAndWait(const QString &text) override;
-    // Messages on screen now.
-    QStringList open() const { return m_open; }
+    // The message on screen first, then those waiting.
+    QStringList open() const { return m_queue; }
 
 private:
+    void showFirst();
+
     QWidget *m_parent;
-    QStringList m_open;
+    QStringList m_queue;
 };
 
 // Keeps every message instead of showing it (tests, headless runs).

@@ -333,6 +333,7 @@ bool HidLink::find()
     });
     m_readers.append(reader);
     reader->start();
+    emit openChanged(true);
     if (!carried.empty()) {
         QMutexLocker locker(&m_transfer->lock);
         m_transfer->frames = std::move(carried);

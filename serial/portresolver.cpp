@@ -10,9 +10,10 @@ bool PortResolver::isUsbName(const QString &name)
     return name.startsWith(QLatin1String("ttyUSB")) || name.startsWith(QLatin1String("ttyACM"));
 }
 
-void PortResolver::setOverride(int number, const QString &path)
+void PortResolver::setOverride(int number, const QString &path, const QString &origin)
 {
     m_overrides.insert(number, path);
+    m_origins.insert(number, origin);
 }
 
 void PortResolver::setPresentDevicesForTest(const QList<SerialDevice> &devices)
@@ -84,8 +85,8 @@ QString PortResolver::describe(int number, const QList<SerialDevice> &devices) c
 {
     const QString head = QStringLiteral("COM%1").arg(number);
     if (m_overrides.contains(number))
-        return head + QStringLiteral(" → ") + m_overrides.value(number)
-            + QStringLiteral(" (--com)");
+        return head + QStringLiteral(" → ") + m_overrides.value(number) + QStringLiteral(" (")
+            + m_origins.value(number) + u')';
     const QString path = pathFor(number, devices);
     if (path.isEmpty())
         return head + QStringLiteral(" → 无此设备");

@@ -20,8 +20,9 @@ struct SerialDevice
 class PortResolver
 {
 public:
-    // A mapping given on the command line (--com COMn=PATH).
-    void setOverride(int number, const QString &path);
+    // A mapping given on the command line (--com COMn=PATH); origin names where it came from in
+    // the operator's description of the port.
+    void setOverride(int number, const QString &path, const QString &origin = QStringLiteral("--com"));
     QMap<int, QString> overrides() const { return m_overrides; }
 
     // The present serial devices, in the order that numbers them.
@@ -43,6 +44,7 @@ public:
 
 private:
     QMap<int, QString> m_overrides;
+    QMap<int, QString> m_origins;
     QList<SerialDevice> m_testDevices;
     bool m_useTestDevices = false;
 };

@@ -3,13 +3,16 @@
 #include "codepage.h"
 #include "messages.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QScrollBar>
+#include <QStatusBar>
 
 class TstForm1 : public QObject
 {
@@ -23,6 +26,8 @@ private slots:
     void choosingAnotherPort();
     void missingPortLeavesNoneOpen();
     void portByPathOrDeviceName();
+    void fitsALaptopScreen();
+    void portLineAfterEscape();
     void speedChangeWhileOpen_data();
     void speedChangeWhileOpen();
     void answers_data();
@@ -36,7 +41,7 @@ private slots:
     void clearButtonsTouchOnlyTheirBox();
     void hexPrefix();
     void everyControlHasAName();
-    void repeatedMessageOpensOnce();
+    void messagesOneAtATime();
     void tabOrderFollowsTheLayout();
 };
 
@@ -182,6 +187,43 @@ void TstForm1::portByPathOrDeviceName()
     f.click("Command9");
     QVERIFY(f.boardReceives(QByteArray::fromHex("fd000104")));
     QVERIFY(f.messages.shown.isEmpty());
+}
+
+void TstForm1::fitsALaptopScreen()
+{
+    const char *buttons[] = {"Command6", "Command29", "Command2", "Command7", "Command13"};
+    for (const bool internal : {false, true}) {
+        Form1Fixture f({}, true, internal);
+        auto *scroll = f.find<QScrollArea>("CentralScroll");
+        const QSize least = scroll->widget()->minimumSizeHint()
+            + QSize(0, f.window->statusBar()->sizeHint().height());
+        QVERIFY2(
+            least.width() <= 1366 && least.height() <= 700, qPrintable(QString::number(internal)));
+        QList<int> heights;
+        for (const char *button : buttons)
+            heights << f.find<QWidget>(button)->height();
+        // Smaller than that the window scrolls; the buttons keep their height.
+        f.window->resize(700, 400);
+        QTRY_VERIFY(scroll->verticalScrollBar()->isVisible());
+        for (int i = 0; i < heights.size(); ++i)
+            QVERIFY2(f.find<QWidget>(buttons[i])->height() >= heights[i], buttons[i]);
+    }
+}
+
+void TstForm1::portLineAfterEscape()
+{
+    Form1Fixture f;
+    auto *ports = f.find<QComboBox>("Combo1");
+    auto *line = f.find<QLabel>("PortInfo");
+    const QString open = line->text();
+    QVERIFY(open.startsWith(QStringLiteral("COM1 → ")));
+    ports->showPopup();
+    emit ports->highlighted(4);   // the pointer passes over COM5
+    QVERIFY(line->text().startsWith(QStringLiteral("COM5")));
+    QTest::keyClick(ports->view(), Qt::Key_Escape);
+    QTRY_COMPARE(line->text(), open);
+    QVERIFY(f.find<QLabel>("LinkStatus")->text().contains(open));
+    QVERIFY(f.window->serialControl()->PortOpen());
 }
 
 void TstForm1::speedChangeWhileOpen_data()
@@ -376,22 +418,24 @@ void TstForm1::everyControlHasAName()
         QStringLiteral("工作记录："));
 }
 
-void TstForm1::repeatedMessageOpensOnce()
+void TstForm1::messagesOneAtATime()
 {
     QWidget parent;
     parent.show();
     MessageBoxes boxes(&parent);
+    const auto onScreen = [&parent] { return parent.findChildren<QMessageBox *>(); };
+    boxes.show(Msg::MaxTextNotice);
     boxes.show(Msg::UsbMissing);
-    boxes.show(Msg::UsbMissing);   // still on screen: not opened again
-    boxes.show(Msg::PortMissing);
-    QCOMPARE(boxes.open(), (QStringList {Msg::UsbMissing, Msg::PortMissing}));
-    QCOMPARE(parent.findChildren<QMessageBox *>().size(), 2);
-    for (QMessageBox *box : parent.findChildren<QMessageBox *>())
-        if (box->text() == Msg::UsbMissing)
-            box->accept();
-    QCOMPARE(boxes.open(), QStringList {Msg::PortMissing});
-    boxes.show(Msg::UsbMissing);   // dismissed: shown again
-    QCOMPARE(boxes.open().size(), 2);
+    boxes.show(Msg::UsbMissing);   // already waiting: not queued again
+    boxes.show(Msg::MaxTextNotice);   // on screen: not queued again
+    QCOMPARE(boxes.open(), (QStringList {Msg::MaxTextNotice, Msg::UsbMissing}));
+    QCOMPARE(onScreen().size(), 1);
+    QCOMPARE(onScreen().first()->text(), Msg::MaxTextNotice);
+    onScreen().first()->accept();
+    QTRY_COMPARE(onScreen().size(), 1);   // the next one, once the first is closed
+    QCOMPARE(onScreen().first()->text(), Msg::UsbMissing);
+    boxes.show(Msg::MaxTextNotice);   // dismissed before: shown again, after the one on screen
+    QCOMPARE(boxes.open(), (QStringList {Msg::UsbMissing, Msg::MaxTextNotice}));
 }
 
 void TstForm1::tabOrderFollowsTheLayout()

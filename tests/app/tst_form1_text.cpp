@@ -5,6 +5,7 @@
 
 #include "messages.h"
 
+#include <QLabel>
 #include <QScrollBar>
 #include <QStringEncoder>
 #include <QTextCursor>
@@ -96,6 +97,8 @@ class TstForm1Text : public QObject
 {
     Q_OBJECT
 private slots:
+    void statusBar_data();
+    void statusBar();
     void synthesis_data();
     void synthesis();
     void typedLineBreaks();
@@ -152,6 +155,11 @@ void TstForm1Text::synthesis_data()
         QTest::newRow(names[encoding])
             << mixed << -1 << -1 << encoding << icuBytes(mixed, encoding) << mixed;
 
+    // A simplified character goes out as the BIG5 code of its traditional form; one whose
+    // traditional form has no BIG5 code as the filler "？".
+    QTest::newRow("simplified in BIG5")
+        << QStringLiteral("欢迎光临为钎") << -1 << -1 << int(Big5)
+        << QByteArray::fromHex("c577aaefa5fac17bacb0a148") << QStringLiteral("欢迎光临为钎");
     QTest::newRow("outside the BMP, GBK") << QStringLiteral("a😀b") << -1 << -1 << int(Gbk)
                                           << QByteArray("a?b") << QStringLiteral("a😀b");
     QTest::newRow("outside the BMP, little-endian")
@@ -617,6 +625,38 @@ void TstForm1Text::hexEditor()
     QCOMPARE(sentEntries(f), wire.isEmpty() ? 0 : 1);
     if (!wire.isEmpty())
         QVERIFY(f.log().startsWith(sentEntry(wire.size())));
+}
+
+void TstForm1Text::statusBar_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("encoding");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("cut") << QString(2046, u'中') << int(Gbk)
+                         << QStringLiteral("已发送 2045 字（4090 字节），其余 1 字未发送");
+    QTest::newRow("line break counts as one")
+        << QStringLiteral("第一\n第二") << int(Gbk) << QStringLiteral("已发送 5 字（10 字节）");
+    QTest::newRow("outside GBK") << QStringLiteral(
+        "a😀b") << int(Gbk) << QStringLiteral("已发送 3 字（3 字节）；GBK 中没有、以“?”发送：😀");
+    QTest::newRow("no BIG5 form") << QStringLiteral("为钎") << int(Big5)
+                                  << QStringLiteral(
+                                         "已发送 2 字（4 字节）；BIG5 中没有、以“？”发送：钎");
+    QTest::newRow("outside GB2312")
+        << QStringLiteral("镕") << int(Gb2312)
+        << QStringLiteral("已发送 1 字（2 字节）；不在 GB2312 中、芯片可能读不出：镕");
+}
+
+void TstForm1Text::statusBar()
+{
+    QFETCH(QString, text);
+    QFETCH(int, encoding);
+    QFETCH(QString, status);
+    Form1Fixture f({}, true, false, withTable(kGeneratedTable));
+    f.pick("Combo5", encoding);
+    text3(f)->setPlainText(text);
+    f.click("Command6");
+    QCOMPARE(f.find<QLabel>("TextStatus")->text(), status);
+    QVERIFY(!f.log().contains(QStringLiteral("已发送")));   // the log keeps its shapes
 }
 
 QTEST_MAIN(TstForm1Text)

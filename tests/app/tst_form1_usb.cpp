@@ -6,6 +6,7 @@
 #include "session.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QStatusBar>
@@ -88,6 +89,8 @@ void TstForm1Usb::optionWithoutBoard()
     QCOMPARE(w.f->window->maxTextBytes(), 512);
     QVERIFY(!w.f->window->usbLink()->hidFound());
     QVERIFY(w.f->window->serialControl()->PortOpen());   // the serial port is not touched
+    QCOMPARE(
+        w.f->find<QLabel>("LinkStatus")->text(), QStringLiteral("内部USB(SPI)：未找到 USB 板"));
 }
 
 void TstForm1Usb::framesAsReports_data()
