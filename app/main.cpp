@@ -5,6 +5,7 @@
 #include "virtualserialboard.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QPointer>
 #include <QSocketNotifier>
 
@@ -47,6 +48,16 @@ static void closeOnTerminate(QPointer<Form1> window)
 }
 #endif
 
+// Started from a menu there is no terminal to read an error: it is shown in a box as well.
+static bool startedFromDesktop()
+{
+#ifdef Q_OS_UNIX
+    if (::isatty(STDERR_FILENO))
+        return false;
+#endif
+    return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+}
+
 int main(int argc, char *argv[])
 {
     // The command line is read before any window system is touched, so --help and --version
@@ -55,18 +66,25 @@ int main(int argc, char *argv[])
     {
         QCoreApplication probe(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("orv4120-demo"));
-        QCoreApplication::setApplicationVersion(QStringLiteral("3.4"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(ORV_VERSION));
         commandLine = parseCommandLine(QCoreApplication::arguments());
-        if (commandLine.exitNow) {
-            std::fputs(commandLine.output.toLocal8Bit().constData(),
-                commandLine.exitCode == 0 ? stdout : stderr);
+    }
+    if (commandLine.exitNow) {
+        std::fputs(commandLine.output.toLocal8Bit().constData(),
+            commandLine.exitCode == 0 ? stdout : stderr);
+        if (commandLine.exitCode == 0 || !startedFromDesktop())
             return commandLine.exitCode;
-        }
+        QApplication app(argc, argv);
+        MessageBoxes(nullptr).showAndWait(commandLine.output.trimmed());   // nothing else runs yet
+        return commandLine.exitCode;
     }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("orv4120-demo"));
-    QApplication::setApplicationVersion(QStringLiteral("3.4"));
+    QApplication::setApplicationVersion(QStringLiteral(ORV_VERSION));
+    // The desktop entry's name: the icon and the name a desktop shows for the window.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.orv4120.demo"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.orv4120.demo")));
 
     // The virtual board lives as long as the program; its speech runs on a thread of its own.
     std::unique_ptr<VirtualBoardRunner> serialBoard;
