@@ -49,12 +49,17 @@ static void closeOnTerminate(QPointer<Form1> window)
 #endif
 
 // Started from a menu there is no terminal to read an error: it is shown in a box as well.
+// Headless runs (no display, or a platform nobody sees) get no box, which would wait forever.
 static bool startedFromDesktop()
 {
 #ifdef Q_OS_UNIX
     if (::isatty(STDERR_FILENO))
         return false;
 #endif
+    const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    if (platform.startsWith(QLatin1String("offscreen"))
+        || platform.startsWith(QLatin1String("minimal")))
+        return false;
     return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
 }
 
