@@ -134,8 +134,10 @@ static bool startProgram(
     for (int i = 0; i < 200; ++i) {
         [[maybe_unused]] const ssize_t n = ::write(master, "A", 1);
         QTest::qWait(50);
-        const QStringList journals = QDir(dir).entryList({QStringLiteral("*.journal")}, QDir::Files)
-            + QDir(fallback).entryList({QStringLiteral("*.journal")}, QDir::Files);
+        // Its own journal: a killed run's journal may lie beside it.
+        const QString own = QStringLiteral("*.%1.journal").arg(program.processId());
+        const QStringList journals =
+            QDir(dir).entryList({own}, QDir::Files) + QDir(fallback).entryList({own}, QDir::Files);
         bool logged = false;
         for (const QString &name : journals) {
             for (const QString &folder : {dir, fallback}) {
