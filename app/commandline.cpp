@@ -2,6 +2,12 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <filesystem>
+#include <system_error>
 
 CommandLine parseCommandLine(const QStringList &arguments)
 {
@@ -36,6 +42,11 @@ CommandLine parseCommandLine(const QStringList &arguments)
                        "at 1 only.")
             .arg(kMaxSpeechScale),
         QStringLiteral("factor"));
+    const QCommandLineOption workDir(QStringLiteral("workdir"),
+        QStringLiteral("Keep the start-up text 初始默认文本.txt and LOG.txt in DIR instead of the "
+                       "working directory; DIR is created when missing. A leading ~ stands for "
+                       "the home folder."),
+        QStringLiteral("DIR"));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(com);
@@ -43,6 +54,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
     parser.addOption(virtualBoard);
     parser.addOption(virtualAcceptMs);
     parser.addOption(virtualSpeechScale);
+    parser.addOption(workDir);
 
     if (!parser.parse(arguments)) {
         result.exitNow = true;
@@ -80,6 +92,16 @@ CommandLine parseCommandLine(const QStringList &arguments)
         }
         result.options.ports.setOverride(number, path);
     }
+    if (parser.isSet(workDir)) {
+        QString error;
+        result.options.workDir = prepareWorkDir(parser.value(workDir), &error);
+        if (result.options.workDir.isEmpty()) {
+            result.exitNow = true;
+            result.exitCode = 1;
+            result.output = QStringLiteral("orv4120-demo: ") + error + QLatin1Char('\n');
+            return result;
+        }
+    }
     result.options.internal = parser.isSet(internal);
     result.virtualBoard = parser.isSet(virtualBoard);
     QString boardError;
@@ -98,4 +120,34 @@ CommandLine parseCommandLine(const QStringList &arguments)
         result.output = boardError + QStringLiteral("\n");
     }
     return result;
+}
+
+QString prepareWorkDir(const QString &dir, QString *error)
+{
+    QString path = dir;
+    if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/")))
+        path.replace(0, 1, QDir::homePath());
+    if (path.isEmpty()) {
+        *error = QStringLiteral("--workdir needs a folder");
+        return {};
+    }
+    path = QDir(path).absolutePath();
+    const auto cannotUse = [&](const QString &reason) {
+        *error = QStringLiteral("the folder %1 cannot be used: %2").arg(path, reason);
+        return QString();
+    };
+    const QFileInfo info(path);
+    if (info.exists() && !info.isDir())
+        return cannotUse(QStringLiteral("it is a file, not a folder"));
+    if (!info.exists()) {
+        std::error_code code;
+        std::filesystem::create_directories(QFile::encodeName(path).constData(), code);
+        if (code)
+            return cannotUse(QStringLiteral("it cannot be created (%1)")
+                                 .arg(QString::fromLocal8Bit(code.message())));
+    }
+    const QFileInfo made(path);
+    if (!made.isReadable() || !made.isWritable() || !made.isExecutable())
+        return cannotUse(QStringLiteral("no permission to read and write files in it"));
+    return path;
 }

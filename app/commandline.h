@@ -19,3 +19,8 @@ struct CommandLine
 
 // Reads the program's arguments (argv[0] first).
 CommandLine parseCommandLine(const QStringList &arguments);
+
+// Makes DIR the folder for the start-up text and LOG.txt, creating it when missing. A leading "~"
+// stands for the home folder, since a desktop entry passes its arguments unexpanded. Returns the
+// absolute path, or an empty string and the reason in *error.
+QString prepareWorkDir(const QString &dir, QString *error);

@@ -6,6 +6,7 @@
 #include "virtualserialboard.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QPointer>
 #include <QSocketNotifier>
 
@@ -66,6 +67,21 @@ static void endOnTerminate(QPointer<Form1> window)
 
 static int run(int argc, char *argv[]);
 
+// Started from a menu there is no terminal to read an error: it is shown in a box as well.
+// Headless runs (no display, or a platform nobody sees) get no box, which would wait forever.
+static bool startedFromDesktop()
+{
+#ifdef Q_OS_UNIX
+    if (::isatty(STDERR_FILENO))
+        return false;
+#endif
+    const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    if (platform.startsWith(QLatin1String("offscreen"))
+        || platform.startsWith(QLatin1String("minimal")))
+        return false;
+    return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+}
+
 int main(int argc, char *argv[])
 {
 #ifdef Q_OS_UNIX
@@ -92,16 +108,23 @@ static int run(int argc, char *argv[])
         QCoreApplication::setApplicationName(QStringLiteral("orv4120-demo"));
         QCoreApplication::setApplicationVersion(QString::fromLatin1(kVersion));
         commandLine = parseCommandLine(QCoreApplication::arguments());
-        if (commandLine.exitNow) {
-            std::fputs(commandLine.output.toLocal8Bit().constData(),
-                commandLine.exitCode == 0 ? stdout : stderr);
+    }
+    if (commandLine.exitNow) {
+        std::fputs(commandLine.output.toLocal8Bit().constData(),
+            commandLine.exitCode == 0 ? stdout : stderr);
+        if (commandLine.exitCode == 0 || !startedFromDesktop())
             return commandLine.exitCode;
-        }
+        QApplication app(argc, argv);
+        MessageBoxes(nullptr).showAndWait(commandLine.output.trimmed());   // nothing else runs yet
+        return commandLine.exitCode;
     }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("orv4120-demo"));
     QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
+    // The desktop entry's name: the icon and the name a desktop shows for the window.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.orv4120.demo"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.orv4120.demo")));
 
     // The virtual board lives as long as the program; its speech runs on a thread of its own.
     std::unique_ptr<VirtualBoardRunner> serialBoard;

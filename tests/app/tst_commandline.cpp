@@ -2,12 +2,16 @@
 
 #include <QtTest>
 
+#include <unistd.h>
+
 class TstCommandLine : public QObject
 {
     Q_OBJECT
 private slots:
     void options_data();
     void options();
+    void workDir_data();
+    void workDir();
 };
 
 void TstCommandLine::options_data()
@@ -53,6 +57,46 @@ void TstCommandLine::options()
     QCOMPARE(line.options.ports.overrides().value(1), com1);
     QCOMPARE(line.options.internal, internal);
     QCOMPARE(line.virtualBoard, virtualBoard);
+}
+
+void TstCommandLine::workDir_data()
+{
+    QTest::addColumn<QString>("given");   // "@" stands for a fresh temporary folder
+    QTest::addColumn<QString>("used");   // empty: the program stops with an error
+    QTest::newRow("created when missing") << "@/new/logs"
+                                          << "@/new/logs";
+    QTest::newRow("home folder") << "~/orv4120-demo"
+                                 << "@/orv4120-demo";
+    QTest::newRow("a file in the way") << "@/file" << QString();
+    QTest::newRow("read-only folder") << "@/locked" << QString();
+}
+
+void TstCommandLine::workDir()
+{
+    QFETCH(QString, given);
+    QFETCH(QString, used);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    qputenv("HOME", QFile::encodeName(dir.path()));
+    QFile file(dir.filePath("file"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(QDir(dir.path()).mkdir("locked"));
+    QVERIFY(QFile::setPermissions(
+        dir.filePath("locked"), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadUser));
+    if (QTest::currentDataTag() == QLatin1String("read-only folder") && ::geteuid() == 0)
+        QSKIP("root may write into any folder");
+
+    given.replace('@', dir.path());
+    const CommandLine line = parseCommandLine({"orv4120-demo", "--workdir", given});
+    QCOMPARE(line.exitNow, used.isEmpty());
+    if (used.isEmpty()) {
+        QCOMPARE(line.exitCode, 1);
+        QVERIFY2(line.output.contains(given), qPrintable(line.output));
+        return;
+    }
+    used.replace('@', dir.path());
+    QCOMPARE(line.options.workDir, used);
+    QVERIFY(QFileInfo(used).isDir());
 }
 
 QTEST_GUILESS_MAIN(TstCommandLine)
