@@ -21,6 +21,8 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QLabel>
 #include <QLayout>
 #include <QScreen>
@@ -190,6 +192,22 @@ void Form1::wireControls()
     connect(ui->Option4, &QRadioButton::clicked, this, &Form1::Option4_Click);
     connect(ui->Combo2, &QComboBox::activated, this, &Form1::Combo2_Click);
     connect(MSComm1, &Link::failed, this, &Form1::showPortInfo);
+    connect(MSComm1, &MSComm::reconnected, this, &Form1::onSerialReconnected);
+    // Devices coming and going show in the port list once they have settled.
+    m_devicesChanged = new QTimer(this);
+    m_devicesChanged->setSingleShot(true);
+    m_devicesChanged->setInterval(500);
+    auto *devices = new QFileSystemWatcher(this);
+    for (const QString &folder : {QStringLiteral("/dev"), QStringLiteral("/dev/serial/by-id")}) {
+        if (QFileInfo(folder).isDir())
+            devices->addPath(folder);
+    }
+    connect(devices, &QFileSystemWatcher::directoryChanged, m_devicesChanged,
+        qOverload<>(&QTimer::start));
+    connect(m_devicesChanged, &QTimer::timeout, this, [this] {
+        refreshPortList();
+        showPortInfo();
+    });
     connect(m_session.get(), &Session::idleAnswerRead, this, &Form1::onSerialIdleAnswer);
     connect(m_session.get(), &Session::reportAccepted, this, &Form1::onReportAccepted);
     connect(m_usb, &Link::frameWritten, this, &Form1::onUsbFrameWritten);
@@ -261,15 +279,18 @@ void Form1::Form_Load()
     MSComm1->setSettings(QStringLiteral("9600,N,8,1"));
     MSComm1->setInBufferSize(2);
     ui->Combo3->setCurrentIndex(1);
+    m_startingUp = true;   // the devices are listed once for the whole start-up
     refreshPortList();
     ui->Combo1->setCurrentIndex(0);
     Combo1_Click();
+    m_startingUp = false;
     ui->Combo6->setCurrentIndex(0);
     ui->Combo7->setCurrentIndex(0);
 
     // The single retry; a failure here ends the start-up without a second message.
     if (!MSComm1->PortOpen()) {
-        MSComm1->setCommPort(CommPortNumber);
+        MSComm1->setCommPort(CommPortNumber, m_options.ports.pathFor(CommPortNumber, m_devices),
+            m_options.ports.deviceFor(CommPortNumber, m_devices));
         MSComm1->setPortOpen(true);
     }
 }

@@ -59,6 +59,7 @@ public:
     QString workLogText() const;
     MSComm *serialControl() const { return MSComm1; }
     HidLink *usbLink() const { return m_usb; }
+    const PortResolver &ports() const { return m_options.ports; }
     Session *session() const { return m_session.get(); }
     int encodingIndex() const { return EncodingIndex; }
     int commPortNumber() const { return CommPortNumber; }
@@ -106,9 +107,11 @@ private:
     void Combo1_PathEntered();   // a device path typed into 端口号
     void Combo2_Click();   // 波特率
     void reopenPort(const QString &path);
+    void listDevices();
     void refreshPortList();
     void showPortInfo();
     void onSerialIdleAnswer();
+    void onSerialReconnected();
 
     // USB link
     void Option4_Click();   // 内部USB(SPI)
@@ -168,6 +171,9 @@ private:
     bool m_unloaded = false;
     bool m_quietClose = false;
     bool m_sized = false;   // the first show gave the window its size
+    bool m_startingUp = false;
+    QList<SerialDevice> m_devices;   // the serial devices present when last listed
+    QTimer *m_devicesChanged = nullptr;   // lets a burst of device arrivals settle
 
     // Window-level state under its documented names.
     int EncodingIndex = 1;   // list index of 编码选择, the synthesis parameter

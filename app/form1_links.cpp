@@ -10,24 +10,34 @@
 
 static constexpr int kComItems = 20;   // "COM1" ... "COM20"
 
+// Lists the system's serial devices (once: at start-up, for each port choice and when devices
+// come or go) and describes what COM1 ... COM20 stand for in their tooltips.
+void Form1::listDevices()
+{
+    m_devices = m_options.ports.presentDevices();
+    for (int n = 1; n <= kComItems; ++n)
+        ui->Combo1->setItemData(n - 1, m_options.ports.describe(n, m_devices), Qt::ToolTipRole);
+}
+
+// The devices listed anew, and offered under their own names past COM20.
 void Form1::refreshPortList()
 {
-    // Items past COM20 are the present devices under their own names.
+    const QString chosen = ui->Combo1->currentData().toString();
     const int current = ui->Combo1->currentIndex();
     while (ui->Combo1->count() > kComItems)
         ui->Combo1->removeItem(kComItems);
-    // The system's device list is read once for all the items.
-    const QList<SerialDevice> devices = m_options.ports.presentDevices();
-    for (int n = 1; n <= kComItems; ++n)
-        ui->Combo1->setItemData(n - 1, m_options.ports.describe(n, devices), Qt::ToolTipRole);
-    for (const SerialDevice &device : devices) {
+    listDevices();
+    for (const SerialDevice &device : std::as_const(m_devices)) {
         ui->Combo1->addItem(device.path, device.path);
         QString tip = device.path;
         if (!device.description.isEmpty())
             tip += QStringLiteral(" (") + device.description + u')';
         ui->Combo1->setItemData(ui->Combo1->count() - 1, tip, Qt::ToolTipRole);
     }
-    if (current >= 0 && current < ui->Combo1->count())
+    const int found = chosen.isEmpty() ? -1 : ui->Combo1->findData(chosen);
+    if (found >= 0)
+        ui->Combo1->setCurrentIndex(found);
+    else if (current >= 0 && current < kComItems)
         ui->Combo1->setCurrentIndex(current);
 }
 
@@ -37,7 +47,7 @@ void Form1::showPortInfo()
     const int k = ui->Combo1->currentIndex();
     QString where;
     if (k >= 0 && k < kComItems)
-        where = m_options.ports.describe(k + 1);
+        where = m_options.ports.describe(k + 1, m_devices);
     else
         where = MSComm1->devicePath();
     ui->PortInfo->setText(where + QStringLiteral("，") + state);
@@ -46,6 +56,8 @@ void Form1::showPortInfo()
 
 void Form1::Combo1_Click()   // 端口号
 {
+    if (!m_startingUp)
+        listDevices();   // the choice is made against the devices present now
     const int k = ui->Combo1->currentIndex();
     if (k < 0) {
         tell(Msg::PortMissing);
@@ -55,7 +67,8 @@ void Form1::Combo1_Click()   // 端口号
         CommPortNumber = k + 1;
         reopenPort(QString());
     } else {
-        reopenPort(ui->Combo1->itemData(k).toString());
+        const QString path = ui->Combo1->itemData(k).toString();
+        reopenPort(path.isEmpty() ? ui->Combo1->itemText(k) : path);   // a device, or a typed path
     }
 }
 
@@ -83,7 +96,8 @@ void Form1::reopenPort(const QString &path)
     if (MSComm1->PortOpen())
         MSComm1->setPortOpen(false);
     if (path.isEmpty())
-        MSComm1->setCommPort(CommPortNumber);
+        MSComm1->setCommPort(CommPortNumber, m_options.ports.pathFor(CommPortNumber, m_devices),
+            m_options.ports.deviceFor(CommPortNumber, m_devices));
     else
         MSComm1->setCommPath(path);
     if (!MSComm1->setPortOpen(true)) {
@@ -91,6 +105,18 @@ void Form1::reopenPort(const QString &path)
         tell(Msg::PortMissing);
     }
     showPortInfo();
+}
+
+// The device that went away is back and open again: a replay that waited for its 0x4F sends
+// its piece once more.
+void Form1::onSerialReconnected()
+{
+    showPortInfo();
+    if (!ContinuousPlay)
+        return;
+    Command6_Click();
+    if (ContinuousPlayTicks > 0.0)
+        ContinuousPlay = true;
 }
 
 void Form1::Option3_Click()   // 串口

@@ -17,6 +17,11 @@ namespace {
 // take to drain at the line speed.
 constexpr qint64 kDeviceBufferBytes = 4096;
 constexpr int kDrainMarginMs = 1000;
+// A lost device is looked for when its folder changes (after this much quiet) and, besides, on a
+// timer that starts at the first and backs off to the last; an open that fails waits as long.
+constexpr int kArrivalSettleMs = 300;
+constexpr int kFirstRetryMs = 1000;
+constexpr int kLastRetryMs = 30000;
 
 }   // namespace
 
@@ -30,9 +35,17 @@ MSComm::MSComm(const PortResolver *resolver, QObject *parent)
     connect(&m_port, &QSerialPort::errorOccurred, this, &MSComm::onError);
     connect(&m_drainTimer, &QTimer::timeout, this, [this] {
         fault(m_port.portName()
-            + QStringLiteral("：串口写出停滞，%1 字节未能发出，串口已关闭")
-                  .arg(m_port.bytesToWrite()));
+                + QStringLiteral("：串口写出停滞，%1 字节未能发出，串口已关闭")
+                      .arg(m_port.bytesToWrite()),
+            false);
     });
+    m_arrival.setSingleShot(true);
+    m_arrival.setInterval(kArrivalSettleMs);
+    m_retry.setSingleShot(true);
+    connect(
+        &m_watcher, &QFileSystemWatcher::directoryChanged, &m_arrival, qOverload<>(&QTimer::start));
+    connect(&m_arrival, &QTimer::timeout, this, &MSComm::tryReopen);
+    connect(&m_retry, &QTimer::timeout, this, &MSComm::tryReopen);
 }
 
 MSComm::~MSComm()
@@ -43,18 +56,32 @@ MSComm::~MSComm()
 
 void MSComm::setCommPort(int number)
 {
+    stopWatching();
     m_commPort = number;
     m_commPath.clear();
+    m_adapter.reset();
+}
+
+void MSComm::setCommPort(int number, const QString &path, std::optional<SerialDevice> adapter)
+{
+    stopWatching();
+    m_commPort = number;
+    m_commPath = path.isEmpty() ? QString() : path;
+    m_adapter = std::move(adapter);
+    m_noDevice = path.isEmpty();
 }
 
 void MSComm::setCommPath(const QString &path)
 {
+    stopWatching();
     m_commPath = path;
+    m_adapter.reset();
+    m_noDevice = false;
 }
 
 QString MSComm::devicePath() const
 {
-    if (!m_commPath.isEmpty())
+    if (!m_commPath.isEmpty() || m_noDevice)
         return m_commPath;
     return m_resolver ? m_resolver->pathFor(m_commPort) : QString();
 }
@@ -130,6 +157,7 @@ MSComm::OpenError classifyOpenError(
 
 bool MSComm::setPortOpen(bool open)
 {
+    stopWatching();
     if (!open) {
         if (m_port.isOpen()) {
             forgetQueued();
@@ -163,6 +191,7 @@ bool MSComm::setPortOpen(bool open)
         return false;
     }
     forgetQueued();
+    m_openPath = path;
     emit openChanged(true);
     return true;
 }
@@ -201,7 +230,8 @@ void MSComm::Output(const QByteArray &bytes)
     const qint64 written = m_port.write(bytes);
     if (written != bytes.size()) {
         fault(m_port.portName() + QStringLiteral("：串口写入失败 (") + m_port.errorString()
-            + QStringLiteral(")，串口已关闭"));
+                + QStringLiteral(")，串口已关闭"),
+            false);
         return;
     }
     m_queuedBytes += written;
@@ -256,7 +286,7 @@ void MSComm::onReadyRead()
     emit OnComm();
 }
 
-void MSComm::fault(const QString &reason)
+void MSComm::fault(const QString &reason, bool watch)
 {
     if (!m_port.isOpen())
         return;   // reported already: the port closed with the first fault
@@ -268,6 +298,83 @@ void MSComm::fault(const QString &reason)
     emit OnComm();
     emit openChanged(false);
     emit failed(reason);
+    if (watch)
+        watchForReturn();
+}
+
+// The device went away: the same device coming back (its path, or the same adapter found again
+// by its serial number) is opened again by itself. Another adapter that now has the same COMn is
+// not taken for it.
+void MSComm::watchForReturn()
+{
+    m_lostPath = m_openPath;
+    m_lostAdapter = m_adapter;
+    m_watching = true;
+    m_retryMs = kFirstRetryMs;
+    m_nextAttempt = 0;
+    QStringList folders {QFileInfo(m_lostPath).absolutePath()};
+    if (m_lostPath.startsWith(QLatin1String("/dev/")))
+        folders << QStringLiteral("/dev");
+    for (const QString &folder : folders) {
+        if (QFileInfo(folder).isDir())
+            m_watcher.addPath(folder);
+    }
+    m_retry.start(m_retryMs);
+}
+
+void MSComm::stopWatching()
+{
+    m_watching = false;
+    m_arrival.stop();
+    m_retry.stop();
+    if (!m_watcher.directories().isEmpty())
+        m_watcher.removePaths(m_watcher.directories());
+}
+
+void MSComm::tryReopen()
+{
+    if (!m_watching || m_port.isOpen())
+        return;
+    const LinkTime now = linkNow();
+    if (now < m_nextAttempt) {
+        m_retry.start(int((m_nextAttempt - now) / 1000) + 1);
+        return;
+    }
+    QString path = m_lostPath;
+    if (m_lostAdapter && m_resolver) {
+        path.clear();
+        for (const SerialDevice &device : m_resolver->presentDevices()) {
+            if (device.sameAdapter(*m_lostAdapter))
+                path = device.path;
+        }
+    }
+    const auto later = [this, now] {
+        m_nextAttempt = now + qint64(m_retryMs) * 1000;
+        m_retry.start(m_retryMs);
+        m_retryMs = qMin(m_retryMs * 2, kLastRetryMs);
+    };
+    if (path.isEmpty() || !QFileInfo::exists(path)) {
+        later();   // not back yet
+        return;
+    }
+    m_port.setPortName(path);
+    applySettings();
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        m_port.clearError();
+        later();   // there but busy or refused: no tight loop
+        return;
+    }
+    stopWatching();
+    forgetQueued();
+    m_errorString.clear();
+    m_openPath = path;
+    if (m_lostAdapter)
+        m_commPath = path;
+    emit openChanged(true);
+    emit notice(
+        path + QStringLiteral("：串口设备已重新连接，串口已重新打开") + QStringLiteral("\r\n"),
+        false);
+    emit reconnected();
 }
 
 void MSComm::onError(QSerialPort::SerialPortError error)
@@ -283,11 +390,13 @@ void MSComm::onError(QSerialPort::SerialPortError error)
     case QSerialPort::ReadError:   // a read on a readable port found nothing: the line hung up
     case QSerialPort::DeviceNotFoundError:
         fault(
-            m_port.portName() + QStringLiteral("：串口设备已断开 (") + m_port.errorString() + u')');
+            m_port.portName() + QStringLiteral("：串口设备已断开 (") + m_port.errorString() + u')',
+            true);
         return;
     case QSerialPort::WriteError:
         fault(m_port.portName() + QStringLiteral("：串口写入失败 (") + m_port.errorString()
-            + QStringLiteral(")，串口已关闭"));
+                + QStringLiteral(")，串口已关闭"),
+            false);
         return;
     default:
         // A parity or framing fault on one character is no reason to close the port.

@@ -4,11 +4,13 @@
 #include "portresolver.h"
 
 #include <QByteArray>
+#include <QFileSystemWatcher>
 #include <QSerialPort>
 #include <QString>
 #include <QTimer>
 
 #include <deque>
+#include <optional>
 
 // The serial-communications control of the window, on QSerialPort, and the serial link behind the
 // send path. It offers what the window's handlers use (a port number, a settings text, open and
@@ -31,6 +33,9 @@ public:
     // The port number (1-20) the next open uses; it selects the device through the resolver.
     int CommPort() const { return m_commPort; }
     void setCommPort(int number);
+    // The same, with the device COMn stands for already looked up (path empty: none), and the
+    // adapter found there, so that the adapter is known again when it comes back.
+    void setCommPort(int number, const QString &path, std::optional<SerialDevice> adapter);
     // Opens a device by its path instead of a number (a device picked by name, or a typed path).
     void setCommPath(const QString &path);
     // The device the next open uses; empty when COMn stands for no device.
@@ -70,12 +75,17 @@ public:
 signals:
     // Raised on the window's thread when data arrives, and when the device is lost.
     void OnComm();
+    // The device that was lost is back and the port is open again.
+    void reconnected();
 
 private:
     void onReadyRead();
     void onBytesWritten(qint64 bytes);
     void onError(QSerialPort::SerialPortError error);
-    void fault(const QString &reason);
+    void fault(const QString &reason, bool watchForReturn);
+    void watchForReturn();
+    void stopWatching();
+    void tryReopen();
     void forgetQueued();
     bool applySettings();
     void armDrainTimer();
@@ -98,6 +108,7 @@ private:
     LinkTime m_wireFree = 0;   // the line is busy with earlier frames until then
     int m_commPort = 1;
     QString m_commPath;
+    QString m_openPath;   // the device the port has (or last had) open
     QString m_settings = QStringLiteral("9600,N,8,1");
     qint32 m_baudRate = 9600;
     QSerialPort::Parity m_parity = QSerialPort::NoParity;
@@ -107,6 +118,18 @@ private:
     int m_commEvent = 0;
     OpenError m_openError = OpenError::None;
     QString m_errorString;
+    std::optional<SerialDevice> m_adapter;   // what COMn stood for when it was looked up
+    bool m_noDevice = false;   // COMn was looked up and stands for no device
+
+    // A device that was lost is watched for: its folder changing, and a slow timer besides.
+    QFileSystemWatcher m_watcher;
+    QTimer m_arrival;   // lets a burst of folder changes settle
+    QTimer m_retry;   // the slow fallback, backing off
+    QString m_lostPath;
+    std::optional<SerialDevice> m_lostAdapter;
+    bool m_watching = false;
+    int m_retryMs = 0;
+    LinkTime m_nextAttempt = 0;   // no attempt before this after one that failed
 };
 
 // Why an open failed, from what the system said: whether the device exists, Qt's error and the

@@ -24,6 +24,7 @@ void PortResolver::setPresentDevicesForTest(const QList<SerialDevice> &devices)
 
 QList<SerialDevice> PortResolver::presentDevices() const
 {
+    ++m_listings;
     QList<SerialDevice> devices;
     if (m_useTestDevices) {
         devices = m_testDevices;
@@ -38,6 +39,7 @@ QList<SerialDevice> PortResolver::presentDevices() const
                                     .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
                                     .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
             device.usb = isUsbName(device.name) || !device.vidPid.isEmpty();
+            device.serialNumber = info.serialNumber();
             devices << device;
         }
     }
@@ -74,6 +76,19 @@ QString PortResolver::pathFor(int number, const QList<SerialDevice> &devices) co
         return devices.at(number - 1).path;
     return {};
 #endif
+}
+
+std::optional<SerialDevice> PortResolver::deviceFor(
+    int number, const QList<SerialDevice> &devices) const
+{
+    if (m_overrides.contains(number))
+        return std::nullopt;
+    const QString path = pathFor(number, devices);
+    for (const SerialDevice &device : devices) {
+        if (!path.isEmpty() && device.path == path)
+            return device;
+    }
+    return std::nullopt;
 }
 
 QString PortResolver::describe(int number) const

@@ -4,6 +4,8 @@
 #include <QMap>
 #include <QString>
 
+#include <optional>
+
 // A serial device present on this machine.
 struct SerialDevice
 {
@@ -12,6 +14,15 @@ struct SerialDevice
     QString description;   // what the system calls it, may be empty
     QString vidPid;   // "0403:6001" for USB adapters, else empty
     bool usb = false;
+    QString serialNumber;   // the adapter's own serial number, when it has one
+
+    // The same adapter: by its serial number where it has one, else by path and ids.
+    bool sameAdapter(const SerialDevice &other) const
+    {
+        if (!serialNumber.isEmpty() || !other.serialNumber.isEmpty())
+            return serialNumber == other.serialNumber && vidPid == other.vidPid;
+        return path == other.path && vidPid == other.vidPid;
+    }
 };
 
 // Maps the port numbers COM1 ... COM20 to devices. On Windows COMn is the system's COMn. Elsewhere
@@ -22,11 +33,17 @@ class PortResolver
 public:
     // A mapping given on the command line (--com COMn=PATH); origin names where it came from in
     // the operator's description of the port.
-    void setOverride(int number, const QString &path, const QString &origin = QStringLiteral("--com"));
+    void setOverride(
+        int number, const QString &path, const QString &origin = QStringLiteral("--com"));
     QMap<int, QString> overrides() const { return m_overrides; }
 
-    // The present serial devices, in the order that numbers them.
+    // The present serial devices, in the order that numbers them. Each call lists the system's
+    // devices afresh; listings() counts the calls.
     QList<SerialDevice> presentDevices() const;
+    int listings() const { return m_listings; }
+    // The device COMn stands for in a list taken from presentDevices(); none when there is none
+    // or COMn is mapped by --com.
+    std::optional<SerialDevice> deviceFor(int number, const QList<SerialDevice> &devices) const;
 
     // The device path COMn stands for; empty when there is none.
     QString pathFor(int number) const;
@@ -47,6 +64,7 @@ private:
     QMap<int, QString> m_origins;
     QList<SerialDevice> m_testDevices;
     bool m_useTestDevices = false;
+    mutable int m_listings = 0;
 };
 
 // Parses "COMn=PATH" as given to --com; false when it is not of that form or n is not 1-20.

@@ -14,6 +14,8 @@
 #include <QScrollBar>
 #include <QStatusBar>
 
+#include <cstdio>
+
 class TstForm1 : public QObject
 {
     Q_OBJECT
@@ -37,6 +39,8 @@ private slots:
     void closedPortLogsButSendsNothing();
     void sendFrameData_data();
     void sendFrameData();
+    void portsListedOnceAChoice();
+    void adapterThatComesBackIsUsedAgain();
     void pulledAdapterClosesPort();
     void clearButtonsTouchOnlyTheirBox();
     void hexPrefix();
@@ -342,6 +346,42 @@ void TstForm1::sendFrameData()
     f.window->SendFrameData(values);
     QVERIFY(f.boardReceives(wire));
     QCOMPARE(f.log(), log);
+}
+
+void TstForm1::portsListedOnceAChoice()
+{
+    Form1Fixture f;
+    QCOMPARE(f.window->ports().listings(), 1);   // the whole start-up
+    f.pick("Combo1", 0);
+    QCOMPARE(f.window->ports().listings(), 2);
+    f.click("Command7");
+    f.pick("Combo2", 3);
+    QCOMPARE(f.window->ports().listings(), 2);
+}
+
+void TstForm1::adapterThatComesBackIsUsedAgain()
+{
+    // COM1 is a link to the board's device, as /dev/serial/by-id names an adapter.
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("board"));
+    auto first = std::make_unique<PtyPeer>();
+    QVERIFY(QFile::link(first->slavePath(), link));
+    Form1Fixture f({}, false, false, [&](Form1Options &o) { o.ports.setOverride(1, link); });
+    QVERIFY(f.window->serialControl()->PortOpen());
+
+    first.reset();   // pulled out
+    QTRY_VERIFY(!f.window->serialControl()->PortOpen());
+    QVERIFY(f.log().contains(QStringLiteral("串口设备已断开")));
+    PtyPeer second;   // plugged in again, under the same name
+    QVERIFY(QFile::link(second.slavePath(), dir.filePath(QStringLiteral("new"))));
+    QVERIFY(::rename(QFile::encodeName(dir.filePath(QStringLiteral("new"))).constData(),
+                QFile::encodeName(link).constData())
+        == 0);
+    QTRY_VERIFY_WITH_TIMEOUT(f.window->serialControl()->PortOpen(), 5000);
+    QCOMPARE(f.log().count(QStringLiteral("串口设备已重新连接")), 1);
+    f.click("Command7");
+    QTRY_COMPARE(second.received(), QByteArray::fromHex("fd000102"));
+    QVERIFY(f.messages.shown.isEmpty());
 }
 
 void TstForm1::pulledAdapterClosesPort()
