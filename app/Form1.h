@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link.h"
 #include "portresolver.h"
 
 #include <QByteArray>
@@ -19,6 +20,7 @@ class InternalTestRunner;
 class LogJournal;
 class MSComm;
 class QLabel;
+struct FrameWritten;
 class OperatorMessages;
 class QTimer;
 class Session;
@@ -112,6 +114,7 @@ private:
     void showPortInfo();
     void onSerialIdleAnswer();
     void onSerialReconnected();
+    void awaitSerialAnswer(const FrameWritten &written);
 
     // USB link
     void Option4_Click();   // 内部USB(SPI)
@@ -174,6 +177,9 @@ private:
     bool m_startingUp = false;
     QList<SerialDevice> m_devices;   // the serial devices present when last listed
     QTimer *m_devicesChanged = nullptr;   // lets a burst of device arrivals settle
+    QTimer *m_answerBound = nullptr;   // a serial frame's answer is due before it runs out
+    LinkTime m_lastSerialArrival = 0;
+    LinkTime m_lastSerialSend = 0;
 
     // Window-level state under its documented names.
     int EncodingIndex = 1;   // list index of 编码选择, the synthesis parameter

@@ -39,6 +39,8 @@ private slots:
     void closedPortLogsButSendsNothing();
     void sendFrameData_data();
     void sendFrameData();
+    void noAnswerIsNamed_data();
+    void noAnswerIsNamed();
     void portsListedOnceAChoice();
     void adapterThatComesBackIsUsedAgain();
     void pulledAdapterClosesPort();
@@ -346,6 +348,34 @@ void TstForm1::sendFrameData()
     f.window->SendFrameData(values);
     QVERIFY(f.boardReceives(wire));
     QCOMPARE(f.log(), log);
+}
+
+void TstForm1::noAnswerIsNamed_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("interpret");
+    QTest::addColumn<bool>("hint");
+    QTest::newRow("silent board") << QByteArray() << true << true;
+    QTest::newRow("board answers") << QByteArray("A") << true << false;
+    QTest::newRow("answers not read") << QByteArray() << false << false;
+}
+
+void TstForm1::noAnswerIsNamed()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, interpret);
+    QFETCH(bool, hint);
+    Form1Fixture f;
+    f.find<QCheckBox>("Check1")->setChecked(interpret);
+    f.click("Command28");
+    QVERIFY(f.boardReceives(QByteArray::fromHex("fd000121")));
+    if (!answer.isEmpty())
+        f.board.answer(answer);
+    QTest::qWait(1300);
+    const QString expected =
+        QStringLiteral("COM1 → %1：1 秒内无应答，请检查板子连接和波特率").arg(f.board.slavePath());
+    QCOMPARE(f.window->statusBar()->currentMessage(), hint ? expected : QString());
+    QVERIFY(!f.log().contains(QStringLiteral("无应答")));
 }
 
 void TstForm1::portsListedOnceAChoice()
