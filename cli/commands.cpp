@@ -420,6 +420,7 @@ void CommandRun::stepDone(const TransactionModel::Transaction &t)
         m_output.warning(
             QStringLiteral("the speech ended early (%1)").arg(m_model.row(t).speechEnd));
     }
+    m_current = 0;   // the transaction may report again before the next step is sent
     ++m_next;
     QTimer::singleShot(0, this, &CommandRun::sendNext);
 }
