@@ -2,12 +2,12 @@
 
 #include "hidlink.h"
 #include "mscomm.h"
-#include "virtualhidapi.h"
-#include "virtualserialboard.h"
+#include "virtualboards.h"
 
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <grp.h>
@@ -122,30 +122,53 @@ BoardOpener::BoardOpener(const CliOptions &options)
 
 BoardOpener::~BoardOpener() = default;
 
+bool BoardOpener::prepareVirtual(QString *error, int *exitCode)
+{
+    const bool named =
+        std::any_of(m_options.boards.cbegin(), m_options.boards.cend(), [](const BoardSpec &spec) {
+            return spec.kind == BoardSpec::Kind::VirtualSerial
+                || spec.kind == BoardSpec::Kind::VirtualUsb;
+        });
+    if (!named)
+        return true;
+    m_virtual = loadVirtualBoards(error);
+    if (!m_virtual) {
+        *exitCode = ExitUnavailable;
+        return false;
+    }
+    for (const auto &[option, value] : m_options.virtualOptions) {
+        *error = m_virtual->setOption(option, value);
+        if (!error->isEmpty()) {
+            *exitCode = ExitBadInput;
+            return false;
+        }
+    }
+    return true;
+}
+
 std::unique_ptr<OpenedBoard> BoardOpener::open(const BoardSpec &spec, QString *error)
 {
     switch (spec.kind) {
     case BoardSpec::Kind::Serial:
         return openSerial(spec.path, error);
     case BoardSpec::Kind::VirtualSerial: {
-        if (!m_virtualSerial) {
-            m_virtualSerial = std::make_unique<VirtualBoardRunner>(m_options.board);
-            if (!m_virtualSerial->start()) {
-                *error = QStringLiteral("the virtual board cannot start: ")
-                    + m_virtualSerial->errorString();
-                m_virtualSerial.reset();
-                return nullptr;
-            }
+        if (!m_virtual)
+            return nullptr;   // prepareVirtual() said why
+        QString why;
+        const QString path = m_virtual->serialPath(&why);
+        if (path.isEmpty()) {
+            *error = QStringLiteral("the virtual board cannot start: ") + why;
+            return nullptr;
         }
-        auto board = openSerial(m_virtualSerial->slavePath(), error);
+        auto board = openSerial(path, error);
         if (board)
-            board->name = QStringLiteral("virtual:") + m_virtualSerial->slavePath();
+            board->name = QStringLiteral("virtual:") + path;
         return board;
     }
     case BoardSpec::Kind::VirtualUsb: {
-        if (!m_virtualUsb)
-            m_virtualUsb = std::make_unique<VirtualHidApi>(m_options.board);
-        auto board = openUsb(*m_virtualUsb, {}, error);
+        if (!m_virtual)
+            return nullptr;
+        auto board = openUsb(m_virtual->usb(), {}, error);
         if (board)
             board->name = QStringLiteral("virtual:usb");
         return board;

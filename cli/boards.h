@@ -11,8 +11,7 @@
 
 class HidLink;
 class MSComm;
-class VirtualBoardRunner;
-class VirtualHidApi;
+class VirtualBoards;
 
 // A board opened for a run: its link and how its answers are read.
 struct OpenedBoard
@@ -34,6 +33,10 @@ public:
     explicit BoardOpener(const CliOptions &options);
     ~BoardOpener();
 
+    // Loads the virtual board when one is named and sets it up; false with *error and the exit
+    // code (a refused option value, or the module missing). Nothing is opened otherwise.
+    bool prepareVirtual(QString *error, int *exitCode);
+
     // The board, or null with *error saying why (missing, in use, no permission and what to do).
     std::unique_ptr<OpenedBoard> open(const BoardSpec &spec, QString *error);
 
@@ -43,8 +46,7 @@ private:
 
     const CliOptions &m_options;
     PortResolver m_resolver;
-    std::unique_ptr<VirtualBoardRunner> m_virtualSerial;
-    std::unique_ptr<VirtualHidApi> m_virtualUsb;
+    std::unique_ptr<VirtualBoards> m_virtual;
 };
 
 // Why this user may not open a device node, and what to do; empty when access(R_OK | W_OK)

@@ -123,9 +123,11 @@ std::optional<QString> CommandRun::readText(int *exitCode)
 
 bool CommandRun::checkCarried(const QString &text, int *exitCode)
 {
-    const CodeTable::Load table = m_session.codeTable();
-    const TextCheck check =
-        checkText(text, m_options.encoding, table.table ? &*table.table : nullptr);
+    // Only BIG5 asks the table which characters have a form; the start-up reads it for no other.
+    std::optional<CodeTable> table;
+    if (m_options.encoding == int(Encoding::Big5))
+        table = m_session.codeTable().table;
+    const TextCheck check = checkText(text, m_options.encoding, table ? &*table : nullptr);
     if (check.uncarried.isEmpty())
         return true;
     QStringList items;

@@ -67,6 +67,10 @@ int main(int argc, char *argv[])
     // The opener owns the virtual boards: it goes after every board it opened.
     BoardOpener opener(options);
     int code = ExitDone;
+    if (QString error; !opener.prepareVirtual(&error, &code)) {
+        output.error(error);
+        return code;
+    }
     if (options.command == u"soak") {
         SoakRun run(options, output);
         if (!run.prepare(&code) || !run.start(opener, &code))

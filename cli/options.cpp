@@ -351,12 +351,8 @@ ParsedCommandLine parseCommandLine(const QList<QByteArray> &arguments)
                 bareUsb = true;
         } else if (name == u"--virtual") {
             virtualBoard = true;
-        } else if (name == u"--virtual-accept-ms") {
-            if (const QString e = setAcceptDelay(&o.board, name, value); !e.isEmpty())
-                return fail(e);
-        } else if (name == u"--virtual-speech-scale") {
-            if (const QString e = setSpeechScale(&o.board, name, value); !e.isEmpty())
-                return fail(e);
+        } else if (name == u"--virtual-accept-ms" || name == u"--virtual-speech-scale") {
+            o.virtualOptions.append({name, value});   // read by the virtual board itself
         } else if (name == u"--timeout" || name == u"--speech-timeout") {
             const std::optional<double> s = positiveNumber(value, 7 * 86400.0);
             if (!s)
@@ -484,7 +480,8 @@ ParsedCommandLine parseCommandLine(const QList<QByteArray> &arguments)
             return fail(QStringLiteral("%1 talks to one board; several boards are for soak")
                             .arg(o.command));
     }
-    // The virtual board plays sound only in real time; otherwise it keeps time silently.
-    o.board.playback = o.board.speechScale == 1.0;
+    if (!virtualBoard && !o.virtualOptions.isEmpty())
+        return fail(QStringLiteral("%1 is for the virtual board: give --virtual too")
+                        .arg(o.virtualOptions.first().first));
     return r;
 }

@@ -1,10 +1,11 @@
 #pragma once
 
-#include "boardoptions.h"
-
 #include <QByteArray>
 #include <QList>
+#include <QPair>
 #include <QString>
+
+#include <optional>
 
 // Exit codes of orv4120.
 enum ExitCode {
@@ -31,7 +32,8 @@ struct CliOptions
     QList<QByteArray> arguments;   // what follows the command words, as given
     QList<BoardSpec> boards;
     int baud = 9600;
-    BoardOptions board;   // the virtual board's set-up
+    // --virtual-accept-ms and --virtual-speech-scale with their values, for the virtual board
+    QList<QPair<QString, QString>> virtualOptions;
     int encoding = 1;   // index of the encoding list: GBK
     bool inputGbk = false;   // text arguments and files are GBK, not UTF-8
     QString file;   // say -f FILE
