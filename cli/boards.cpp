@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
@@ -195,6 +196,10 @@ std::unique_ptr<OpenedBoard> BoardOpener::openSerial(const QString &path, QStrin
             return nullptr;
         }
         board->name = QStringLiteral("COM%1=%2").arg(number).arg(port.devicePath());
+    } else if (path.contains(QRegularExpression(QStringLiteral("^COM\\d+$"),
+                   QRegularExpression::CaseInsensitiveOption))) {
+        *error = QStringLiteral("%1: COM numbers run from 1 to 20").arg(path);
+        return nullptr;
     } else {
         port.setCommPath(path);
         board->name = path;

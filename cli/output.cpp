@@ -46,11 +46,16 @@ Output::Output(bool json, bool quiet)
 
 void Output::logEntry(const QString &board, const QString &entry)
 {
-    if (m_json || m_quiet)
+    if (m_quiet)
         return;
     QString text = entry;
     if (text.endsWith(kCrLf))
         text.chop(kCrLf.size());
+    if (m_json) {
+        event({{QStringLiteral("event"), QStringLiteral("log")}, {QStringLiteral("board"), board},
+            {QStringLiteral("text"), QString(text).replace(kCrLf, QStringLiteral("\n"))}});
+        return;
+    }
     for (const QString &line : text.split(kCrLf))
         writeLine(stdout, m_severalBoards ? QStringLiteral("[%1] %2").arg(board, line) : line);
 }

@@ -8,7 +8,8 @@
 #include <QString>
 
 // What orv4120 prints. Readable mode: the session's work-log entries, as the window shows them,
-// and results on standard output; JSON mode: one object per line and event. Errors and warnings
+// and results on standard output; JSON mode: one object per line and event, the work-log entries
+// among them as "log" events (quiet leaves them out in both). Errors and warnings
 // go to standard error in either mode. Everything is UTF-8 and reaches the system line by line,
 // so a pipe sees each event as it happens.
 class Output

@@ -194,6 +194,7 @@ void TransactionModel::frameWritten(Link *link, const FrameWritten &written)
         t->problems |= NotWritten;
         if (t->phase == Phase::Receipt)
             t->phase = Phase::Done;
+        emit transactionChanged(*t);
     }
     if (!match)
         return;
@@ -478,6 +479,7 @@ void TransactionModel::finish()
                 if (t->phase != Phase::Done || !(t->problems & NotWritten))
                     t->problems |= Unfinished;
                 t->phase = Phase::Done;
+                emit transactionChanged(*t);
             }
         }
         settle(s);
