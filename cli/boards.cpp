@@ -196,8 +196,8 @@ std::unique_ptr<OpenedBoard> BoardOpener::openSerial(const QString &path, QStrin
             return nullptr;
         }
         board->name = QStringLiteral("COM%1=%2").arg(number).arg(port.devicePath());
-    } else if (path.contains(QRegularExpression(QStringLiteral("^COM\\d+$"),
-                   QRegularExpression::CaseInsensitiveOption))) {
+    } else if (path.contains(QRegularExpression(
+                   QStringLiteral("^COM\\d+$"), QRegularExpression::CaseInsensitiveOption))) {
         *error = QStringLiteral("%1: COM numbers run from 1 to 20").arg(path);
         return nullptr;
     } else {

@@ -6,8 +6,10 @@
 
 std::unique_ptr<VirtualBoards> loadVirtualBoards(QString *error)
 {
+    const QString programDir = QCoreApplication::applicationDirPath();
     const QStringList candidates {
-        QCoreApplication::applicationDirPath() + QStringLiteral("/orv4120-virtual"),
+        programDir + QStringLiteral("/orv4120-virtual"),   // the build
+        programDir + QStringLiteral("/" ORV_MODULE_RELATIVE_DIR "/orv4120-virtual"),   // installed
         QStringLiteral(ORV_MODULE_DIR "/orv4120-virtual"),
     };
     QStringList reasons;

@@ -5,7 +5,6 @@
 #include "transactionstats.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -20,7 +19,7 @@
 // Answers are read from the raw bytes as they arrive, stamped with the link's arrival times.
 // Serial: every byte is a code, except that "S" starts the version text, whose bytes are text:
 // the text is the bytes after "S" up to 32 of them, ended early by a quiet gap of 20 ms (the chip
-// sends it in one go; 20 ms are ten characters even at 4800 baud). USB: byte 1 of each report;
+// sends it in one go; 20 ms are about ten characters at 4800 baud). USB: byte 1 of each report;
 // the board's 0x5E acknowledges a report and is no answer. Bytes that are no answer code of the
 // link are passed over.
 //
