@@ -1,5 +1,6 @@
 #include "boards.h"
 
+#include "codes.h"
 #include "hidlink.h"
 #include "mscomm.h"
 #include "virtualboards.h"
@@ -7,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -57,6 +59,9 @@ private:
     HidApi &m_api;
     QByteArray m_path;
 };
+
+// Longest wait for a virtual board's power-up answer.
+constexpr int kPowerUpWaitMs = 1000;
 
 bool isBoard(const HidDeviceInfo &d)
 {
@@ -117,6 +122,30 @@ QString udevRuleAdvice()
 
 OpenedBoard::~OpenedBoard() = default;
 
+void whenReady(
+    const OpenedBoard &board, TransactionModel &model, QObject *context, std::function<void()> go)
+{
+    if (!board.justPoweredUp) {
+        go();
+        return;
+    }
+    // Shared by the answer and the time-out: whichever comes first goes, once.
+    auto pending = std::make_shared<std::function<void()>>(std::move(go));
+    auto fire = [pending] {
+        if (auto call = std::exchange(*pending, nullptr))
+            call();
+    };
+    // After 0x4A, the pause in which a serial answer reaches the log, so its line comes first.
+    const int logPauseMs = int(board.link->wireTime(32) / 1000) + 5;
+    QObject::connect(&model, &TransactionModel::answerRead, context,
+        [fire, logPauseMs, context](Link *, const TransactionModel::AnswerEvent &answer,
+            const TransactionModel::Transaction *) {
+            if (answer.code == Answer::Initialised)
+                QTimer::singleShot(logPauseMs, context, fire);
+        });
+    QTimer::singleShot(kPowerUpWaitMs, context, fire);
+}
+
 BoardOpener::BoardOpener(const CliOptions &options)
     : m_options(options)
 { }
@@ -162,16 +191,20 @@ std::unique_ptr<OpenedBoard> BoardOpener::open(const BoardSpec &spec, QString *e
             return nullptr;
         }
         auto board = openSerial(path, error);
-        if (board)
+        if (board) {
             board->name = QStringLiteral("virtual:") + path;
+            board->justPoweredUp = true;
+        }
         return board;
     }
     case BoardSpec::Kind::VirtualUsb: {
         if (!m_virtual)
             return nullptr;
         auto board = openUsb(m_virtual->usb(), {}, error);
-        if (board)
+        if (board) {
             board->name = QStringLiteral("virtual:usb");
+            board->justPoweredUp = true;
+        }
         return board;
     }
     case BoardSpec::Kind::Usb:

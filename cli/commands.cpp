@@ -335,7 +335,7 @@ bool CommandRun::start(OpenedBoard &board, int *exitCode)
     }
     m_result = {{QStringLiteral("event"), QStringLiteral("result")},
         {QStringLiteral("board"), board.name}, {QStringLiteral("command"), m_options.command}};
-    sendNext();
+    whenReady(board, m_model, this, [this] { sendNext(); });
     return true;
 }
 

@@ -123,10 +123,14 @@ bool BoardSoak::prepare(QString *error)
 void BoardSoak::start()
 {
     m_sending = true;
-    if (m_script)
-        m_script->start();
-    else
-        sendNextText();
+    whenReady(*m_board, m_model, this, [this] {
+        if (!m_sending)
+            return;   // the run ended before the board was ready
+        if (m_script)
+            m_script->start();
+        else
+            sendNextText();
+    });
 }
 
 void BoardSoak::stopSending()
