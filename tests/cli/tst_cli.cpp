@@ -4,6 +4,7 @@
 #include "fakelink.h"
 #include "frame.h"
 #include "hexeditor.h"
+#include "options.h"
 #include "ptypeer.h"
 #include "session.h"
 
@@ -103,6 +104,8 @@ class TstCli : public QObject
 {
     Q_OBJECT
 private slots:
+    void parsing_data();
+    void parsing();
     void wireBytes_data();
     void wireBytes();
     void exitCodes_data();
@@ -112,6 +115,54 @@ private slots:
     void soakOnThreeBoards();
     void soakPlaysTheScript();
 };
+
+void TstCli::parsing_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("parsed");   // boards and what they are, or "exit N"
+    QTest::newRow("--usb before the command takes no path")
+        << QStringList {"--usb", "say", "x"} << QStringLiteral("say: usb");
+    QTest::newRow("--usb takes a path that starts with /") << QStringList {
+        "--usb", "/dev/hidraw3", "stop"} << QStringLiteral("stop: usb /dev/hidraw3");
+    QTest::newRow("--usb=PATH") << QStringList {"stop", "--usb=/dev/hidraw4"}
+                                << QStringLiteral("stop: usb /dev/hidraw4");
+    QTest::newRow("--virtual --usb is the virtual USB board")
+        << QStringList {"status", "--virtual", "--usb"} << QStringLiteral("status: virtual-usb");
+    QTest::newRow("several boards for soak, with the virtual one") << QStringList {"soak",
+        "--duration", "1.5h", "--port", "COM2", "--port", "/dev/ttyUSB1",
+        "--virtual"} << QStringLiteral("soak: serial COM2, serial /dev/ttyUSB1, virtual");
+    QTest::newRow("several boards for another command")
+        << QStringList {"stop", "--port", "a", "--port", "b"} << QStringLiteral("exit 2");
+    QTest::newRow("an option the command does not take")
+        << QStringList {"say", "x", "--duration", "1", "--virtual"} << QStringLiteral("exit 2");
+    QTest::newRow("a text that starts with - after --")
+        << QStringList {"--virtual", "say", "--", "-5度"} << QStringLiteral("say: virtual");
+    QTest::newRow("soak without a duration")
+        << QStringList {"soak", "--virtual"} << QStringLiteral("exit 2");
+    QTest::newRow("a speed the window does not offer")
+        << QStringList {"stop", "--virtual", "--baud", "19200"} << QStringLiteral("exit 2");
+}
+
+void TstCli::parsing()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, parsed);
+    QList<QByteArray> raw;
+    for (const QString &a : arguments)
+        raw << a.toUtf8();
+    const ParsedCommandLine r = parseCommandLine(raw);
+    if (r.exitNow) {
+        QCOMPARE(QStringLiteral("exit %1").arg(r.exitCode), parsed);
+        return;
+    }
+    static const char *const kKinds[] = {"serial", "usb", "virtual", "virtual-usb"};
+    QStringList boards;
+    for (const BoardSpec &b : r.options.boards)
+        boards << (QLatin1String(kKinds[int(b.kind)]) + u' ' + b.path).trimmed();
+    QCOMPARE(r.options.command + QStringLiteral(": ") + boards.join(QStringLiteral(", ")), parsed);
+    if (r.options.command == u"soak")
+        QCOMPARE(r.options.durationS, 5400.0);
+}
 
 void TstCli::wireBytes_data()
 {
