@@ -1,0 +1,1 @@
+orv_benchmark(session tts_session)

@@ -1,0 +1,449 @@
+#include "commands.h"
+
+#include "boards.h"
+#include "cache.h"
+#include "codepage.h"
+#include "controltags.h"
+#include "frame.h"
+#include "hexeditor.h"
+#include "textcheck.h"
+#include "textform.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// Longest text file or standard input read for say.
+constexpr qint64 kMaxInputBytes = 16 * 1024 * 1024;
+// Serial answers reach the log a short pause after they arrive; the run ends after it.
+constexpr int kLogMarginMs = 10;
+
+QString sentAs(const UncarriedCharacter &c)
+{
+    switch (c.kind) {
+    case UncarriedKind::OutsideGbk:
+        return QStringLiteral("not in GBK, sent as \"%1\"").arg(c.sentAs);
+    case UncarriedKind::NoBig5:
+        return QStringLiteral("no BIG5 form, sent as \"%1\"").arg(c.sentAs);
+    case UncarriedKind::OutsideGb2312:
+        return QStringLiteral("not in GB2312, sent as its GBK bytes");
+    }
+    return {};
+}
+
+QString codePoint(const QString &character)
+{
+    return QStringLiteral("U+%1")
+        .arg(character.toUcs4().value(0), 4, 16, QLatin1Char('0'))
+        .toUpper();
+}
+
+}   // namespace
+
+CommandRun::CommandRun(const CliOptions &options, Output &output, QObject *parent)
+    : QObject(parent)
+    , m_options(options)
+    , m_output(output)
+{
+    m_model.setBound(int(options.timeoutS * 1000));
+    m_model.setStoreEncoding(options.encoding);
+    m_speechTimer.setSingleShot(true);
+    m_exitTimer.setSingleShot(true);
+    connect(&m_speechTimer, &QTimer::timeout, this, [this] {
+        end(ExitNoAnswer,
+            QStringLiteral("the speech did not end (0x4F) within %1 s")
+                .arg(m_options.speechTimeoutS));
+    });
+    connect(&m_exitTimer, &QTimer::timeout, this, [this] {
+        // after the log lines of the answers, so the result is the last line
+        for (const QString &line : std::as_const(m_resultLines))
+            m_output.result(line);
+        m_output.event(m_result);
+        emit finished(m_result.value(QStringLiteral("exit")).toInt());
+    });
+    connect(&m_model, &TransactionModel::transactionChanged, this, &CommandRun::onTransaction);
+}
+
+CommandRun::~CommandRun() = default;
+
+bool CommandRun::fail(int *exitCode, int code, const QString &message)
+{
+    m_output.error(message);
+    *exitCode = code;
+    return false;
+}
+
+std::optional<QString> CommandRun::readText(int *exitCode)
+{
+    QByteArray bytes;
+    bool fromFile = false;
+    if (!m_options.file.isEmpty() || m_options.fromStdin) {
+        QFile file;
+        if (m_options.fromStdin) {
+            file.open(stdin, QIODevice::ReadOnly);
+        } else {
+            file.setFileName(m_options.file);
+            if (!file.open(QIODevice::ReadOnly)) {
+                fail(exitCode, ExitBadInput,
+                    QStringLiteral("cannot read %1: %2").arg(m_options.file, file.errorString()));
+                return std::nullopt;
+            }
+        }
+        bytes = file.read(kMaxInputBytes + 1);
+        if (bytes.size() > kMaxInputBytes) {
+            fail(exitCode, ExitBadInput,
+                QStringLiteral("the text is longer than %1 bytes").arg(kMaxInputBytes));
+            return std::nullopt;
+        }
+        fromFile = true;
+    } else {
+        const qsizetype first = m_options.command == u"cache store" ? 1 : 0;
+        bytes = m_options.arguments.mid(first).join(' ');
+    }
+    std::optional<QString> text = decodeInput(bytes, m_options.inputGbk);
+    if (!text) {
+        fail(exitCode, ExitBadInput,
+            m_options.inputGbk ? QStringLiteral("the text is not valid GBK")
+                               : QStringLiteral("the text is not valid UTF-8 (for GBK text give "
+                                                "--input-encoding gbk)"));
+        return std::nullopt;
+    }
+    QString widgetText = fromCrLf(*text);
+    if (fromFile && widgetText.endsWith(u'\n'))
+        widgetText.chop(1);   // the line break that ends a text file
+    if (widgetText.isEmpty()) {
+        fail(exitCode, ExitBadInput, QStringLiteral("the text is empty: nothing to send"));
+        return std::nullopt;
+    }
+    return widgetText;
+}
+
+bool CommandRun::checkCarried(const QString &text, int *exitCode)
+{
+    // Only BIG5 asks the table which characters have a form; the start-up reads it for no other.
+    std::optional<CodeTable> table;
+    if (m_options.encoding == int(Encoding::Big5))
+        table = m_session.codeTable().table;
+    const TextCheck check = checkText(text, m_options.encoding, table ? &*table : nullptr);
+    if (check.uncarried.isEmpty())
+        return true;
+    QStringList items;
+    for (const UncarriedCharacter &c : check.uncarried)
+        items << QStringLiteral("\"%1\" (%2) ×%3: %4")
+                     .arg(c.character, codePoint(c.character))
+                     .arg(c.count)
+                     .arg(sentAs(c));
+    const QString list = items.join(QStringLiteral("; "));
+    if (m_options.strict)
+        return fail(exitCode, ExitBadInput,
+            QStringLiteral("the encoding cannot carry every character (--strict): %1; nothing "
+                           "sent")
+                .arg(list));
+    m_output.warning(QStringLiteral("the encoding cannot carry every character: %1").arg(list));
+    return true;
+}
+
+bool CommandRun::prepare(int *exitCode)
+{
+    const QString command = m_options.command;
+    auto argument = [this](qsizetype i) {
+        return QString::fromUtf8(m_options.arguments.value(i)).trimmed();
+    };
+    auto number = [&](qsizetype i, int low, int high) -> std::optional<int> {
+        bool ok = false;
+        const int n = argument(i).toInt(&ok);
+        return ok && n >= low && n <= high ? std::optional<int>(n) : std::nullopt;
+    };
+    const bool wait = !m_options.noWait;
+    auto control = [&](Command c) {
+        m_steps = {{commandFrame(c), wait ? Wait::Taken : Wait::Written}};
+        return true;
+    };
+
+    if (command == u"say") {
+        const std::optional<QString> text = readText(exitCode);
+        if (!text)
+            return false;
+        m_text = *text;
+        return checkCarried(m_text, exitCode);
+    }
+    if (command == u"cache store") {
+        const std::optional<int> segment = number(0, 0, kCacheSegments - 1);
+        if (!segment)
+            return fail(exitCode, ExitBadInput,
+                QStringLiteral("the cache segment is 0 to %1, not \"%2\"")
+                    .arg(kCacheSegments - 1)
+                    .arg(argument(0)));
+        m_segment = *segment;
+        const std::optional<QString> text = readText(exitCode);
+        if (!text)
+            return false;
+        m_text = *text;
+        return checkCarried(m_text, exitCode);
+    }
+    if (command == u"cache play") {
+        if (m_options.arguments.size() == 2)
+            return fail(exitCode, ExitBadInput,
+                QStringLiteral("the chip's cache-play frame carries no segment, only the repeat "
+                               "count and the encoding: the chip plays its cache from the start. "
+                               "Use: orv4120 cache play COUNT"));
+        const std::optional<int> count = number(0, 1, kMaxCacheRepeats);
+        if (!count)
+            return fail(exitCode, ExitBadInput,
+                QStringLiteral("the repeat count is 1 to %1, not \"%2\"")
+                    .arg(kMaxCacheRepeats)
+                    .arg(argument(0)));
+        m_steps = {
+            {cachePlayFrame(*count, m_options.encoding), wait ? Wait::SpeechEnd : Wait::Written}};
+        return true;
+    }
+    if (command == u"raw") {
+        const QString text = toCrLf(QString::fromUtf8(m_options.arguments.join(' ')));
+        const HexParse parse = m_options.header ? headerPlayFrame(text, quint8(m_options.encoding))
+                                                : directPlayFrame(text);
+        switch (parse.status) {
+        case HexStatus::Empty:
+            return fail(exitCode, ExitBadInput, QStringLiteral("no bytes to send"));
+        case HexStatus::Mismatch:
+            return fail(exitCode, ExitBadInput,
+                QStringLiteral("not hexadecimal at character %1 of \"%2\": each byte is two "
+                               "hexadecimal digits and one separator, as in \"FD 00 01 02\"")
+                    .arg(parse.badOffset + 1)
+                    .arg(text));
+        case HexStatus::TooLong:
+            return fail(exitCode, ExitBadInput,
+                QStringLiteral("too many bytes for one frame's length field"));
+        case HexStatus::Parsed:
+            break;
+        }
+        const int c = parse.bytes.size() >= 4 ? quint8(parse.bytes.at(3)) : -1;
+        const bool speaks = quint8(parse.bytes.at(0)) == kFrameHead
+            && (c == int(Command::Synthesize) || c == int(Command::CachePlay));
+        m_steps = {{parse.bytes, !wait ? Wait::Written : speaks ? Wait::SpeechEnd : Wait::Taken}};
+        return true;
+    }
+    if (command.startsWith(u"tag ")) {
+        std::optional<QByteArray> frame;
+        const QString what = command.mid(4);
+        if (what == u"reset") {
+            frame = resetTagFrame();
+        } else if (what == u"voice") {
+            std::optional<int> entry = number(0, 0, kVoiceCount - 1);
+            const QStringList names = voiceNames();
+            for (int i = 0; !entry && i < names.size(); ++i) {
+                if (names.at(i).compare(argument(0), Qt::CaseInsensitive) == 0)
+                    entry = i;
+            }
+            if (!entry)
+                return fail(exitCode, ExitBadInput,
+                    QStringLiteral("the voice is 0 to %1 or one of: %2; not \"%3\"")
+                        .arg(kVoiceCount - 1)
+                        .arg(names.join(QStringLiteral(", ")), argument(0)));
+            frame = voiceTagFrame(*entry);
+        } else {
+            const TagBar bar = what == u"volume" ? TagBar::Volume
+                : what == u"rate"                ? TagBar::Rate
+                                                 : TagBar::Intonation;
+            const int top = kTagBarMaximum - kTagBarMinimum;
+            const std::optional<int> value = number(0, 0, top);
+            if (!value)
+                return fail(exitCode, ExitBadInput,
+                    QStringLiteral("the %1 is 0 to %2, not \"%3\"")
+                        .arg(what)
+                        .arg(top)
+                        .arg(argument(0)));
+            frame = barTagFrame(bar, *value + kTagBarMinimum);   // the bar sends its value - 1
+        }
+        m_steps = {{*frame, wait ? Wait::Taken : Wait::Written}};
+        return true;
+    }
+    if (command == u"status") {
+        m_steps = {{commandFrame(Command::StatusQuery), wait ? Wait::State : Wait::Written}};
+        return true;
+    }
+    if (command == u"version") {
+        for (const BoardSpec &spec : m_options.boards) {
+            if (spec.kind == BoardSpec::Kind::Usb || spec.kind == BoardSpec::Kind::VirtualUsb) {
+                *exitCode = ExitNotCarried;
+                m_output.error(QStringLiteral("the USB link cannot carry the version query: the "
+                                              "USB side does not read the chip's version answer; "
+                                              "ask over the serial port. Nothing sent."));
+                return false;
+            }
+        }
+        m_steps = {{commandFrame(Command::VersionQuery), wait ? Wait::Version : Wait::Written}};
+        return true;
+    }
+    if (command == u"stop")
+        return control(Command::Stop);
+    if (command == u"pause")
+        return control(Command::Pause);
+    if (command == u"resume")
+        return control(Command::Resume);
+    if (command == u"standby")
+        return control(Command::Standby);
+    if (command == u"wakeup")
+        return control(Command::WakeUp);
+    return fail(exitCode, ExitBadInput, QStringLiteral("%1 is not run here").arg(command));
+}
+
+bool CommandRun::start(OpenedBoard &board, int *exitCode)
+{
+    m_board = &board;
+    m_log = std::make_unique<BoardLog>(m_output, board.name);
+    m_session.setLogSink(m_log.get());
+    m_session.attachLink(board.link, board.rule);
+    m_model.addLink(board.link, board.rule, board.name);
+    m_model.follow(&m_session);
+    reportEvents(m_output, board.name, m_session, m_model, board.rule, m_options.encoding);
+    connect(board.link, &Link::failed, this, [this](const QString &reason) {
+        end(ExitUnavailable, QStringLiteral("the link failed: ") + reason);
+    });
+
+    // Text commands are cut by the one text pipeline, to the limit of this link.
+    if (m_options.command == u"say" || m_options.command == u"cache store") {
+        const bool store = m_options.command == u"cache store";
+        const Command command = store ? Command::CacheStore : Command::Synthesize;
+        const quint8 parameter = quint8(store ? m_segment : m_options.encoding);
+        QStringView rest = m_text;
+        while (!rest.isEmpty()) {
+            const TextFrame piece =
+                m_session.textFrame(rest, command, parameter, m_options.encoding);
+            if (piece.table != CodeTable::LoadStatus::Loaded)
+                return fail(exitCode, ExitFailed,
+                    QStringLiteral("the code table %1 cannot be used: %2")
+                        .arg(m_session.codeTablePath(),
+                            piece.tableError.isEmpty() ? QStringLiteral("missing or too short")
+                                                       : piece.tableError));
+            if (piece.frame.isEmpty() || piece.keepChars == 0)
+                return fail(exitCode, ExitBadInput, QStringLiteral("the text cannot be framed"));
+            if (store && piece.cut)
+                return fail(exitCode, ExitBadInput,
+                    QStringLiteral("the text does not fit one cache-store frame of this link "
+                                   "(%1 text bytes at most); nothing sent")
+                        .arg(m_session.maxTextBytes()));
+            m_steps.append({piece.frame, Wait::SpeechEnd});
+            rest = rest.sliced(piece.keepChars);
+        }
+        if (store)
+            m_steps.last().wait = Wait::Taken;
+        if (m_options.noWait)
+            m_steps.last().wait = Wait::Written;
+    }
+    m_result = {{QStringLiteral("event"), QStringLiteral("result")},
+        {QStringLiteral("board"), board.name}, {QStringLiteral("command"), m_options.command}};
+    whenReady(board, m_model, this, [this] { sendNext(); });
+    return true;
+}
+
+void CommandRun::sendNext()
+{
+    if (m_ended)
+        return;
+    if (m_next >= m_steps.size()) {
+        end(ExitDone, {});
+        return;
+    }
+    m_session.send(m_steps.at(m_next).frame);
+    const TransactionModel::Transaction *t = m_model.lastSent(m_board->link);
+    m_current = t ? t->id : 0;
+}
+
+void CommandRun::onTransaction(const TransactionModel::Transaction &t)
+{
+    if (m_ended || t.id != m_current)
+        return;
+    const Wait wait = m_steps.at(m_next).wait;
+    const auto timeout = QStringLiteral("%1 s").arg(m_options.timeoutS);
+    if (t.problems & TransactionModel::NotWritten)
+        return end(ExitUnavailable,
+            QStringLiteral("the frame was not written to %1 within %2%3")
+                .arg(m_board->name, timeout,
+                    m_board->link->errorString().isEmpty()
+                        ? QString()
+                        : QStringLiteral(": ") + m_board->link->errorString()));
+    if (wait == Wait::Written) {
+        if (t.written)
+            stepDone(t);
+        return;
+    }
+    if (t.problems & TransactionModel::ErrorAnswer)
+        return end(ExitErrorAnswer, QStringLiteral("the chip refused the frame (0x45)"));
+    if (t.problems & TransactionModel::NoAnswer)
+        return end(ExitNoAnswer, QStringLiteral("no answer within %1").arg(timeout));
+    if (t.problems & TransactionModel::MissingFollowUp)
+        return end(ExitNoAnswer,
+            QStringLiteral("the chip took the frame, but its next answer did not come within %1")
+                .arg(timeout));
+    switch (wait) {
+    case Wait::Written:
+        break;
+    case Wait::Taken:
+        if (t.taken)
+            stepDone(t);
+        break;
+    case Wait::State:
+    case Wait::Version:
+        if (t.phase == TransactionModel::Transaction::Phase::Done && t.taken)
+            stepDone(t);
+        break;
+    case Wait::SpeechEnd:
+        if (t.speechEnd != TransactionModel::SpeechEnd::None) {
+            m_speechTimer.stop();
+            stepDone(t);
+        } else if (t.taken && !m_speechTimer.isActive()) {
+            m_speechTimer.start(int(qMin(m_options.speechTimeoutS * 1000.0, 2147483647.0)));
+        }
+        break;
+    }
+}
+
+void CommandRun::stepDone(const TransactionModel::Transaction &t)
+{
+    const Wait wait = m_steps.at(m_next).wait;
+    if (wait == Wait::State) {
+        const bool playing = std::any_of(t.answers.cbegin(), t.answers.cend(),
+            [](const auto &a) { return a.code == Answer::Playing; });
+        const QString state = playing ? QStringLiteral("playing") : QStringLiteral("idle");
+        m_result.insert(QStringLiteral("state"), state);
+        m_resultLines << state;
+    } else if (wait == Wait::Version) {
+        for (const auto &a : t.answers) {
+            if (a.code != Answer::VersionText)
+                continue;
+            const QString text = fromGbk(a.text);
+            m_result.insert(QStringLiteral("version"), text);
+            m_resultLines << text;
+        }
+    } else if (wait == Wait::SpeechEnd && t.speechEnd != TransactionModel::SpeechEnd::Idle) {
+        m_output.warning(
+            QStringLiteral("the speech ended early (%1)").arg(m_model.row(t).speechEnd));
+    }
+    m_current = 0;   // the transaction may report again before the next step is sent
+    ++m_next;
+    QTimer::singleShot(0, this, &CommandRun::sendNext);
+}
+
+void CommandRun::end(int code, const QString &message)
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    m_speechTimer.stop();
+    if (!message.isEmpty())
+        m_output.error(message);
+    m_result.insert(QStringLiteral("exit"), code);
+    if (!message.isEmpty())
+        m_result.insert(QStringLiteral("message"), message);
+    // Serial answers are logged a pause after they arrive (a whole version text's time).
+    const qint64 pauseMs = m_board ? m_board->link->wireTime(32) / 1000 : 0;
+    m_exitTimer.start(int(pauseMs) + kLogMarginMs);
+}
+
+void CommandRun::interrupt()
+{
+    end(ExitFailed, QStringLiteral("interrupted"));
+}

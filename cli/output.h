@@ -1,0 +1,61 @@
+#pragma once
+
+#include "logsink.h"
+#include "session.h"
+#include "transactions.h"
+
+#include <QJsonObject>
+#include <QString>
+
+// What orv4120 prints. Readable mode: the session's work-log entries, as the window shows them,
+// and results on standard output; JSON mode: one object per line and event, the work-log entries
+// among them as "log" events (quiet leaves them out in both). Errors and warnings
+// go to standard error in either mode. Everything is UTF-8 and reaches the system line by line,
+// so a pipe sees each event as it happens.
+class Output
+{
+public:
+    Output(bool json, bool quiet);
+
+    bool json() const { return m_json; }
+    // Board names go in front of log lines when several boards run.
+    void setSeveralBoards(bool several) { m_severalBoards = several; }
+
+    void logEntry(const QString &board, const QString &entry);
+    // A result line in readable mode (printed even when quiet).
+    void result(const QString &line);
+    void event(QJsonObject object);
+    void error(const QString &message);
+    void warning(const QString &message);
+
+private:
+    bool m_json;
+    bool m_quiet;
+    bool m_severalBoards = false;
+};
+
+// The work log of one board, printed.
+class BoardLog : public LogSink
+{
+public:
+    BoardLog(Output &output, const QString &board)
+        : m_output(output)
+        , m_board(board)
+    { }
+    void append(const QString &entry) override { m_output.logEntry(m_board, entry); }
+
+private:
+    Output &m_output;
+    QString m_board;
+};
+
+// JSON events of a board's session and transactions: every frame sent (its bytes and decoding)
+// and every answer read (its code, label and, for a first answer, latency).
+void reportEvents(Output &output, const QString &board, Session &session, TransactionModel &model,
+    AnswerRule rule, int storeEncoding);
+
+// The row of a transaction as a JSON event.
+QJsonObject rowEvent(const QString &board, const TransactionRow &row);
+
+// Counts and percentiles as a JSON event.
+QJsonObject summaryEvent(const QString &board, const TransactionStats &stats);

@@ -1,0 +1,339 @@
+#include "soak.h"
+
+#include "boards.h"
+#include "demotexts.h"
+#include "frame.h"
+#include "internaltestrunner.h"
+#include "textform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+// The internal test script's waits, shortened by a factor.
+class ScaledStepClock final : public StepClock
+{
+public:
+    explicit ScaledStepClock(double scale)
+        : m_scale(scale)
+    {
+        m_timer.setSingleShot(true);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            if (auto done = std::exchange(m_done, nullptr))
+                done();
+        });
+    }
+    void startWait(int milliseconds, std::function<void()> done) override
+    {
+        m_done = std::move(done);
+        m_timer.start(qMax(1, int(milliseconds * m_scale)));
+    }
+    void cancelWait() override
+    {
+        m_timer.stop();
+        m_done = nullptr;
+    }
+
+private:
+    double m_scale;
+    QTimer m_timer;
+    std::function<void()> m_done;
+};
+
+// Time the last answers of the run have to come after the sending ends.
+constexpr int kDrainMarginMs = 200;
+
+}   // namespace
+
+BoardSoak::BoardSoak(const CliOptions &options, Output &output, std::unique_ptr<OpenedBoard> board,
+    const QStringList &texts, QObject *parent)
+    : QObject(parent)
+    , m_options(options)
+    , m_output(output)
+    , m_board(std::move(board))
+    , m_texts(texts)
+{
+    m_model.setBound(int(options.timeoutS * 1000));
+    m_model.setStoreEncoding(options.encoding);
+    m_log = std::make_unique<BoardLog>(output, m_board->name);
+    m_session.setLogSink(m_log.get());
+    m_session.attachLink(m_board->link, m_board->rule);
+    m_model.addLink(m_board->link, m_board->rule, m_board->name);
+    m_model.follow(&m_session);
+    m_model.setRowSink([this](const TransactionRow &row) {
+        m_report.addRow(row);
+        m_output.event(rowEvent(name(), row));
+    });
+    reportEvents(output, m_board->name, m_session, m_model, m_board->rule, options.encoding);
+    connect(&m_model, &TransactionModel::transactionChanged, this, &BoardSoak::onTransaction);
+    connect(m_board->link, &Link::failed, this, [this](const QString &reason) {
+        if (m_failure.isEmpty())
+            m_failure = reason;
+        m_output.error(
+            QStringLiteral("%1: the link failed, this board stops: %2").arg(name(), reason));
+        stopSending();
+    });
+    m_speechTimer.setSingleShot(true);
+    connect(&m_speechTimer, &QTimer::timeout, this, &BoardSoak::sendNextText);
+}
+
+BoardSoak::~BoardSoak() = default;
+
+QString BoardSoak::name() const
+{
+    return m_board->name;
+}
+
+bool BoardSoak::openReport(QString *error)
+{
+    if (m_report.start(m_options.reportDir))
+        return true;
+    *error = m_report.errorString();
+    return false;
+}
+
+bool BoardSoak::prepare(QString *error)
+{
+    if (!m_texts.isEmpty())
+        return true;
+    const TextFrame demo = m_session.textFrame(
+        demonstrationText(), Command::Synthesize, quint8(m_options.encoding), m_options.encoding);
+    if (demo.frame.isEmpty()) {
+        *error = QStringLiteral("the code table %1 cannot be used").arg(m_session.codeTablePath());
+        return false;
+    }
+    m_demoFrame = demo.frame;
+    std::unique_ptr<StepClock> clock;
+    if (m_options.waitScale < 1.0)
+        clock = std::make_unique<ScaledStepClock>(m_options.waitScale);
+    m_script = std::make_unique<InternalTestRunner>(std::move(clock));
+    m_script->setMaxTextBytesSource([this] { return m_session.maxTextBytes(); });
+    connect(m_script.get(), &InternalTestRunner::sendFrameValues, this,
+        [this](const QVariantList &values) {
+            if (const std::optional<QByteArray> frame = frameFromValues(values))
+                m_session.send(*frame);
+        });
+    connect(m_script.get(), &InternalTestRunner::synthesizeRequested, this,
+        [this] { m_session.send(m_demoFrame); });
+    return true;
+}
+
+void BoardSoak::start()
+{
+    m_sending = true;
+    whenReady(*m_board, m_model, this, [this] {
+        if (!m_sending)
+            return;   // the run ended before the board was ready
+        if (m_script)
+            m_script->start();
+        else
+            sendNextText();
+    });
+}
+
+void BoardSoak::stopSending()
+{
+    m_sending = false;
+    m_speechTimer.stop();
+    if (m_script)
+        m_script->stop();
+}
+
+void BoardSoak::sendNextText()
+{
+    if (!m_sending)
+        return;
+    m_speechTimer.stop();
+    if (m_rest.isEmpty())
+        m_rest = m_texts.at(m_nextText++ % m_texts.size());
+    const TextFrame piece = m_session.textFrame(
+        m_rest, Command::Synthesize, quint8(m_options.encoding), m_options.encoding);
+    if (piece.frame.isEmpty() || piece.keepChars == 0) {
+        m_failure = QStringLiteral("a text cannot be framed (the code table %1)")
+                        .arg(m_session.codeTablePath());
+        m_output.error(name() + QStringLiteral(": ") + m_failure);
+        stopSending();
+        return;
+    }
+    m_rest = m_rest.mid(piece.keepChars);
+    m_session.send(piece.frame);
+    const TransactionModel::Transaction *t = m_model.lastSent(m_board->link);
+    m_current = t ? t->id : 0;
+}
+
+void BoardSoak::onTransaction(const TransactionModel::Transaction &t)
+{
+    if (m_script || !m_sending || t.id != m_current)
+        return;
+    if (t.phase == TransactionModel::Transaction::Phase::Done) {
+        // answered, refused, unanswered or spoken: the next text, from the event loop
+        m_current = 0;
+        QTimer::singleShot(0, this, &BoardSoak::sendNextText);
+    } else if (t.phase == TransactionModel::Transaction::Phase::Speaking
+        && !m_speechTimer.isActive()) {
+        // a speech that does not end is given up on; the next text replaces it
+        m_speechTimer.start(int(qMin(m_options.speechTimeoutS * 1000.0, 2147483647.0)));
+    }
+}
+
+void BoardSoak::finish()
+{
+    stopSending();
+    m_model.finish();
+    QString summary = QStringLiteral("板子：%1\n").arg(name()) + summaryText(stats());
+    if (!m_failure.isEmpty())
+        summary += QStringLiteral("链路故障：%1\n").arg(m_failure);
+    if (!m_report.finish(summary))
+        m_output.error(QStringLiteral("%1: the soak report is incomplete: %2")
+                           .arg(name(), m_report.errorString()));
+    m_output.event(summaryEvent(name(), stats()));
+    m_output.result(QStringLiteral("%1: report %2, summary %3")
+                        .arg(name(), m_report.csvPath(), m_report.summaryPath()));
+    m_output.result(summary.trimmed());
+}
+
+int BoardSoak::exitCode() const
+{
+    const TransactionStats &s = stats();
+    if (!m_failure.isEmpty())
+        return ExitUnavailable;
+    if (s.unanswered + s.notWritten + s.missingFollowUps > 0)
+        return ExitNoAnswer;
+    if (s.errorAnswers > 0)
+        return ExitErrorAnswer;
+    return ExitDone;
+}
+
+SoakRun::SoakRun(const CliOptions &options, Output &output, QObject *parent)
+    : QObject(parent)
+    , m_options(options)
+    , m_output(output)
+{
+    m_duration.setSingleShot(true);
+    m_drain.setSingleShot(true);
+    connect(&m_duration, &QTimer::timeout, this, &SoakRun::stopSending);
+    connect(&m_drain, &QTimer::timeout, this, &SoakRun::finishAll);
+}
+
+SoakRun::~SoakRun()
+{
+    qDeleteAll(m_boards);
+}
+
+bool SoakRun::prepare(int *exitCode)
+{
+    if (!QFileInfo(m_options.reportDir).isDir()) {
+        m_output.error(
+            QStringLiteral("the report folder %1 does not exist").arg(m_options.reportDir));
+        *exitCode = ExitBadInput;
+        return false;
+    }
+    if (m_options.textsFile.isEmpty())
+        return true;
+    QFile file(m_options.textsFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_output.error(
+            QStringLiteral("cannot read %1: %2").arg(m_options.textsFile, file.errorString()));
+        *exitCode = ExitBadInput;
+        return false;
+    }
+    const std::optional<QString> text = decodeInput(file.readAll(), m_options.inputGbk);
+    if (!text) {
+        m_output.error(
+            QStringLiteral("%1 is not valid %2")
+                .arg(m_options.textsFile,
+                    m_options.inputGbk ? QStringLiteral("GBK") : QStringLiteral("UTF-8")));
+        *exitCode = ExitBadInput;
+        return false;
+    }
+    for (const QString &line : fromCrLf(*text).split(u'\n')) {
+        if (!line.trimmed().isEmpty())
+            m_texts << line;
+    }
+    if (m_texts.isEmpty()) {
+        m_output.error(QStringLiteral("%1 holds no text").arg(m_options.textsFile));
+        *exitCode = ExitBadInput;
+        return false;
+    }
+    return true;
+}
+
+bool SoakRun::start(BoardOpener &opener, int *exitCode)
+{
+    m_output.setSeveralBoards(m_options.boards.size() > 1);
+    for (const BoardSpec &spec : m_options.boards) {
+        QString error;
+        std::unique_ptr<OpenedBoard> board = opener.open(spec, &error);
+        if (!board) {
+            m_output.error(error);
+            ++m_unavailable;
+            continue;
+        }
+        auto *soak = new BoardSoak(m_options, m_output, std::move(board), m_texts);
+        if (!soak->prepare(&error) || !soak->openReport(&error)) {
+            m_output.error(soak->name() + QStringLiteral(": ") + error);
+            delete soak;
+            *exitCode = ExitFailed;
+            return false;   // nothing has been sent yet
+        }
+        m_boards << soak;
+    }
+    if (m_boards.isEmpty()) {
+        *exitCode = ExitUnavailable;
+        return false;
+    }
+    for (BoardSoak *soak : std::as_const(m_boards)) {
+        m_output.result(QStringLiteral("%1: soak report %2").arg(soak->name(), soak->reportPath()));
+        soak->start();
+    }
+    m_duration.start(int(qMin(m_options.durationS * 1000.0, 2147483647.0)));
+    return true;
+}
+
+void SoakRun::stopSending()
+{
+    m_duration.stop();
+    for (BoardSoak *soak : std::as_const(m_boards))
+        soak->stopSending();
+    m_drain.start(int(m_options.timeoutS * 1000) + kDrainMarginMs);
+}
+
+void SoakRun::interrupt()
+{
+    if (m_duration.isActive())
+        stopSending();
+    else
+        finishAll();
+}
+
+void SoakRun::finishAll()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_drain.stop();
+    TransactionStats all;
+    int code = m_unavailable > 0 ? ExitUnavailable : ExitDone;
+    // The worst outcome decides: a board lost, then an answer missing, then a 0x45.
+    auto rank = [](int c) {
+        return c == ExitUnavailable ? 3 : c == ExitNoAnswer ? 2 : c == ExitErrorAnswer ? 1 : 0;
+    };
+    for (BoardSoak *soak : std::as_const(m_boards)) {
+        soak->finish();
+        all.merge(soak->stats());
+        if (rank(soak->exitCode()) > rank(code))
+            code = soak->exitCode();
+    }
+    if (m_boards.size() + m_unavailable > 1) {
+        m_output.event(summaryEvent(QStringLiteral("all"), all));
+        m_output.result(QStringLiteral("所有板子（%1 个，%2 个无法打开）：\n")
+                            .arg(m_boards.size() + m_unavailable)
+                            .arg(m_unavailable)
+            + summaryText(all).trimmed());
+    }
+    m_output.event({{QStringLiteral("event"), QStringLiteral("result")},
+        {QStringLiteral("command"), QStringLiteral("soak")}, {QStringLiteral("exit"), code}});
+    emit finished(code);
+}
