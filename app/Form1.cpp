@@ -11,6 +11,7 @@
 #include "messages.h"
 #include "mscomm.h"
 #include "operatormessages.h"
+#include "runreport.h"
 #include "session.h"
 #include "textform.h"
 #include "version.h"
@@ -99,6 +100,7 @@ Form1::Form1(Form1Options options, OperatorMessages *messages, QWidget *parent)
         ui->Combo4->addItem(name);
     setupLinks();
     setupStatusBar();
+    setupTiming();
     setupBarLevels();
     setupTools();
     wireControls();
@@ -332,6 +334,7 @@ void Form1::Form_Unload()
         return;
     m_unloaded = true;
     stopTools();
+    finishRunReport();
     if (MSComm1->PortOpen())
         MSComm1->setPortOpen(false);
 

@@ -19,7 +19,12 @@ class HidLink;
 class InternalTestRunner;
 class LogJournal;
 class MSComm;
+class QDockWidget;
+struct RunReport;
 class QLabel;
+class SoakReport;
+class TimingView;
+class TransactionModel;
 struct FrameWritten;
 class OperatorMessages;
 class QTimer;
@@ -148,6 +153,17 @@ private:
     void Command30_Click();   // 添加命令头播放(自动)
     void sendEditorFrame(bool withHeader);
 
+    // timing
+    void setupTiming();
+    std::unique_ptr<TransactionModel> makeTimingModel();
+    void newTimingModel();
+    void clearTiming();
+    void saveTimingReport();
+    void startRunReport();
+    void finishRunReport();
+    void reportWritten(const SoakReport &report, const QString &summary);
+    void showHexDecode();
+
     // test tools
     void stopReplay();
     void raiseReplayWhenWritten(bool goesOn);
@@ -178,6 +194,13 @@ private:
     QList<SerialDevice> m_devices;   // the serial devices present when last listed
     QTimer *m_devicesChanged = nullptr;   // lets a burst of device arrivals settle
     QTimer *m_answerBound = nullptr;   // a serial frame's answer is due before it runs out
+    std::unique_ptr<TransactionModel> m_timing;
+    TimingView *m_timingView = nullptr;
+    QDockWidget *m_timingDock = nullptr;
+    bool m_timingShown = false;
+    std::unique_ptr<RunReport> m_run;   // a test tool's run in progress
+    bool m_replayRun = false;   // continuous replay counts toward m_run
+    QTimer *m_decodeSettle = nullptr;   // the hex editor's decode waits for typing to pause
     LinkTime m_lastSerialArrival = 0;
     LinkTime m_lastSerialSend = 0;
 

@@ -32,6 +32,10 @@ void Form1::setupTools()
     connect(m_internalTest, &InternalTestRunner::synthesizeRequested, this, &Form1::Command6_Click);
     connect(m_internalTest, &InternalTestRunner::runningChanged, this, [this](bool running) {
         ui->Command14->setText(running ? kInternalTestRunningCaption : kInternalTestCaption);
+        if (running)
+            startRunReport();
+        else if (!m_replayRun)
+            finishRunReport();
     });
 }
 
@@ -90,6 +94,8 @@ void Form1::Command3_Click()   // 内部连续播放
         Timer1->start();
     }
     if (ContinuousPlayTicks > 0) {
+        m_replayRun = true;
+        startRunReport();
         Command6_Click();
         // after the synthesis, which clears it on entry
         if (usbMode())
@@ -107,6 +113,12 @@ void Form1::Timer1_Timer()   // replay clock
     if (ContinuousPlayTicks <= 0) {
         stopReplay();
         Timer1->stop();
+    }
+    // The replay has ended (its time is up, or stop or another command ended it): its report.
+    if (m_replayRun && !ContinuousPlay && !m_replayArmed) {
+        m_replayRun = false;
+        if (!m_internalTest->isRunning())
+            finishRunReport();
     }
 }
 

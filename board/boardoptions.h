@@ -17,6 +17,9 @@ struct BoardOptions
     int frameTimeoutMs = ChipModel::kDefaultFrameTimeoutMs;
     int acceptDelayMs = ChipModel::kDefaultAcceptDelayMs;   // frame in to its 0x41 or 0xAA..0xAC
     double speechScale = 1.0;   // see ChipModel::setSpeechScale()
+    // The serial line's speed: bytes reach the chip no faster than this (8N1, 10 bits a byte),
+    // as on a real line; 0 hands them over at once.
+    int baud = 9600;
     // Makes the speech renderer; empty means espeak-ng.
     std::function<std::unique_ptr<SpeechRenderer>()> renderer;
 };

@@ -58,6 +58,7 @@ int main(int argc, char *argv[])
     }
 
     BoardOptions options;
+    options.baud = parser.value(baud).toInt();
     options.wavPath = parser.value(wav);
     options.playback = !parser.isSet(quiet);
     for (const QString &error :

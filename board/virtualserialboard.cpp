@@ -12,6 +12,9 @@
 
 namespace {
 
+// How often bytes on the line are handed on while there are any.
+constexpr int kLineTickMs = 2;
+
 QString systemError(const char *what)
 {
     return QStringLiteral("%1: %2").arg(
@@ -79,6 +82,11 @@ void VirtualSerialBoard::start()
         return;
     }
     m_chip = createChip(m_options, this, &m_warning);
+    m_clock.start();
+    m_lineTimer = new QTimer(this);
+    m_lineTimer->setTimerType(Qt::PreciseTimer);
+    m_lineTimer->setInterval(kLineTickMs);
+    connect(m_lineTimer, &QTimer::timeout, this, &VirtualSerialBoard::deliverFromLine);
     connect(m_chip, &ChipModel::answered, this, &VirtualSerialBoard::send);
     m_readNotifier = new QSocketNotifier(m_master, QSocketNotifier::Read);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &VirtualSerialBoard::readMaster);
@@ -94,7 +102,17 @@ void VirtualSerialBoard::readMaster()
     for (;;) {
         const ssize_t got = ::read(m_master, buffer, sizeof buffer);
         if (got > 0) {
-            m_chip->receiveBytes(QByteArray(buffer, got));
+            if (m_options.baud <= 0) {
+                m_chip->receiveBytes(QByteArray(buffer, got));
+                continue;
+            }
+            // A pty carries bytes at once; the line they stand for takes its time.
+            if (m_onLine.isEmpty()) {
+                m_lineStartMs = m_clock.elapsed();
+                m_lineCarried = 0;
+                m_lineTimer->start();
+            }
+            m_onLine.append(buffer, got);
             continue;
         }
         if (got < 0 && (errno == EAGAIN || errno == EINTR))
@@ -104,6 +122,21 @@ void VirtualSerialBoard::readMaster()
         emit failed(got < 0 ? systemError("read pty") : QStringLiteral("pty closed"));
         return;
     }
+}
+
+// Hands the chip what the line has carried since the last tick, at baud / 10 bytes a second.
+void VirtualSerialBoard::deliverFromLine()
+{
+    const qint64 due = (m_clock.elapsed() - m_lineStartMs) * m_options.baud / 10 / 1000;
+    const qint64 now = qMin<qint64>(due - m_lineCarried, m_onLine.size());
+    if (now > 0) {
+        const QByteArray bytes = m_onLine.left(now);
+        m_onLine.remove(0, now);
+        m_lineCarried += now;
+        m_chip->receiveBytes(bytes);
+    }
+    if (m_onLine.isEmpty())
+        m_lineTimer->stop();
 }
 
 void VirtualSerialBoard::send(const QByteArray &bytes)

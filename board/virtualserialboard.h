@@ -3,8 +3,10 @@
 #include "boardoptions.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 class QSocketNotifier;
 class QThread;
@@ -54,6 +56,7 @@ signals:
 
 private:
     void readMaster();
+    void deliverFromLine();
     void writePending();
     void send(const QByteArray &bytes);
 
@@ -64,6 +67,11 @@ private:
     QString m_error;
     QString m_warning;
     QByteArray m_pending;   // answers the pty could not take yet
+    QByteArray m_onLine;   // bytes read from the pty that the line has not yet carried
+    qint64 m_lineStartMs = 0;   // when the first byte of m_onLine started on the line
+    qint64 m_lineCarried = 0;   // bytes of m_onLine the line has carried so far
+    QTimer *m_lineTimer = nullptr;   // runs only while bytes are on the line
+    QElapsedTimer m_clock;
     ChipModel *m_chip = nullptr;
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;

@@ -166,7 +166,10 @@ bool BoardOpener::prepareVirtual(QString *error, int *exitCode)
         *exitCode = ExitUnavailable;
         return false;
     }
-    for (const auto &[option, value] : m_options.virtualOptions) {
+    // The virtual line runs at the speed the port is set to, so answers come when they would.
+    QList<QPair<QString, QString>> options = m_options.virtualOptions;
+    options.append({QStringLiteral("--baud"), QString::number(m_options.baud)});
+    for (const auto &[option, value] : options) {
         *error = m_virtual->setOption(option, value);
         if (!error->isEmpty()) {
             *exitCode = ExitBadInput;

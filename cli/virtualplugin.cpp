@@ -13,6 +13,10 @@ public:
 
     QString setOption(const QString &option, const QString &value) override
     {
+        if (option == u"--baud") {
+            m_options.baud = value.toInt();
+            return {};
+        }
         const QString error = option == u"--virtual-accept-ms"
             ? setAcceptDelay(&m_options, option, value)
             : setSpeechScale(&m_options, option, value);

@@ -4,7 +4,13 @@
 #include "virtualhidapi.h"
 #include "virtualserialboard.h"
 
+#include <QDockWidget>
+#include <QLabel>
 #include <QRadioButton>
+#include <QTableView>
+#include <QToolButton>
+
+#include "timingview.h"
 
 namespace {
 
@@ -27,6 +33,8 @@ class TstVirtual : public QObject
 private slots:
     void serialBoard();
     void usbBoard();
+    void timingOfASynthesis();
+    void internalTestReport();
 };
 
 void TstVirtual::serialBoard()
@@ -81,6 +89,62 @@ void TstVirtual::usbBoard()
         f.log().contains(QStringLiteral("<-0x4F  芯片空闲\r\n")), kSpeechTimeoutMs);
     QVERIFY(!f.log().contains(QStringLiteral("USB设备")));   // no fault of the link
     QCOMPARE(f.messages.shown.size(), 3);
+}
+
+void TstVirtual::timingOfASynthesis()
+{
+    BoardOptions options = silentBoard();
+    options.speechScale = 0.05;
+    VirtualBoardRunner runner(options);
+    QVERIFY2(runner.start(), qPrintable(runner.errorString()));
+    Form1Fixture f(
+        {}, false, false, [&](Form1Options &o) { o.ports.setOverride(1, runner.slavePath()); });
+    f.find<QToolButton>("TimingToggle")->click();
+    QVERIFY(f.find<QDockWidget>("TimingDock")->isVisible());
+    QTRY_VERIFY(f.log().contains(QStringLiteral("4A  初始化成功回传")));
+    f.find<QPlainTextEdit>("Text3")->setPlainText(QStringLiteral("欢迎观看语音合成系统的演示"));
+    f.click("Command6");
+    auto *table = f.find<QTableView>("TimingTable");
+    const auto cell = [table](int row, int column) {
+        return table->model()->index(row, column).data().toString();
+    };
+    const auto synthesisRow = [&] {
+        for (int row = 0; row < table->model()->rowCount(); ++row) {
+            if (cell(row, TimingRows::Frame).startsWith(QStringLiteral("合成 GBK 26 字节")))
+                return row;
+        }
+        return -1;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(synthesisRow() >= 0, kSpeechTimeoutMs);
+    const int row = synthesisRow();
+    QVERIFY(cell(row, TimingRows::Answers).startsWith(QStringLiteral("41")));
+    QVERIFY(cell(row, TimingRows::Latency).toDouble() > 0);
+    QVERIFY(cell(row, TimingRows::Speech).section(u' ', 0, 0).toDouble() > 0);
+    QVERIFY(cell(row, TimingRows::Problems).isEmpty());
+    QVERIFY(f.find<QLabel>("TimingSummary")->text().contains(QStringLiteral("延迟")));
+}
+
+void TstVirtual::internalTestReport()
+{
+    // No board answers: every frame still gets its row, as unanswered.
+    Form1Fixture f({}, true, true);
+    f.click("Command14");
+    QTest::qWait(2500);
+    f.click("Command14");   // the run ends: its report is written beside LOG.txt
+    const QStringList reports =
+        QDir(f.dir.path()).entryList({QStringLiteral("soak-*.csv")}, QDir::Files);
+    QCOMPARE(reports.size(), 1);
+    QFile csv(f.dir.filePath(reports.first()));
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QStringList lines =
+        QString::fromUtf8(csv.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    const int frames = int(f.log().count(QStringLiteral("发出一帧")));
+    QVERIFY(frames >= 4);
+    QCOMPARE(lines.size() - 1, frames);   // a header, then one row per frame
+    QString summary = reports.first();
+    summary.replace(QStringLiteral(".csv"), QStringLiteral(".txt"));
+    QVERIFY(QFile::exists(f.dir.filePath(summary)));
+    QVERIFY(f.find<QLabel>("TimingReport")->text().contains(QStringLiteral("soak-")));
 }
 
 QTEST_MAIN(TstVirtual)

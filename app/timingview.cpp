@@ -1,0 +1,259 @@
+#include "timingview.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QScatterSeries>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <QValueAxis>
+
+int TimingRows::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int TimingRows::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant TimingRows::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= int(m_rows.size()))
+        return {};
+    const TransactionRow &row = m_rows[size_t(index.row())];
+    if (role == Qt::TextAlignmentRole && (index.column() == Latency || index.column() == Speech))
+        return int(Qt::AlignRight | Qt::AlignVCenter);
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+        return {};
+    switch (index.column()) {
+    case Time:
+        return QDateTime::fromMSecsSinceEpoch(row.wallMs).toString(QStringLiteral("HH:mm:ss.zzz"));
+    case LinkName:
+        return row.link;
+    case Frame:
+        return row.frame.isEmpty() ? QStringLiteral("（无帧）") : row.frame;
+    case Answers:
+        return row.answers;
+    case Latency:
+        return row.latencyUs < 0 ? QString() : QString::number(row.latencyUs / 1000.0, 'f', 1);
+    case Speech:
+        return row.speechUs < 0
+            ? QString()
+            : QString::number(row.speechUs / 1e6, 'f', 2) + u' ' + row.speechEnd;
+    case Problems:
+        return row.problems.join(QStringLiteral("；"));
+    default:
+        return {};
+    }
+}
+
+QVariant TimingRows::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    static const char16_t *const kHeaders[] = {
+        u"时间", u"连接", u"帧", u"应答", u"延迟 ms", u"播音 s", u"问题"};
+    return section >= 0 && section < ColumnCount ? QString::fromUtf16(kHeaders[section])
+                                                 : QVariant();
+}
+
+void TimingRows::append(const QList<TransactionRow> &rows)
+{
+    if (rows.isEmpty())
+        return;
+    const int excess = int(m_rows.size() + rows.size()) - kMaxRows;
+    if (excess > 0) {
+        const int drop = qMin(excess, int(m_rows.size()));
+        if (drop > 0) {
+            beginRemoveRows({}, 0, drop - 1);
+            m_rows.erase(m_rows.begin(), m_rows.begin() + drop);
+            endRemoveRows();
+        }
+    }
+    const qsizetype skip = qMax<qsizetype>(0, rows.size() - kMaxRows);
+    const int first = int(m_rows.size());
+    beginInsertRows({}, first, first + int(rows.size() - skip) - 1);
+    for (qsizetype i = skip; i < rows.size(); ++i)
+        m_rows.push_back(rows.at(i));
+    endInsertRows();
+}
+
+void TimingRows::clear()
+{
+    beginResetModel();
+    m_rows.clear();
+    endResetModel();
+}
+
+TimingView::TimingView(QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("TimingView"));
+    m_table = new QTableView(this);
+    m_table->setObjectName(QStringLiteral("TimingTable"));
+    m_table->setAccessibleName(QStringLiteral("每帧的时序"));
+    m_table->setModel(&m_rows);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->verticalHeader()->setVisible(false);
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->setColumnWidth(TimingRows::Frame, 260);
+    m_table->setColumnWidth(TimingRows::Answers, 180);
+    m_table->setWordWrap(false);
+
+    auto *chart = new QChart;
+    chart->legend()->setAlignment(Qt::AlignTop);
+    m_latency = new QScatterSeries;
+    m_latency->setName(QStringLiteral("延迟 ms"));
+    m_latency->setMarkerSize(6);
+    m_speech = new QScatterSeries;
+    m_speech->setName(QStringLiteral("播音 s"));
+    m_speech->setMarkerSize(6);
+    chart->addSeries(m_latency);
+    chart->addSeries(m_speech);
+    m_time = new QValueAxis;
+    m_time->setTitleText(QStringLiteral("时间 s"));
+    m_time->setLabelFormat(QStringLiteral("%.0f"));
+    m_latencyAxis = new QValueAxis;
+    m_latencyAxis->setTitleText(QStringLiteral("延迟 ms"));
+    m_latencyAxis->setLabelFormat(QStringLiteral("%.0f"));
+    m_speechAxis = new QValueAxis;
+    m_speechAxis->setTitleText(QStringLiteral("播音 s"));
+    m_speechAxis->setLabelFormat(QStringLiteral("%.1f"));
+    chart->addAxis(m_time, Qt::AlignBottom);
+    chart->addAxis(m_latencyAxis, Qt::AlignLeft);
+    chart->addAxis(m_speechAxis, Qt::AlignRight);
+    m_latency->attachAxis(m_time);
+    m_latency->attachAxis(m_latencyAxis);
+    m_speech->attachAxis(m_time);
+    m_speech->attachAxis(m_speechAxis);
+    m_time->setRange(0, 10);
+    m_latencyAxis->setRange(0, 1);
+    m_speechAxis->setRange(0, 1);
+    m_chart = new QChartView(chart, this);
+    m_chart->setObjectName(QStringLiteral("TimingChart"));
+    m_chart->setAccessibleName(QStringLiteral("延迟和播音时间"));
+    m_chart->setRenderHint(QPainter::Antialiasing, false);
+    m_chart->setMinimumHeight(160);
+
+    m_summary = new QLabel(this);
+    m_summary->setObjectName(QStringLiteral("TimingSummary"));
+    m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_summary->setAccessibleName(QStringLiteral("时序统计"));
+    m_report = new QLabel(this);
+    m_report->setObjectName(QStringLiteral("TimingReport"));
+    m_report->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_report->setAccessibleName(QStringLiteral("测试报告"));
+    m_report->setWordWrap(true);
+
+    auto *save = new QPushButton(QStringLiteral("保存报告"), this);
+    save->setObjectName(QStringLiteral("TimingSave"));
+    auto *clear = new QPushButton(QStringLiteral("清空时序"), this);
+    clear->setObjectName(QStringLiteral("TimingClear"));
+    connect(save, &QPushButton::clicked, this, &TimingView::saveRequested);
+    connect(clear, &QPushButton::clicked, this, &TimingView::clearRequested);
+
+    auto *split = new QSplitter(Qt::Vertical, this);
+    split->addWidget(m_table);
+    split->addWidget(m_chart);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(m_summary, 1);
+    buttons->addWidget(save);
+    buttons->addWidget(clear);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(split, 1);
+    layout->addLayout(buttons);
+    layout->addWidget(m_report);
+
+    m_refresh.setInterval(kRefreshMs);
+    m_refresh.setSingleShot(true);
+    connect(&m_refresh, &QTimer::timeout, this, &TimingView::refresh);
+}
+
+void TimingView::addRow(const TransactionRow &row)
+{
+    if (m_pending.size() >= TimingRows::kMaxRows)
+        m_pending.removeFirst();   // more than the table keeps, within one refresh
+    m_pending.append(row);
+    if (!m_refresh.isActive())
+        m_refresh.start();   // nothing wakes while no row comes
+}
+
+void TimingView::setSummary(const QString &summary)
+{
+    if (m_summary->text() != summary)
+        m_summary->setText(summary);
+}
+
+void TimingView::setReport(const QString &report)
+{
+    m_report->setText(report);
+}
+
+void TimingView::clear()
+{
+    m_pending.clear();
+    m_rows.clear();
+    m_latency->clear();
+    m_speech->clear();
+    m_startMs = -1;
+    m_maxLatencyMs = m_maxSpeechS = 1;
+    m_time->setRange(0, 10);
+    m_latencyAxis->setRange(0, 1);
+    m_speechAxis->setRange(0, 1);
+}
+
+// Everything that arrived since the last refresh goes in at once: one insertion into the table,
+// one append per series; points beyond kMaxPoints leave from the start.
+void TimingView::refresh()
+{
+    emit summaryWanted();
+    if (m_pending.isEmpty())
+        return;
+    const QList<TransactionRow> rows = std::exchange(m_pending, {});
+    const bool atBottom =
+        m_table->verticalScrollBar()->value() == m_table->verticalScrollBar()->maximum();
+    m_rows.append(rows);
+    if (atBottom)
+        m_table->scrollToBottom();
+
+    QList<QPointF> latency;
+    QList<QPointF> speech;
+    for (const TransactionRow &row : rows) {
+        if (m_startMs < 0)
+            m_startMs = row.wallMs;
+        const double at = (row.wallMs - m_startMs) / 1000.0;
+        if (row.latencyUs >= 0) {
+            latency.append({at, row.latencyUs / 1000.0});
+            m_maxLatencyMs = qMax(m_maxLatencyMs, row.latencyUs / 1000.0);
+        }
+        if (row.speechUs >= 0) {
+            speech.append({at, row.speechUs / 1e6});
+            m_maxSpeechS = qMax(m_maxSpeechS, row.speechUs / 1e6);
+        }
+    }
+    const auto keep = [](QScatterSeries *series, const QList<QPointF> &points) {
+        if (points.isEmpty())
+            return;
+        series->append(points);
+        const int excess = int(series->count()) - kMaxPoints;
+        if (excess > 0)
+            series->removePoints(0, excess);
+    };
+    keep(m_latency, latency);
+    keep(m_speech, speech);
+    const double first = m_latency->count() ? m_latency->at(0).x() : 0;
+    const double firstSpeech = m_speech->count() ? m_speech->at(0).x() : first;
+    const double last = (rows.last().wallMs - m_startMs) / 1000.0;
+    m_time->setRange(qMin(first, firstSpeech), qMax(last, qMin(first, firstSpeech) + 10));
+    m_latencyAxis->setRange(0, m_maxLatencyMs * 1.1);
+    m_speechAxis->setRange(0, m_maxSpeechS * 1.1);
+}
