@@ -41,7 +41,7 @@ void Form1::setupTiming()
             // The first time it floats beside the window, which keeps its own size.
             m_timingShown = true;
             m_timingDock->setFloating(true);
-            m_timingDock->resize(960, 560);
+            m_timingDock->resize(1000, 640);
             m_timingDock->move(geometry().topLeft() + QPoint(40, 40));
         }
         m_timingDock->setVisible(on);
@@ -60,6 +60,7 @@ void Form1::setupTiming()
     connect(m_decodeSettle, &QTimer::timeout, this, &Form1::showHexDecode);
     connect(ui->Text5, &QPlainTextEdit::textChanged, m_decodeSettle, qOverload<>(&QTimer::start));
     ui->Text5Decode->setMinimumHeight(3 * ui->Text5Decode->fontMetrics().lineSpacing());
+    m_decodeSettle->start();   // the frame the editor starts with
 }
 
 std::unique_ptr<TransactionModel> Form1::makeTimingModel()

@@ -142,7 +142,7 @@ TimingView::TimingView(QWidget *parent)
     m_chart->setObjectName(QStringLiteral("TimingChart"));
     m_chart->setAccessibleName(QStringLiteral("延迟和播音时间"));
     m_chart->setRenderHint(QPainter::Antialiasing, false);
-    m_chart->setMinimumHeight(160);
+    m_chart->setMinimumHeight(220);
 
     m_summary = new QLabel(this);
     m_summary->setObjectName(QStringLiteral("TimingSummary"));
@@ -161,17 +161,33 @@ TimingView::TimingView(QWidget *parent)
     connect(save, &QPushButton::clicked, this, &TimingView::saveRequested);
     connect(clear, &QPushButton::clicked, this, &TimingView::clearRequested);
 
-    auto *split = new QSplitter(Qt::Vertical, this);
-    split->addWidget(m_table);
-    split->addWidget(m_chart);
+    // The table above; below it the chart, and beside the chart the counts, the last report and
+    // the buttons.
+    m_summary->setWordWrap(true);
+    m_summary->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    auto *side = new QWidget(this);
+    auto *sideLayout = new QVBoxLayout(side);
+    sideLayout->setContentsMargins(0, 0, 0, 0);
+    sideLayout->addWidget(m_summary);
+    sideLayout->addWidget(m_report);
+    sideLayout->addStretch(1);
     auto *buttons = new QHBoxLayout;
-    buttons->addWidget(m_summary, 1);
     buttons->addWidget(save);
     buttons->addWidget(clear);
+    buttons->addStretch(1);
+    sideLayout->addLayout(buttons);
+    auto *lower = new QWidget(this);
+    auto *lowerLayout = new QHBoxLayout(lower);
+    lowerLayout->setContentsMargins(0, 0, 0, 0);
+    lowerLayout->addWidget(m_chart, 3);
+    lowerLayout->addWidget(side, 2);
+    auto *split = new QSplitter(Qt::Vertical, this);
+    split->addWidget(m_table);
+    split->addWidget(lower);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 1);
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(split, 1);
-    layout->addLayout(buttons);
-    layout->addWidget(m_report);
+    layout->addWidget(split);
 
     m_refresh.setInterval(kRefreshMs);
     m_refresh.setSingleShot(true);
