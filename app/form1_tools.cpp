@@ -136,8 +136,10 @@ void Form1::Text2_Change()   // replay seconds
 
 void Form1::Command14_Click()   // 内部测试
 {
-    if (m_internalTest->isRunning())
+    if (m_internalTest->isRunning()) {
         m_internalTest->stop();
-    else
+        m_session->currentLink()->reset();   // the test's frames still queued go no further
+    } else {
         m_internalTest->start();
+    }
 }

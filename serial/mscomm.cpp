@@ -216,11 +216,23 @@ void MSComm::send(const QByteArray &frame)
 {
     if (!m_port.isOpen() || frame.isEmpty())
         return;   // port closed: logged, not sent
-    const LinkTime now = linkNow();
-    m_wireFree = qMax(m_wireFree, now) + wireTime(frame.size());
-    m_queued.push_back({m_queuedBytes + frame.size(), frame.size(), m_wireFree});
-    for (const QByteArray &piece : serialPieces(frame))
-        Output(piece);
+    m_waiting.push_back(frame);
+    handOver();
+}
+
+// A frame goes to the port once the one before has left Qt's buffer for the device's, which keeps
+// the line busy meanwhile; frames still waiting here can be dropped whole.
+void MSComm::handOver()
+{
+    while (!m_waiting.empty() && m_port.isOpen() && m_port.bytesToWrite() == 0) {
+        const QByteArray frame = m_waiting.front();
+        m_waiting.pop_front();
+        const LinkTime now = linkNow();
+        m_wireFree = qMax(m_wireFree, now) + wireTime(frame.size());
+        m_queued.push_back({m_queuedBytes + frame.size(), frame, m_wireFree});
+        for (const QByteArray &piece : serialPieces(frame))
+            Output(piece);
+    }
 }
 
 void MSComm::Output(const QByteArray &bytes)
@@ -253,23 +265,23 @@ void MSComm::onBytesWritten(qint64 bytes)
     while (!m_queued.empty() && m_queued.front().end <= m_writtenBytes) {
         const QueuedFrame frame = m_queued.front();
         m_queued.pop_front();
-        emit frameWritten({frame.bytes, now, qMax(now, frame.due)});
+        emit frameWritten({frame.frame.size(), now, qMax(now, frame.due)});
     }
     if (m_port.bytesToWrite() == 0)
         m_drainTimer.stop();
     else
         armDrainTimer();
+    handOver();
 }
 
 void MSComm::reset()
 {
-    if (m_port.isOpen())
-        m_port.clear(QSerialPort::Output);
-    forgetQueued();
+    m_waiting.clear();
 }
 
 void MSComm::forgetQueued()
 {
+    m_waiting.clear();
     m_drainTimer.stop();
     m_queued.clear();
     m_queuedBytes = m_writtenBytes = 0;

@@ -70,6 +70,8 @@ public:
     int maxTextBytes() const override;
     qint64 wireTime(qint64 bytes) const override;
     void send(const QByteArray &frame) override;
+    // Drops the frames not yet handed to the port; the one going out goes out whole, so the chip
+    // never sees a frame cut short.
     void reset() override;
 
 signals:
@@ -81,6 +83,7 @@ signals:
 private:
     void onReadyRead();
     void onBytesWritten(qint64 bytes);
+    void handOver();
     void onError(QSerialPort::SerialPortError error);
     void fault(const QString &reason, bool watchForReturn);
     void watchForReturn();
@@ -95,14 +98,15 @@ private:
     struct QueuedFrame
     {
         qint64 end = 0;   // m_queuedBytes after the frame
-        qint64 bytes = 0;
+        QByteArray frame;
         LinkTime due = 0;   // its last byte is on the wire by then at the line speed
     };
 
     const PortResolver *m_resolver;
     QSerialPort m_port;
     QTimer m_drainTimer;
-    std::deque<QueuedFrame> m_queued;
+    std::deque<QByteArray> m_waiting;   // frames not yet handed to the port
+    std::deque<QueuedFrame> m_queued;   // handed to the port, last byte not yet to the device
     qint64 m_queuedBytes = 0;   // handed to the port since it opened
     qint64 m_writtenBytes = 0;   // gone to the device since it opened
     LinkTime m_wireFree = 0;   // the line is busy with earlier frames until then

@@ -97,6 +97,8 @@ class TstForm1Text : public QObject
 {
     Q_OBJECT
 private slots:
+    void hexEditorShowsTheFrame_data();
+    void hexEditorShowsTheFrame();
     void statusBar_data();
     void statusBar();
     void synthesis_data();
@@ -378,6 +380,9 @@ void TstForm1Text::tagFrames()
     QCOMPARE(f.log(),
         sentEntry(wire.size()) + QStringLiteral("----> ")
             + QString::fromLatin1(wire.toHex(' ').toUpper()) + QStringLiteral(" \r\n"));
+    if (bar)   // the level beside the bar is the tag it sent
+        QCOMPARE(f.find<QLabel>((control + QStringLiteral("Level")).toLatin1().constData())->text(),
+            QString::fromLatin1(wire.mid(5)));
 }
 
 void TstForm1Text::dragSendsOneTag()
@@ -625,6 +630,32 @@ void TstForm1Text::hexEditor()
     QCOMPARE(sentEntries(f), wire.isEmpty() ? 0 : 1);
     if (!wire.isEmpty())
         QVERIFY(f.log().startsWith(sentEntry(wire.size())));
+}
+
+void TstForm1Text::hexEditorShowsTheFrame_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("shown");   // parts of the line under the box
+    QTest::newRow("a synthesis frame")
+        << "FD 00 04 01 01 41 42" << QStringList {"直接播放：合成 GBK 2 字节：AB"};
+    QTest::newRow("a length that disagrees")
+        << "FD 00 09 01 01 41 42" << QStringList {"直接播放：", "长度字段为 9，实际为 4"};
+    QTest::newRow("text alone: behind the header")
+        << "C4 E3 BA C3" << QStringList {"缺少帧头 FD", "添加命令头：合成 GBK 4 字节：你好"};
+    QTest::newRow("not hexadecimal") << "FD 0G" << QStringList {"第 5 个字符不是16进制数值"};
+}
+
+void TstForm1Text::hexEditorShowsTheFrame()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, shown);
+    Form1Fixture f;
+    f.find<QPlainTextEdit>("Text5")->setPlainText(text);
+    auto *decode = f.find<QLabel>("Text5Decode");
+    for (const QString &part : shown)
+        QTRY_VERIFY2(decode->text().contains(part), qPrintable(decode->text()));
+    QTest::qWait(20);
+    QVERIFY(f.board.received().isEmpty());   // nothing is sent while typing
 }
 
 void TstForm1Text::statusBar_data()

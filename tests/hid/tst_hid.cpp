@@ -65,6 +65,7 @@ private slots:
     void boardAbsent();
     void permissionDenied();
     void silentBoard();
+    void resetDropsQueuedFrames();
     void sendDuringTransfer_data();
     void sendDuringTransfer();
     void unplug_data();
@@ -311,6 +312,22 @@ void TstHid::silentBoard()
     QVERIFY(lines.all().first().contains(QLatin1String("0x5E")));
     QVERIFY(lines.all().first().contains(QLatin1String(" 3 ")));
     QVERIFY(link.hidFound());
+}
+
+void TstHid::resetDropsQueuedFrames()
+{
+    FakeHidApi api;
+    const QByteArray board = api.addBoard();
+    api.device(board).silent = true;
+    HidLink link(api);
+    link.setAckTimeout(50);
+    QVERIFY(link.find());
+    link.send(patternFrame(93));   // its first report waits for a 0x5E that never comes
+    link.send(patternFrame(4));
+    link.send(patternFrame(4));
+    link.reset();
+    QVERIFY(drained(link));
+    QCOMPARE(api.written(board).size(), 1);
 }
 
 void TstHid::sendDuringTransfer_data()

@@ -23,6 +23,7 @@ private slots:
     void openErrorKinds();
     void busyPortIsInUse();
     void queuedFrameArrivesWhole();
+    void resetDropsWhatWaits();
     void stalledPortFaultsOnce();
     void settingsChangeKeepsPortOpen();
 };
@@ -193,6 +194,26 @@ void TstSerial::queuedFrameArrivesWhole()
     port.send("lost");   // closed: nothing is written
     QTest::qWait(20);
     QCOMPARE(board.received(), frame);
+}
+
+void TstSerial::resetDropsWhatWaits()
+{
+    PtyPeer board;
+    MSComm port(nullptr);
+    port.setCommPath(board.slavePath());
+    QVERIFY(port.setPortOpen(true));
+    board.setReading(false);
+    const QByteArray first(20000, 'a');   // more than the pty takes while nobody reads
+    port.send(first);
+    port.send(QByteArray(100, 'b'));
+    port.send(QByteArray(100, 'c'));
+    port.reset();   // the frame going out goes out whole; the two behind it are dropped
+    board.setReading(true);
+    QTRY_COMPARE(board.received().size(), first.size());
+    QTest::qWait(50);
+    QCOMPARE(board.received(), first);
+    port.send("d");
+    QTRY_COMPARE(board.received(), first + "d");
 }
 
 void TstSerial::stalledPortFaultsOnce()
