@@ -52,6 +52,31 @@ void BM_SpeakLargestText(benchmark::State &state)
 }
 BENCHMARK(BM_SpeakLargestText)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// Plays pieces through a stream once per iteration: stretches handed out, their samples, and the
+// largest one held at once.
+struct Streamed
+{
+    qint64 stretches = 0;
+    qint64 samples = 0;
+    qsizetype largest = 0;
+};
+
+Streamed streamAll(
+    benchmark::State &state, const QList<SpeechPiece> &pieces, SpeechRenderer &renderer)
+{
+    Streamed streamed;
+    for (auto _ : state) {
+        SpeechStream stream(pieces);
+        while (!stream.atEnd()) {
+            const SpeechStream::Stretch stretch = stream.next(renderer);
+            ++streamed.stretches;
+            streamed.samples += stretch.length();
+            streamed.largest = qMax(streamed.largest, stretch.samples.size());
+        }
+    }
+    return streamed;
+}
+
 // The largest text at the slowest rate, a stretch at a time: the time of one stretch (a
 // sentence) is what the chip spends before the sound starts, and the largest stretch is what
 // the speech holds in memory at once.
@@ -62,18 +87,10 @@ void BM_StreamLargestTextSlowest(benchmark::State &state)
     VoiceSettings settings;
     const QList<SpeechPiece> pieces =
         parseChipText(QStringLiteral("[s0]") + decoder.decode(largestText()), &settings);
-    qint64 stretches = 0;
-    qint64 samples = 0;
-    qsizetype largest = 0;
-    for (auto _ : state) {
-        SpeechStream stream(pieces);
-        while (!stream.atEnd()) {
-            const SpeechStream::Stretch stretch = stream.next(renderer);
-            ++stretches;
-            samples += stretch.length();
-            largest = qMax(largest, stretch.samples.size());
-        }
-    }
+    const Streamed streamed = streamAll(state, pieces, renderer);
+    const qint64 stretches = streamed.stretches;
+    const qint64 samples = streamed.samples;
+    const qsizetype largest = streamed.largest;
     state.SetItemsProcessed(stretches);
     state.counters["stretches"] = double(stretches) / double(state.iterations());
     state.counters["speech_s"] = double(samples) / kSampleRate / double(state.iterations());
@@ -93,18 +110,10 @@ void BM_StreamLongestCachePlay(benchmark::State &state)
             pieces.append({SpeechPiece::Kind::Silence, {}, settings, 300});
         pieces += parseChipText(text, &settings);
     }
-    qint64 stretches = 0;
-    qint64 samples = 0;
-    qsizetype largest = 0;
-    for (auto _ : state) {
-        SpeechStream stream(pieces);
-        while (!stream.atEnd()) {
-            const SpeechStream::Stretch stretch = stream.next(renderer);
-            ++stretches;
-            samples += stretch.length();
-            largest = qMax(largest, stretch.samples.size());
-        }
-    }
+    const Streamed streamed = streamAll(state, pieces, renderer);
+    const qint64 stretches = streamed.stretches;
+    const qint64 samples = streamed.samples;
+    const qsizetype largest = streamed.largest;
     state.SetItemsProcessed(stretches);
     state.counters["speech_h"] = double(samples) / kSampleRate / 3600 / double(state.iterations());
     state.counters["largest_MB"] = double(largest) * 2 / 1e6;
