@@ -12,7 +12,6 @@
 class QChartView;
 class QLabel;
 class QLineSeries;
-class QScatterSeries;
 class QTableView;
 class QValueAxis;
 
@@ -68,8 +67,8 @@ private:
     TimingRows m_rows;
     QTableView *m_table = nullptr;
     QChartView *m_chart = nullptr;
-    QScatterSeries *m_latency = nullptr;
-    QScatterSeries *m_speech = nullptr;
+    QLineSeries *m_latency = nullptr;
+    QLineSeries *m_speech = nullptr;
     QValueAxis *m_time = nullptr;
     QValueAxis *m_latencyAxis = nullptr;
     QValueAxis *m_speechAxis = nullptr;

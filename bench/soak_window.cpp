@@ -17,13 +17,17 @@
 #include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
 
+#include <ctime>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -46,14 +50,16 @@ qint64 wakeUps(const QString &prefix = {})
     const QDir tasks(QStringLiteral("/proc/self/task"));
     for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
-        if (!prefix.isEmpty() && (!comm.open(QIODevice::ReadOnly)
+        if (!prefix.isEmpty()
+            && (!comm.open(QIODevice::ReadOnly)
                 || !QString::fromUtf8(comm.readAll()).startsWith(prefix)))
             continue;
         QFile status(tasks.filePath(task + QStringLiteral("/status")));
         if (!status.open(QIODevice::ReadOnly))
             continue;
         for (const QByteArray &line : status.readAll().split('\n')) {
-            if (line.startsWith("voluntary_ctxt_switches") || line.startsWith("nonvoluntary_ctxt_switches"))
+            if (line.startsWith("voluntary_ctxt_switches")
+                || line.startsWith("nonvoluntary_ctxt_switches"))
                 total += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
         }
     }
@@ -67,7 +73,8 @@ qint64 threadCpuUs(const QString &prefix)
     const QDir tasks(QStringLiteral("/proc/self/task"));
     for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
-        if (!comm.open(QIODevice::ReadOnly) || !QString::fromUtf8(comm.readAll()).startsWith(prefix))
+        if (!comm.open(QIODevice::ReadOnly)
+            || !QString::fromUtf8(comm.readAll()).startsWith(prefix))
             continue;
         QFile stat(tasks.filePath(task + QStringLiteral("/stat")));
         if (!stat.open(QIODevice::ReadOnly))
@@ -83,8 +90,18 @@ qint64 cpuUs()
 {
     rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
-    return qint64(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000
-        + usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
+    return qint64(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000 + usage.ru_utime.tv_usec
+        + usage.ru_stime.tv_usec;
+}
+
+// Heap in use and heap held free by the allocator, in KB: whether growth is data or fragmentation.
+QString heapKb()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return QStringLiteral("heap in use %1 KB, free in heap %2 KB, mapped blocks %3 KB")
+        .arg(info.uordblks / 1024)
+        .arg(info.fordblks / 1024)
+        .arg(info.hblkhd / 1024);
 }
 
 qint64 rssKb()
@@ -175,16 +192,75 @@ void idleFigures(const char *what, const QString &threads)
         std::printf("%-26s link threads: %5.1f wake-ups/s, %.3f %% of a core; process: %5.1f "
                     "wake-ups/s, %.3f %% of a core\n",
             what, (wakeUps(threads) - wake0) / seconds,
-            100.0 * (threadCpuUs(threads) - link0) / (seconds * 1e6),
-            (wakeUps() - all0) / seconds, 100.0 * (cpuUs() - cpu0) / (seconds * 1e6));
+            100.0 * (threadCpuUs(threads) - link0) / (seconds * 1e6), (wakeUps() - all0) / seconds,
+            100.0 * (cpuUs() - cpu0) / (seconds * 1e6));
 }
+
+// Times every event the window's thread handles and keeps the slowest, to name what stalls it.
+class TimedApplication : public QApplication
+{
+public:
+    using QApplication::QApplication;
+    bool notify(QObject *receiver, QEvent *event) override
+    {
+        // Only the window's thread, outermost events only; the virtual boards run in their own.
+        if (!m_measuring || QThread::currentThread() != thread())
+            return QApplication::notify(receiver, event);
+        if (m_depth++ > 0) {
+            const bool handled = QApplication::notify(receiver, event);
+            --m_depth;
+            return handled;
+        }
+        const qint64 start = threadCpuNowUs();
+        const int type = int(event->type());
+        const bool handled = QApplication::notify(receiver, event);
+        const qint64 took = threadCpuNowUs() - start;
+        --m_depth;
+        m_longestCpuUs = std::max(m_longestCpuUs, took);
+        if (took > 16000) {
+            ++m_over16;
+            if (m_slow.size() < 50) {
+                const QObject *parent = receiver->parent();
+                m_slow.append(
+                    QStringLiteral("%1 ms CPU at %6 s: event %2 to %3 %4 (in %5)")
+                        .arg(took / 1000.0, 0, 'f', 1)
+                        .arg(type)
+                        .arg(QString::fromLatin1(receiver->metaObject()->className()),
+                            receiver->objectName(),
+                            parent ? QString::fromLatin1(parent->metaObject()->className())
+                                   : QString())
+                        .arg(m_clock.elapsed() / 1000));
+            }
+        }
+        return handled;
+    }
+    bool m_measuring = false;   // only the run counts, not the window's first drawing
+    QStringList m_slow;
+    qint64 m_longestCpuUs = 0;
+    qint64 m_over16 = 0;
+
+private:
+    static qint64 threadCpuNowUs()
+    {
+        timespec now {};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return qint64(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+    }
+
+    int m_depth = 0;
+    QElapsedTimer m_clock = [] {
+        QElapsedTimer clock;
+        clock.start();
+        return clock;
+    }();
+};
 
 }   // namespace
 
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    TimedApplication app(argc, argv);
     int minutes = 30;
     const QStringList args = app.arguments();
     const qsizetype at = args.indexOf(QStringLiteral("--minutes"));
@@ -239,27 +315,41 @@ int main(int argc, char **argv)
     runFor(2000);   // the timing view's first drawing is not part of a run
     last = nowUs();
     tick.start(1);
+    app.m_measuring = true;
     runFor(58 * 1000);
     const qint64 rssFirstMinute = rssKb();
-    std::printf("internal test over USB, RSS after 1 minute: %lld KB\n", rssFirstMinute);
+    std::printf("internal test over USB, RSS after 1 minute: %lld KB (%s)\n", rssFirstMinute,
+        qPrintable(heapKb()));
     std::fflush(stdout);
-    for (int minute = 1; minute < minutes; ++minute)
+    const auto *log = window.findChild<QPlainTextEdit *>(QStringLiteral("Text4"));
+    const auto *timing = window.findChild<QTableView *>(QStringLiteral("TimingTable"))->model();
+    for (int minute = 1; minute < minutes; ++minute) {
         runFor(60 * 1000);
+        std::printf("  minute %d: RSS %lld KB, %s; log box %d lines, timing table %d rows\n",
+            minute + 1, rssKb(), qPrintable(heapKb()), log->blockCount(), timing->rowCount());
+        std::fflush(stdout);
+    }
     const qint64 rssEnd = rssKb();
     tick.stop();
     QList<qint64> releases = hid.releases();
     std::sort(releases.begin(), releases.end());
-    std::printf("internal test over USB, RSS after %d minutes: %lld KB (%+.1f %%)\n", minutes,
-        rssEnd, 100.0 * (rssEnd - rssFirstMinute) / rssFirstMinute);
-    std::printf("window event loop: longest stall %.1f ms, stalls over 16 ms: %lld\n",
+    std::printf("internal test over USB, RSS after %d minutes: %lld KB (%+.1f %%; %s)\n", minutes,
+        rssEnd, 100.0 * (rssEnd - rssFirstMinute) / rssFirstMinute, qPrintable(heapKb()));
+    std::printf("window event loop: longest stall %.1f ms, stalls over 16 ms: %lld (wall time, "
+                "other threads included)\n",
         longestGapUs / 1000.0, gaps16);
+    std::printf("window thread's own work: longest event %.1f ms CPU, events over 16 ms: %lld\n",
+        app.m_longestCpuUs / 1000.0, app.m_over16);
     if (!releases.isEmpty())
         std::printf("0x5E to the next report: median %.3f ms, 99th %.3f ms, max %.3f ms (%lld "
                     "reports)\n",
             releases.at(releases.size() / 2) / 1000.0,
             releases.at(releases.size() * 99 / 100) / 1000.0, releases.last() / 1000.0,
             qint64(releases.size()));
-    std::printf("work log lines: %lld\n", qint64(window.workLogText().count(QStringLiteral("\r\n"))));
+    std::printf(
+        "work log lines: %lld\n", qint64(window.workLogText().count(QStringLiteral("\r\n"))));
+    for (const QString &slow : app.m_slow)
+        std::printf("  slow: %s\n", qPrintable(slow));
     window.close();
     return 0;
 }

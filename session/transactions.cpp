@@ -101,6 +101,7 @@ TransactionModel::TransactionModel(Clock clock, QObject *parent)
     , m_clockBase(m_clock())
     , m_wallBase(QDateTime::currentMSecsSinceEpoch())
 {
+    m_timer.setObjectName(QStringLiteral("TransactionDeadlines"));
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &TransactionModel::checkDeadlines);
 }

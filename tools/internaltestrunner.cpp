@@ -2,6 +2,7 @@
 
 TimerStepClock::TimerStepClock()
 {
+    m_timer.setObjectName(QStringLiteral("InternalTestStep"));
     m_timer.setSingleShot(true);
     QObject::connect(&m_timer, &QTimer::timeout, [this] {
         auto done = std::exchange(m_done, nullptr);
