@@ -142,7 +142,8 @@ TimingView::TimingView(QWidget *parent)
     m_time->setLabelFormat(QStringLiteral("%.0f"));
     m_latencyAxis = new QValueAxis;
     m_latencyAxis->setTitleText(QStringLiteral("延迟 ms"));
-    m_latencyAxis->setLabelFormat(QStringLiteral("%.0f"));
+    // One decimal: labels of one digit leave the rotated title no room, and Qt elides it.
+    m_latencyAxis->setLabelFormat(QStringLiteral("%.1f"));
     m_speechAxis = new QValueAxis;
     m_speechAxis->setTitleText(QStringLiteral("播音 s"));
     m_speechAxis->setLabelFormat(QStringLiteral("%.1f"));
@@ -303,5 +304,7 @@ void TimingView::refresh()
     const double last = (rows.last().wallMs - m_startMs) / 1000.0;
     m_time->setRange(qMin(first, firstSpeech), qMax(last, qMin(first, firstSpeech) + 10));
     m_latencyAxis->setRange(0, m_maxLatencyMs * 1.1);
+    m_latencyAxis->applyNiceNumbers();
     m_speechAxis->setRange(0, m_maxSpeechS * 1.1);
+    m_speechAxis->applyNiceNumbers();
 }

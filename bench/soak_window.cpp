@@ -104,15 +104,29 @@ QString heapKb()
         .arg(info.hblkhd / 1024);
 }
 
-qint64 rssKb()
+// A "Name:   123 kB" line of /proc/self/status, in KB.
+qint64 statusKb(const QByteArray &name)
 {
     QFile status(QStringLiteral("/proc/self/status"));
     status.open(QIODevice::ReadOnly);
     for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
+        if (line.startsWith(name + ':'))
+            return line.mid(name.size() + 1).trimmed().split(' ').first().toLongLong();
     }
     return -1;
+}
+
+qint64 rssKb()
+{
+    return statusKb("VmRSS");
+}
+
+// Resident memory of the program's own (anonymous) pages and of mapped files (code, fonts).
+QString rssParts()
+{
+    return QStringLiteral("anonymous %1 KB, files %2 KB")
+        .arg(statusKb("RssAnon"))
+        .arg(statusKb("RssFile"));
 }
 
 void runFor(int ms)
@@ -318,23 +332,25 @@ int main(int argc, char **argv)
     app.m_measuring = true;
     runFor(58 * 1000);
     const qint64 rssFirstMinute = rssKb();
-    std::printf("internal test over USB, RSS after 1 minute: %lld KB (%s)\n", rssFirstMinute,
-        qPrintable(heapKb()));
+    std::printf("internal test over USB, RSS after 1 minute: %lld KB (%s; %s)\n", rssFirstMinute,
+        qPrintable(rssParts()), qPrintable(heapKb()));
     std::fflush(stdout);
     const auto *log = window.findChild<QPlainTextEdit *>(QStringLiteral("Text4"));
     const auto *timing = window.findChild<QTableView *>(QStringLiteral("TimingTable"))->model();
     for (int minute = 1; minute < minutes; ++minute) {
         runFor(60 * 1000);
-        std::printf("  minute %d: RSS %lld KB, %s; log box %d lines, timing table %d rows\n",
-            minute + 1, rssKb(), qPrintable(heapKb()), log->blockCount(), timing->rowCount());
+        std::printf("  minute %d: RSS %lld KB (%s; %s); log box %d lines, timing table %d rows\n",
+            minute + 1, rssKb(), qPrintable(rssParts()), qPrintable(heapKb()), log->blockCount(),
+            timing->rowCount());
         std::fflush(stdout);
     }
     const qint64 rssEnd = rssKb();
     tick.stop();
     QList<qint64> releases = hid.releases();
     std::sort(releases.begin(), releases.end());
-    std::printf("internal test over USB, RSS after %d minutes: %lld KB (%+.1f %%; %s)\n", minutes,
-        rssEnd, 100.0 * (rssEnd - rssFirstMinute) / rssFirstMinute, qPrintable(heapKb()));
+    std::printf("internal test over USB, RSS after %d minutes: %lld KB (%+.1f %%; %s; %s)\n",
+        minutes, rssEnd, 100.0 * (rssEnd - rssFirstMinute) / rssFirstMinute, qPrintable(rssParts()),
+        qPrintable(heapKb()));
     std::printf("window event loop: longest stall %.1f ms, stalls over 16 ms: %lld (wall time, "
                 "other threads included)\n",
         longestGapUs / 1000.0, gaps16);
