@@ -299,12 +299,19 @@ void TimingView::refresh()
     };
     keep(m_latency, latency);
     keep(m_speech, speech);
+    // An axis changes only when a point falls beyond it, and then by a quarter more than needed:
+    // a change lays the whole chart out again, a point within the axes only draws itself.
     const double first = m_latency->count() ? m_latency->at(0).x() : 0;
-    const double firstSpeech = m_speech->count() ? m_speech->at(0).x() : first;
+    const double start = qMin(first, m_speech->count() ? m_speech->at(0).x() : first);
     const double last = (rows.last().wallMs - m_startMs) / 1000.0;
-    m_time->setRange(qMin(first, firstSpeech), qMax(last, qMin(first, firstSpeech) + 10));
-    m_latencyAxis->setRange(0, m_maxLatencyMs * 1.1);
-    m_latencyAxis->applyNiceNumbers();
-    m_speechAxis->setRange(0, m_maxSpeechS * 1.1);
-    m_speechAxis->applyNiceNumbers();
+    if (last > m_time->max())
+        m_time->setRange(start, qMax(start + 10, last + (last - start) / 4));
+    if (m_maxLatencyMs > m_latencyAxis->max()) {
+        m_latencyAxis->setRange(0, m_maxLatencyMs * 1.1);
+        m_latencyAxis->applyNiceNumbers();
+    }
+    if (m_maxSpeechS > m_speechAxis->max()) {
+        m_speechAxis->setRange(0, m_maxSpeechS * 1.1);
+        m_speechAxis->applyNiceNumbers();
+    }
 }
