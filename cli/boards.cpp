@@ -155,9 +155,9 @@ BoardOpener::~BoardOpener() = default;
 bool BoardOpener::prepareVirtual(QString *error, int *exitCode)
 {
     const bool named =
-        std::any_of(m_options.boards.cbegin(), m_options.boards.cend(), [](const BoardSpec &spec) {
-            return spec.kind == BoardSpec::Kind::VirtualSerial
-                || spec.kind == BoardSpec::Kind::VirtualUsb;
+        std::any_of(m_options.boards.cbegin(), m_options.boards.cend(), [](const BoardSpec &board) {
+            return board.kind == BoardSpec::Kind::VirtualSerial
+                || board.kind == BoardSpec::Kind::VirtualUsb;
         });
     if (!named)
         return true;
@@ -179,11 +179,11 @@ bool BoardOpener::prepareVirtual(QString *error, int *exitCode)
     return true;
 }
 
-std::unique_ptr<OpenedBoard> BoardOpener::open(const BoardSpec &spec, QString *error)
+std::unique_ptr<OpenedBoard> BoardOpener::open(const BoardSpec &board, QString *error)
 {
-    switch (spec.kind) {
+    switch (board.kind) {
     case BoardSpec::Kind::Serial:
-        return openSerial(spec.path, error);
+        return openSerial(board.path, error);
     case BoardSpec::Kind::VirtualSerial: {
         if (!m_virtual)
             return nullptr;   // prepareVirtual() said why
@@ -211,7 +211,7 @@ std::unique_ptr<OpenedBoard> BoardOpener::open(const BoardSpec &spec, QString *e
         return board;
     }
     case BoardSpec::Kind::Usb:
-        return openUsb(systemHidApi(), QFile::encodeName(spec.path), error);
+        return openUsb(systemHidApi(), QFile::encodeName(board.path), error);
     }
     return nullptr;
 }

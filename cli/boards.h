@@ -40,7 +40,7 @@ public:
     bool prepareVirtual(QString *error, int *exitCode);
 
     // The board, or null with *error saying why (missing, in use, no permission and what to do).
-    std::unique_ptr<OpenedBoard> open(const BoardSpec &spec, QString *error);
+    std::unique_ptr<OpenedBoard> open(const BoardSpec &board, QString *error);
 
 private:
     std::unique_ptr<OpenedBoard> openSerial(const QString &path, QString *error);

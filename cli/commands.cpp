@@ -265,8 +265,8 @@ bool CommandRun::prepare(int *exitCode)
         return true;
     }
     if (command == u"version") {
-        for (const BoardSpec &spec : m_options.boards) {
-            if (spec.kind == BoardSpec::Kind::Usb || spec.kind == BoardSpec::Kind::VirtualUsb) {
+        for (const BoardSpec &board : m_options.boards) {
+            if (board.kind == BoardSpec::Kind::Usb || board.kind == BoardSpec::Kind::VirtualUsb) {
                 *exitCode = ExitNotCarried;
                 m_output.error(QStringLiteral("the USB link cannot carry the version query: the "
                                               "USB side does not read the chip's version answer; "

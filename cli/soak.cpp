@@ -263,9 +263,9 @@ bool SoakRun::prepare(int *exitCode)
 bool SoakRun::start(BoardOpener &opener, int *exitCode)
 {
     m_output.setSeveralBoards(m_options.boards.size() > 1);
-    for (const BoardSpec &spec : m_options.boards) {
+    for (const BoardSpec &wanted : m_options.boards) {
         QString error;
-        std::unique_ptr<OpenedBoard> board = opener.open(spec, &error);
+        std::unique_ptr<OpenedBoard> board = opener.open(wanted, &error);
         if (!board) {
             m_output.error(error);
             ++m_unavailable;
