@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
 
 #include <csignal>
 #include <cstdio>
@@ -32,10 +33,20 @@ int main(int argc, char *argv[])
     const QCommandLineOption wav(QStringLiteral("wav"),
         QStringLiteral("Also write the speech to <file> (WAV)."), QStringLiteral("file"));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No sound output."));
+    // One default for the board and the command line: the line speed the host starts with.
+    static const QStringList kRates = {QStringLiteral("4800"), QStringLiteral("9600"),
+        QStringLiteral("57600"), QStringLiteral("115200")};
+    const QString defaultBaud = QString::number(BoardOptions().baud);
+    QStringList shown = kRates;
+    shown.replaceInStrings(QRegularExpression(QStringLiteral("^%1$").arg(defaultBaud)),
+        defaultBaud + QStringLiteral(" (default)"));
+    const QString rates =
+        shown.mid(0, 3).join(QStringLiteral(", ")) + QStringLiteral(" or ") + shown.last();
     const QCommandLineOption baud(QStringLiteral("baud"),
-        QStringLiteral("Line speed the host uses: 4800, 9600, 57600 or 115200 "
-                       "(a pseudo-terminal carries any)."),
-        QStringLiteral("rate"), QStringLiteral("115200"));
+        QStringLiteral("Line speed the host uses: %1. The board takes bytes off its "
+                       "pseudo-terminal no faster than this line carries them.")
+            .arg(rates),
+        QStringLiteral("rate"), defaultBaud);
     const QCommandLineOption acceptMs(QStringLiteral("accept-ms"),
         QStringLiteral("Time from a frame's arrival to its 0x41, 0 to %1 (default %2).")
             .arg(kMaxAcceptDelayMs)
@@ -50,8 +61,6 @@ int main(int argc, char *argv[])
     parser.process(app);
     qSetMessagePattern(QStringLiteral("orv4120-board: %{message}"));
 
-    static const QStringList kRates = {QStringLiteral("4800"), QStringLiteral("9600"),
-        QStringLiteral("57600"), QStringLiteral("115200")};
     if (!kRates.contains(parser.value(baud))) {
         std::fprintf(stderr, "orv4120-board: --baud must be one of 4800, 9600, 57600, 115200\n");
         return 2;

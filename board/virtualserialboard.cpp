@@ -3,6 +3,8 @@
 #include <QSocketNotifier>
 #include <QThread>
 
+#include <utility>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +16,13 @@ namespace {
 
 // How often bytes on the line are handed on while there are any.
 constexpr int kLineTickMs = 2;
+// Bytes read off the pseudo-terminal that the line has not carried yet: one whole frame. The
+// board reads no more until the line has carried some, so a host that writes faster than the
+// line waits in its own write, as it would on a real line.
+constexpr qsizetype kLineBufferBytes = 4096;
+// Answers the host has not read yet. On a real line they would be lost in the host's full
+// buffer; so are answers beyond these.
+constexpr qsizetype kAnswerBufferBytes = 4096;
 
 QString systemError(const char *what)
 {
@@ -98,9 +107,16 @@ void VirtualSerialBoard::start()
 
 void VirtualSerialBoard::readMaster()
 {
-    char buffer[4096];
+    char buffer[kLineBufferBytes];
     for (;;) {
-        const ssize_t got = ::read(m_master, buffer, sizeof buffer);
+        const qsizetype room =
+            m_options.baud <= 0 ? kLineBufferBytes : kLineBufferBytes - m_onLine.size();
+        if (room <= 0) {
+            m_lineFull = true;   // deliverFromLine() reads on
+            m_readNotifier->setEnabled(false);
+            return;
+        }
+        const ssize_t got = ::read(m_master, buffer, size_t(room));
         if (got > 0) {
             if (m_options.baud <= 0) {
                 m_chip->receiveBytes(QByteArray(buffer, got));
@@ -134,6 +150,10 @@ void VirtualSerialBoard::deliverFromLine()
         m_onLine.remove(0, now);
         m_lineCarried += now;
         m_chip->receiveBytes(bytes);
+        if (std::exchange(m_lineFull, false)) {
+            m_readNotifier->setEnabled(true);
+            readMaster();
+        }
     }
     if (m_onLine.isEmpty())
         m_lineTimer->stop();
@@ -141,7 +161,7 @@ void VirtualSerialBoard::deliverFromLine()
 
 void VirtualSerialBoard::send(const QByteArray &bytes)
 {
-    m_pending += bytes;
+    m_pending += bytes.left(qMax<qsizetype>(0, kAnswerBufferBytes - m_pending.size()));
     writePending();
 }
 

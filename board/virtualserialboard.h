@@ -66,10 +66,11 @@ private:
     QString m_slavePath;
     QString m_error;
     QString m_warning;
-    QByteArray m_pending;   // answers the pty could not take yet
-    QByteArray m_onLine;   // bytes read from the pty that the line has not yet carried
+    QByteArray m_pending;   // answers the pty could not take yet (bounded; the rest is lost)
+    QByteArray m_onLine;   // bytes read from the pty that the line has not carried (4096 at most)
     qint64 m_lineStartMs = 0;   // when the first byte of m_onLine started on the line
     qint64 m_lineCarried = 0;   // bytes of m_onLine the line has carried so far
+    bool m_lineFull = false;   // reading waits until the line has carried some of m_onLine
     QTimer *m_lineTimer = nullptr;   // runs only while bytes are on the line
     QElapsedTimer m_clock;
     ChipModel *m_chip = nullptr;
