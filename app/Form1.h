@@ -158,7 +158,7 @@ private:
     std::unique_ptr<TransactionModel> makeTimingModel();
     void newTimingModel();
     void clearTiming();
-    void saveTimingReport();
+    void saveTimingReport(const QString &folder = {});   // empty: beside LOG.txt
     void startRunReport();
     void finishRunReport();
     void reportWritten(const SoakReport &report, const QString &summary);

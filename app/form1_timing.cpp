@@ -95,16 +95,20 @@ void Form1::reportWritten(const SoakReport &report, const QString &summary)
 {
     const QString where = report.errorString().isEmpty()
         ? QStringLiteral("测试报告：") + report.csvPath()
-        : QStringLiteral("测试报告未能写完：") + report.errorString();
+        : QStringLiteral("测试报告未能写完（缺 %1 行）：%2；可用“另存报告…”存到别处")
+              .arg(report.rowsLost())
+              .arg(report.errorString());
     m_timingView->setReport(where + u'\n' + summary);
     showNotice(where);
 }
 
-void Form1::saveTimingReport()
+void Form1::saveTimingReport(const QString &folder)
 {
     SoakReport report;
-    if (!startReport(report, m_workDir)) {
-        showNotice(QStringLiteral("测试报告无法保存：") + report.errorString());
+    if (folder.isEmpty() ? !startReport(report, m_workDir) : !report.start(folder)) {
+        const QString notice = QStringLiteral("测试报告无法保存：") + report.errorString();
+        m_timingView->setReport(notice);
+        showNotice(notice);
         return;
     }
     for (const TransactionRow &row : m_timing->recentRows())
@@ -120,7 +124,9 @@ void Form1::startRunReport()
         return;
     m_run = std::make_unique<RunReport>();
     if (!startReport(m_run->report, m_workDir)) {
-        showNotice(QStringLiteral("测试报告无法写入：") + m_run->report.errorString());
+        const QString notice = QStringLiteral("测试报告无法写入：") + m_run->report.errorString();
+        m_timingView->setReport(notice);
+        showNotice(notice);
         m_run.reset();
         return;
     }

@@ -3,6 +3,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QDateTime>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QImage>
@@ -190,7 +191,10 @@ TimingView::TimingView(QWidget *parent)
     save->setObjectName(QStringLiteral("TimingSave"));
     auto *clear = new QPushButton(QStringLiteral("清空时序"), this);
     clear->setObjectName(QStringLiteral("TimingClear"));
-    connect(save, &QPushButton::clicked, this, &TimingView::saveRequested);
+    auto *saveAs = new QPushButton(QStringLiteral("另存报告…"), this);
+    saveAs->setObjectName(QStringLiteral("TimingSaveAs"));
+    connect(save, &QPushButton::clicked, this, [this] { emit saveRequested({}); });
+    connect(saveAs, &QPushButton::clicked, this, &TimingView::chooseReportFolder);
     connect(clear, &QPushButton::clicked, this, &TimingView::clearRequested);
 
     // The table above; below it the chart, and beside the chart the counts, the last report and
@@ -205,6 +209,7 @@ TimingView::TimingView(QWidget *parent)
     sideLayout->addStretch(1);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(save);
+    buttons->addWidget(saveAs);
     buttons->addWidget(clear);
     buttons->addStretch(1);
     sideLayout->addLayout(buttons);
@@ -240,6 +245,21 @@ void TimingView::setSummary(const QString &summary)
 {
     if (m_summary->text() != summary)
         m_summary->setText(summary);
+}
+
+// A folder of the operator's choice, for when the default one takes no report (full, read-only).
+// The dialog is window-modal and asynchronous: the window's thread does not wait in it.
+void TimingView::chooseReportFolder()
+{
+    auto *dialog = new QFileDialog(this, QStringLiteral("测试报告保存到"));
+    dialog->setObjectName(QStringLiteral("TimingSaveAsDialog"));
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::fileSelected, this,
+        [this](const QString &folder) { emit saveRequested(folder); });
+    dialog->open();
 }
 
 void TimingView::setReport(const QString &report)

@@ -56,13 +56,15 @@ public:
     const TimingRows &rows() const { return m_rows; }
 
 signals:
-    void saveRequested();
+    // The report into the default folder, or (empty: the default) into one the operator picks.
+    void saveRequested(const QString &folder);
     void clearRequested();
     // Asks for the summary of the counts so far, at each refresh.
     void summaryWanted();
 
 private:
     void refresh();
+    void chooseReportFolder();
 
     TimingRows m_rows;
     QTableView *m_table = nullptr;

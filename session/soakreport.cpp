@@ -51,11 +51,19 @@ bool SoakReport::start(const QString &folder, const QDateTime &startedAt)
     m_csvPath = dir.filePath(stem + QStringLiteral(".csv"));
     m_summaryPath = dir.filePath(stem + QStringLiteral(".txt"));
     m_error.clear();
+    m_summaryWritten = false;
     m_fd = createNewFile(m_csvPath, &m_error);
     if (m_fd < 0)
         return false;
-    return writeAll(
-        m_fd, "time,link,frame,answers,latency_ms,speech_s,speech_end,problems\r\n", m_csvPath);
+    const QByteArray header = "time,link,frame,answers,latency_ms,speech_s,speech_end,problems\r\n";
+    if (!writeAll(m_fd, header, m_csvPath)) {
+        // An empty or cut file is no report: it goes (it is the one this call created).
+        ::close(std::exchange(m_fd, -1));
+        ::unlink(QFile::encodeName(m_csvPath).constData());
+        return false;
+    }
+    m_wholeBytes = header.size();
+    return true;
 }
 
 bool SoakReport::writeAll(int fd, const QByteArray &bytes, const QString &path)
@@ -97,10 +105,17 @@ void SoakReport::addRow(const TransactionRow &row)
         ++m_rowsLost;
         return;
     }
-    if (writeAll(m_fd, csvLine(row), m_csvPath))
+    const QByteArray line = csvLine(row);
+    if (writeAll(m_fd, line, m_csvPath)) {
         ++m_rowsWritten;
-    else
-        ++m_rowsLost;
+        m_wholeBytes += line.size();
+        return;
+    }
+    ++m_rowsLost;
+    // The part of the row that went out is taken back: the file ends with a whole row.
+    if (::ftruncate(m_fd, m_wholeBytes) != 0)
+        m_error += QStringLiteral("; the last row is cut: ")
+            + QString::fromLocal8Bit(std::strerror(errno));
 }
 
 bool SoakReport::finish(const QString &summary)
@@ -122,11 +137,15 @@ bool SoakReport::finish(const QString &summary)
             m_error = error;
         return false;
     }
-    ok = writeAll(fd, text.toUtf8(), m_summaryPath) && ok;
-    if (::close(fd) != 0 && ok) {
-        m_error =
-            m_summaryPath + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
-        ok = false;
+    bool written = writeAll(fd, text.toUtf8(), m_summaryPath);
+    if (::close(fd) != 0 && written) {
+        if (m_error.isEmpty())
+            m_error =
+                m_summaryPath + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+        written = false;
     }
-    return ok;
+    if (!written)
+        ::unlink(QFile::encodeName(m_summaryPath).constData());   // no cut summary is left
+    m_summaryWritten = written;
+    return ok && written;
 }

@@ -21,18 +21,22 @@ public:
     SoakReport(const SoakReport &) = delete;
     SoakReport &operator=(const SoakReport &) = delete;
 
-    // Creates the CSV and writes its header; false with errorString() when it cannot.
+    // Creates the CSV and writes its header; false with errorString() when it cannot (and no
+    // file is left).
     bool start(const QString &folder, const QDateTime &startedAt = QDateTime::currentDateTime());
     bool isOpen() const { return m_fd >= 0; }
     QString csvPath() const { return m_csvPath; }
     QString summaryPath() const { return m_summaryPath; }
-    // Appends a row and hands it to the system at once. After a write fails, later rows are
-    // counted but not written; errorString() says why.
+    // Appends a row and hands it to the system at once. A row is written whole or not at all
+    // (what part of it went out is cut off again), so the file always ends with a whole row.
+    // After a write fails, later rows are counted but not written; errorString() says why.
     void addRow(const TransactionRow &row);
     quint64 rowsWritten() const { return m_rowsWritten; }
     quint64 rowsLost() const { return m_rowsLost; }
-    // Closes the CSV and writes the summary file; false with errorString() when either failed.
+    // Closes the CSV and writes the summary file (with the count of rows lost); false with
+    // errorString() when either failed. A summary that cannot be written whole is removed.
     bool finish(const QString &summary);
+    bool summaryWritten() const { return m_summaryWritten; }
     // The first thing that went wrong; empty when nothing did.
     QString errorString() const { return m_error; }
 
@@ -49,6 +53,8 @@ private:
     QString m_error;
     quint64 m_rowsWritten = 0;
     quint64 m_rowsLost = 0;
+    qint64 m_wholeBytes = 0;   // the CSV up to the end of its last whole row
+    bool m_summaryWritten = false;
 };
 
 // Creates a new file for writing (O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode 0644); the
