@@ -6,6 +6,7 @@
 #include "controltags.h"
 #include "frame.h"
 #include "hexeditor.h"
+#include "input.h"
 #include "textcheck.h"
 #include "textform.h"
 
@@ -16,10 +17,39 @@
 
 namespace {
 
-// Longest text file or standard input read for say.
-constexpr qint64 kMaxInputBytes = 16 * 1024 * 1024;
-// Serial answers reach the log a short pause after they arrive; the run ends after it.
+// Serial answers reach the log a pause after they arrive (the session's answer pause); the run
+// ends once they have, or this long after the pause at most.
 constexpr int kLogMarginMs = 10;
+
+// Whether a frame makes the chip speak: synthesis or cache play.
+bool speaks(const QByteArray &frame)
+{
+    if (frame.size() < 4 || quint8(frame.at(0)) != kFrameHead)
+        return false;
+    const quint8 command = quint8(frame.at(3));
+    return command == quint8(Command::Synthesize) || command == quint8(Command::CachePlay);
+}
+
+// The work log of a run, printed; tells the run when an answer entry came.
+class RunLog final : public LogSink
+{
+public:
+    RunLog(Output &output, const QString &board, std::function<void()> answerLogged)
+        : m_log(output, board)
+        , m_answerLogged(std::move(answerLogged))
+    { }
+    void append(const QString &entry) override
+    {
+        m_log.append(entry);
+        if (entry.startsWith(kAnswerEntryStart))
+            m_answerLogged();
+    }
+
+private:
+    static inline const QString kAnswerEntryStart = QStringLiteral("<----");
+    BoardLog m_log;
+    std::function<void()> m_answerLogged;
+};
 
 QString sentAs(const UncarriedCharacter &c)
 {
@@ -57,13 +87,8 @@ CommandRun::CommandRun(const CliOptions &options, Output &output, QObject *paren
             QStringLiteral("the speech did not end (0x4F) within %1 s")
                 .arg(m_options.speechTimeoutS));
     });
-    connect(&m_exitTimer, &QTimer::timeout, this, [this] {
-        // after the log lines of the answers, so the result is the last line
-        for (const QString &line : std::as_const(m_resultLines))
-            m_output.result(line);
-        m_output.event(m_result);
-        emit finished(m_result.value(QStringLiteral("exit")).toInt());
-    });
+    // after the log lines of the answers, so the result is the last line
+    connect(&m_exitTimer, &QTimer::timeout, this, &CommandRun::printResult);
     connect(&m_model, &TransactionModel::transactionChanged, this, &CommandRun::onTransaction);
 }
 
@@ -81,36 +106,24 @@ std::optional<QString> CommandRun::readText(int *exitCode)
     QByteArray bytes;
     bool fromFile = false;
     if (!m_options.file.isEmpty() || m_options.fromStdin) {
-        QFile file;
-        if (m_options.fromStdin) {
-            file.open(stdin, QIODevice::ReadOnly);
-        } else {
-            file.setFileName(m_options.file);
-            if (!file.open(QIODevice::ReadOnly)) {
-                fail(exitCode, ExitBadInput,
-                    QStringLiteral("cannot read %1: %2").arg(m_options.file, file.errorString()));
-                return std::nullopt;
-            }
-        }
-        bytes = file.read(kMaxInputBytes + 1);
-        if (bytes.size() > kMaxInputBytes) {
-            fail(exitCode, ExitBadInput,
-                QStringLiteral("the text is longer than %1 bytes").arg(kMaxInputBytes));
+        const InputRead input = readInput(m_options.fromStdin ? QString() : m_options.file);
+        if (input.interrupted) {
+            fail(exitCode, ExitFailed, QStringLiteral("interrupted while reading the text"));
             return std::nullopt;
         }
+        if (!input.error.isEmpty()) {
+            fail(exitCode, ExitBadInput, input.error);
+            return std::nullopt;
+        }
+        bytes = input.bytes;
         fromFile = true;
     } else {
         const qsizetype first = m_options.command == u"cache store" ? 1 : 0;
         bytes = m_options.arguments.mid(first).join(' ');
     }
-    std::optional<QString> text = decodeInput(bytes, m_options.inputGbk);
-    if (!text) {
-        fail(exitCode, ExitBadInput,
-            m_options.inputGbk ? QStringLiteral("the text is not valid GBK")
-                               : QStringLiteral("the text is not valid UTF-8 (for GBK text give "
-                                                "--input-encoding gbk)"));
+    std::optional<QString> text = checkedText(bytes, m_options, m_output, exitCode);
+    if (!text)
         return std::nullopt;
-    }
     QString widgetText = fromCrLf(*text);
     if (fromFile && widgetText.endsWith(u'\n'))
         widgetText.chop(1);   // the line break that ends a text file
@@ -293,8 +306,14 @@ bool CommandRun::prepare(int *exitCode)
 bool CommandRun::start(OpenedBoard &board, int *exitCode)
 {
     m_board = &board;
-    m_log = std::make_unique<BoardLog>(m_output, board.name);
+    m_log = std::make_unique<RunLog>(m_output, board.name, [this] {
+        m_unlogged = false;
+        if (m_ended && !m_exitTimer.isActive())
+            m_exitTimer.start(0);   // the answers that came are in the log: the result goes next
+    });
     m_session.setLogSink(m_log.get());
+    if (board.rule == AnswerRule::SerialCharacters)
+        connect(&m_session, &Session::bytesReceived, this, [this] { m_unlogged = true; });
     m_session.attachLink(board.link, board.rule);
     m_model.addLink(board.link, board.rule, board.name);
     m_model.follow(&m_session);
@@ -347,7 +366,9 @@ void CommandRun::sendNext()
         end(ExitDone, {});
         return;
     }
-    m_session.send(m_steps.at(m_next).frame);
+    const QByteArray &frame = m_steps.at(m_next).frame;
+    m_speaking = m_speaking || speaks(frame);
+    m_session.send(frame);
     const TransactionModel::Transaction *t = m_model.lastSent(m_board->link);
     m_current = t ? t->id : 0;
 }
@@ -356,6 +377,15 @@ void CommandRun::onTransaction(const TransactionModel::Transaction &t)
 {
     if (m_ended || t.id != m_current)
         return;
+    if (m_stopping) {
+        if (t.taken)
+            end(ExitFailed, QStringLiteral("interrupted; the chip took the stop frame"));
+        else if (t.problems)
+            end(ExitFailed,
+                QStringLiteral("interrupted; the stop frame was not taken: ")
+                    + m_model.row(t).problems.join(QStringLiteral("; ")));
+        return;
+    }
     const Wait wait = m_steps.at(m_next).wait;
     const auto timeout = QStringLiteral("%1 s").arg(m_options.timeoutS);
     if (t.problems & TransactionModel::NotWritten)
@@ -422,6 +452,8 @@ void CommandRun::stepDone(const TransactionModel::Transaction &t)
         m_output.warning(
             QStringLiteral("the speech ended early (%1)").arg(m_model.row(t).speechEnd));
     }
+    if (wait == Wait::SpeechEnd)
+        m_speaking = false;
     m_current = 0;   // the transaction may report again before the next step is sent
     ++m_next;
     QTimer::singleShot(0, this, &CommandRun::sendNext);
@@ -438,12 +470,44 @@ void CommandRun::end(int code, const QString &message)
     m_result.insert(QStringLiteral("exit"), code);
     if (!message.isEmpty())
         m_result.insert(QStringLiteral("message"), message);
-    // Serial answers are logged a pause after they arrive (a whole version text's time).
-    const qint64 pauseMs = m_board ? m_board->link->wireTime(32) / 1000 : 0;
+    if (!m_unlogged || m_options.quiet) {
+        m_exitTimer.start(0);   // nothing is left to log: done
+        return;
+    }
+    // Serial answers are logged a pause after they arrive (a whole version text's time); the
+    // log entry of that read ends the wait, this bounds it when the read logs nothing.
+    const qint64 pauseMs = m_board->link->wireTime(32) / 1000;
     m_exitTimer.start(int(pauseMs) + kLogMarginMs);
+}
+
+void CommandRun::printResult()
+{
+    if (m_printed)
+        return;
+    m_printed = true;
+    m_exitTimer.stop();
+    for (const QString &line : std::as_const(m_resultLines))
+        m_output.result(line);
+    m_output.event(m_result);
+    emit finished(m_result.value(QStringLiteral("exit")).toInt());
 }
 
 void CommandRun::interrupt()
 {
-    end(ExitFailed, QStringLiteral("interrupted"));
+    if (m_ended) {
+        printResult();   // a second signal: the log lines still due are not waited for
+        return;
+    }
+    if (m_stopping || m_options.noStop || !m_speaking || !m_board) {
+        end(ExitFailed, QStringLiteral("interrupted"));
+        return;
+    }
+    // The chip would go on speaking after the program has gone: it is told to stop first.
+    m_stopping = true;
+    m_speechTimer.stop();
+    m_session.send(commandFrame(Command::Stop));
+    const TransactionModel::Transaction *t = m_model.lastSent(m_board->link);
+    m_current = t ? t->id : 0;
+    if (!m_current)
+        end(ExitFailed, QStringLiteral("interrupted; the stop frame could not be sent"));
 }

@@ -31,7 +31,8 @@ public:
     // Builds the frames for the board and sends the first; false with *exitCode when nothing
     // can be sent.
     bool start(OpenedBoard &board, int *exitCode);
-    // Ends the run at once (a signal).
+    // A signal: a speech under way is stopped first (FD 00 01 02, unless --no-stop), then the
+    // run ends with exit code 1; a second signal ends it at once.
     void interrupt();
 
 signals:
@@ -52,6 +53,7 @@ private:
     void onTransaction(const TransactionModel::Transaction &t);
     void stepDone(const TransactionModel::Transaction &t);
     void end(int code, const QString &message);
+    void printResult();
 
     const CliOptions &m_options;
     Output &m_output;
@@ -67,6 +69,10 @@ private:
     QTimer m_speechTimer;
     QTimer m_exitTimer;
     bool m_ended = false;
+    bool m_printed = false;
+    bool m_speaking = false;   // a frame that speaks went out and its speech has not ended
+    bool m_stopping = false;   // interrupted: the stop frame is under way
+    bool m_unlogged = false;   // serial answer bytes came that the log has not shown yet
     QJsonObject m_result;   // the JSON result event
     QStringList m_resultLines;   // printed last in readable mode
 };

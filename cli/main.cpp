@@ -1,52 +1,49 @@
 // orv4120: the command line on the session, links and frames of orv4120-demo.
 #include "boards.h"
 #include "commands.h"
+#include "interrupts.h"
 #include "options.h"
 #include "output.h"
 #include "ports.h"
 #include "soak.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
-int g_signalPipe[2] = {-1, -1};
-
-void onSignal(int)
+// Whether --json was asked for, read from the arguments as given (for a command line that could
+// not be read as a whole).
+bool jsonAsked(const QList<QByteArray> &arguments)
 {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+    for (const QByteArray &argument : arguments) {
+        if (argument == "--")
+            return false;
+        if (argument == "--json")
+            return true;
+    }
+    return false;
 }
 
-// SIGINT, SIGTERM and SIGHUP reach the event loop as a call of interrupt.
-void interruptOnSignals(std::function<void()> interrupt)
+// A run that ends before its event loop: the result event, when JSON was asked for, says so too.
+int endEarly(Output &output, const QString &command, int code)
 {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [interrupt] {
-        char byte;
-        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
-        interrupt();
-    });
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction(signal, &action, nullptr);
+    QJsonObject result {
+        {QStringLiteral("event"), QStringLiteral("result")}, {QStringLiteral("exit"), code}};
+    if (!command.isEmpty())
+        result.insert(QStringLiteral("command"), command);
+    if (!output.lastError().isEmpty())
+        result.insert(QStringLiteral("message"), output.lastError());
+    output.event(result);
+    return code;
 }
 
 }   // namespace
 
 int main(int argc, char *argv[])
 {
+    Interrupts::install();
     QList<QByteArray> arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QByteArray(argv[i]);
@@ -54,6 +51,11 @@ int main(int argc, char *argv[])
     if (parsed.exitNow) {
         const QByteArray text = parsed.output.toUtf8();
         std::fputs(text.constData(), parsed.exitCode == ExitDone ? stdout : stderr);
+        if (parsed.exitCode != ExitDone && jsonAsked(arguments)) {
+            Output output(true, false);
+            output.setLastError(parsed.output.trimmed().remove(QStringLiteral("orv4120: ")));
+            return endEarly(output, {}, parsed.exitCode);
+        }
         return parsed.exitCode;
     }
     const CliOptions &options = parsed.options;
@@ -69,30 +71,30 @@ int main(int argc, char *argv[])
     int code = ExitDone;
     if (QString error; !opener.prepareVirtual(&error, &code)) {
         output.error(error);
-        return code;
+        return endEarly(output, options.command, code);
     }
     if (options.command == u"soak") {
         SoakRun run(options, output);
         if (!run.prepare(&code) || !run.start(opener, &code))
-            return code;
+            return endEarly(output, options.command, code);
         QObject::connect(&run, &SoakRun::finished, &app, &QCoreApplication::exit);
-        interruptOnSignals([&run] { run.interrupt(); });
+        Interrupts::onSignal(&run, [&run] { run.interrupt(); });
         return app.exec();
     }
 
     std::unique_ptr<OpenedBoard> board;   // outlives the run that talks to it
     CommandRun run(options, output);
     if (!run.prepare(&code))
-        return code;
+        return endEarly(output, options.command, code);
     QString error;
     board = opener.open(options.boards.first(), &error);
     if (!board) {
         output.error(error);
-        return ExitUnavailable;
+        return endEarly(output, options.command, ExitUnavailable);
     }
     if (!run.start(*board, &code))
-        return code;
+        return endEarly(output, options.command, code);
     QObject::connect(&run, &CommandRun::finished, &app, &QCoreApplication::exit);
-    interruptOnSignals([&run] { run.interrupt(); });
+    Interrupts::onSignal(&run, [&run] { run.interrupt(); });
     return app.exec();
 }

@@ -23,6 +23,7 @@ enum OptionGroup : quint32 {
     SoakGroup = 64,   // --duration --texts --report-dir --wait-scale
     SpeechGroup = 128,   // --speech-timeout
     JsonGroup = 256,
+    StopGroup = 512,   // --no-stop
 };
 
 struct CommandInfo
@@ -38,13 +39,15 @@ struct CommandInfo
 constexpr quint32 kControl = BoardGroup | JsonGroup | NoWaitGroup;
 
 const CommandInfo kCommands[] = {
-    {"say", 0, -1, kControl | EncodingGroup | TextGroup | FileGroup | SpeechGroup,
+    {"say", 0, -1, kControl | EncodingGroup | TextGroup | FileGroup | SpeechGroup | StopGroup,
         "say TEXT... | say -f FILE | say -",
         "Speaks a text: the arguments joined by blanks, the file FILE, or standard input (-).\n"
         "Line breaks go out as CR LF; one line break at the end of a file or of standard input\n"
         "is left out. A text longer than one frame of the link carries is cut as the window\n"
         "cuts it; each piece goes once the chip has taken the one before and reported idle.\n"
-        "Waits for the chip's 0x41 and for the end of speech (0x4F)."},
+        "Waits for the chip's 0x41 and for the end of speech (0x4F). A file or standard input\n"
+        "holds 16 MiB at most. Interrupted (Ctrl-C), it stops the speech (FD 00 01 02) unless\n"
+        "--no-stop is given, and exits 1."},
     {"stop", 0, 0, kControl, "stop", "Stops the speech (FD 00 01 02)."},
     {"pause", 0, 0, kControl, "pause", "Pauses the speech (FD 00 01 03)."},
     {"resume", 0, 0, kControl, "resume", "Resumes a paused speech (FD 00 01 04)."},
@@ -58,11 +61,12 @@ const CommandInfo kCommands[] = {
         "side does not read the version answer (exit code 6, nothing sent)."},
     {"cache store", 2, -1, kControl | EncodingGroup | TextGroup, "cache store SEGMENT TEXT...",
         "Stores a text in the chip's cache from SEGMENT (0-15). The text must fit one frame."},
-    {"cache play", 1, 2, kControl | EncodingGroup | SpeechGroup, "cache play COUNT",
+    {"cache play", 1, 2, kControl | EncodingGroup | SpeechGroup | StopGroup, "cache play COUNT",
         "Plays the chip's cache COUNT times (1-15). The frame carries the count and the\n"
         "encoding (--encoding: the one the text was stored in), no segment: the chip plays its\n"
-        "cache from the start. Waits for the end of speech like say."},
-    {"raw", 1, -1, kControl | HeaderGroup | EncodingGroup | SpeechGroup, "raw HEX...",
+        "cache from the start. Waits for the end of speech like say, and stops it like say\n"
+        "when interrupted."},
+    {"raw", 1, -1, kControl | HeaderGroup | EncodingGroup | SpeechGroup | StopGroup, "raw HEX...",
         "Sends bytes typed as in the window's hexadecimal editor: two hexadecimal digits and one\n"
         "separator each (\"FD 00 01 02\"); the arguments are joined by blanks. --header puts the\n"
         "synthesis header (FD, length, 01, --encoding) in front, as \"添加命令头播放(自动)\" "
@@ -82,8 +86,9 @@ const CommandInfo kCommands[] = {
         "Without --texts it plays the internal test script with its waits (--wait-scale F\n"
         "multiplies them, 0.001-1); with --texts FILE it speaks the file's lines one after the\n"
         "other, each once the one before has ended. Several --port / --usb boards run at once;\n"
-        "a board that fails does not stop the others. Ctrl-C ends the run early with its\n"
-        "reports complete."},
+        "a board that fails does not stop the others; the run ends when no board is left.\n"
+        "The texts file holds 16 MiB at most. Ctrl-C ends the sending, waits for the last\n"
+        "answers and completes the reports (a second Ctrl-C: at once); the run exits 1 then."},
     {"ports", 0, 0, JsonGroup, "ports",
         "Lists the serial devices with the COMn each stands for, and the board's USB link, and\n"
         "says whether you may open them (and what to do if not)."},
@@ -126,14 +131,21 @@ const char *const kProgramHelp =
     "  --timeout S                 longest wait for each answer, seconds (default 2)\n"
     "  --speech-timeout S          longest wait for the end of speech (default 3600)\n"
     "  --no-wait                   exit once the frame is written\n"
+    "  --no-stop                   an interrupted say, cache play or raw leaves the chip\n"
+    "                              speaking (else it sends stop, FD 00 01 02)\n"
     "  --json                      one JSON object per line and event on standard output\n"
     "  -q, --quiet                 no work-log lines, only results and errors\n"
     "  -h, --help                  this help\n"
     "  --version                   the program's version\n"
     "\n"
-    "Exit codes: 0 done; 1 another failure; 2 bad input, nothing sent; 3 port or USB board not\n"
-    "available (missing, in use, no permission) or lost; 4 no answer in time; 5 the chip\n"
-    "answered 0x45; 6 the link cannot carry the command, nothing sent.\n";
+    "Each option is given once; only --port and --usb may be repeated (soak).\n"
+    "\n"
+    "Exit codes: 0 done; 1 another failure (a code table, a report file that cannot be written\n"
+    "whole, an interruption by SIGINT, SIGTERM or SIGHUP: every command, soak too); 2 bad\n"
+    "input, nothing sent; 3 port or USB board not available (missing, in use, no permission)\n"
+    "or lost (soak: every board); 4 no answer in time; 5 the chip answered 0x45; 6 the link\n"
+    "cannot carry the command, nothing sent. With --json every exit code comes with a result\n"
+    "event.\n";
 
 struct OptionInfo
 {
@@ -153,6 +165,7 @@ const OptionInfo kOptions[] = {
     {"--json", false, JsonGroup},
     {"--quiet", false, BoardGroup},
     {"--no-wait", false, NoWaitGroup},
+    {"--no-stop", false, StopGroup},
     {"--encoding", true, EncodingGroup},
     {"--input-encoding", true, TextGroup},
     {"--strict", false, TextGroup},
@@ -194,6 +207,8 @@ QString commandHelp(const CommandInfo &c)
                 << QStringLiteral("--timeout S, -q/--quiet");
     if (c.options & NoWaitGroup)
         options << QStringLiteral("--no-wait");
+    if (c.options & StopGroup)
+        options << QStringLiteral("--no-stop");
     if (c.options & EncodingGroup)
         options << QStringLiteral("--encoding gb2312|gbk|big5|utf16le|utf16be (default gbk)");
     if (c.options & TextGroup)
@@ -320,6 +335,9 @@ ParsedCommandLine parseCommandLine(const QList<QByteArray> &arguments)
         const OptionInfo *option = findOption(name);
         if (!option)
             return fail(QStringLiteral("unknown option %1; see orv4120 --help").arg(name));
+        // Which of two values was meant is not for the program to guess.
+        if (used.contains(name) && name != u"--port" && name != u"--usb")
+            return fail(QStringLiteral("%1 is given twice; give it once").arg(name));
         used.insert(name);
         QString value;
         if (option->takesValue) {
@@ -365,6 +383,8 @@ ParsedCommandLine parseCommandLine(const QList<QByteArray> &arguments)
             o.quiet = true;
         } else if (name == u"--no-wait") {
             o.noWait = true;
+        } else if (name == u"--no-stop") {
+            o.noStop = true;
         } else if (name == u"--encoding") {
             const std::optional<int> e = encodingIndex(value);
             if (!e)

@@ -10,7 +10,8 @@
 // Exit codes of orv4120.
 enum ExitCode {
     ExitDone = 0,
-    ExitFailed = 1,   // something else went wrong: a code table or report file, an interruption
+    // something else went wrong: a code table, a report file, an interruption (any command)
+    ExitFailed = 1,
     ExitBadInput = 2,   // nothing was sent
     ExitUnavailable = 3,   // the port or USB board cannot be opened, or was lost
     ExitNoAnswer = 4,   // an answer did not come in time
@@ -40,6 +41,7 @@ struct CliOptions
     bool fromStdin = false;   // say -
     bool strict = false;
     bool noWait = false;
+    bool noStop = false;   // an interrupted speech goes on
     bool json = false;
     bool quiet = false;
     bool header = false;   // raw: put the synthesis header in front

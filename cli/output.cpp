@@ -8,9 +8,15 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
+
+bool isControl(char16_t c)
+{
+    return (c < 0x20 && c != u'\t') || (c >= 0x7F && c <= 0x9F);
+}
 
 void writeLine(FILE *stream, const QString &line)
 {
@@ -39,6 +45,22 @@ QJsonObject percentiles(const LogHistogram &h, double unit)
 
 }   // namespace
 
+QString escapeControls(const QString &text)
+{
+    if (std::none_of(text.cbegin(), text.cend(), [](QChar c) { return isControl(c.unicode()); }))
+        return text;
+    QString escaped;
+    escaped.reserve(text.size() + 8);
+    for (const QChar c : text) {
+        if (isControl(c.unicode()))
+            escaped += QStringLiteral("\\x")
+                + QString::number(c.unicode(), 16).rightJustified(2, u'0').toUpper();
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 Output::Output(bool json, bool quiet)
     : m_json(json)
     , m_quiet(quiet)
@@ -56,14 +78,16 @@ void Output::logEntry(const QString &board, const QString &entry)
             {QStringLiteral("text"), QString(text).replace(kCrLf, QStringLiteral("\n"))}});
         return;
     }
-    for (const QString &line : text.split(kCrLf))
+    for (const QString &part : text.split(kCrLf)) {
+        const QString line = escapeControls(part);
         writeLine(stdout, m_severalBoards ? QStringLiteral("[%1] %2").arg(board, line) : line);
+    }
 }
 
 void Output::result(const QString &line)
 {
     if (!m_json)
-        writeLine(stdout, line);
+        writeLine(stdout, escapeControls(line));
 }
 
 void Output::event(QJsonObject object)
@@ -71,11 +95,20 @@ void Output::event(QJsonObject object)
     if (!m_json)
         return;
     object.insert(QStringLiteral("time"), QDateTime::currentDateTime().toString(Qt::ISODateWithMs));
-    writeLine(stdout, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+    // The document escapes C0; DEL and C1 (U+009B is a terminal's CSI) are escaped here. They
+    // can stand only inside strings, where \u escapes mean the same characters.
+    QString line = QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    for (qsizetype i = line.size() - 1; i >= 0; --i) {
+        const char16_t c = line.at(i).unicode();
+        if (c >= 0x7F && c <= 0x9F)
+            line.replace(i, 1, QStringLiteral("\\u%1").arg(int(c), 4, 16, QLatin1Char('0')));
+    }
+    writeLine(stdout, line);
 }
 
 void Output::error(const QString &message)
 {
+    m_lastError = message;
     writeLine(stderr, QStringLiteral("orv4120: ") + message);
 }
 

@@ -11,7 +11,9 @@
 // and results on standard output; JSON mode: one object per line and event, the work-log entries
 // among them as "log" events (quiet leaves them out in both). Errors and warnings
 // go to standard error in either mode. Everything is UTF-8 and reaches the system line by line,
-// so a pipe sees each event as it happens.
+// so a pipe sees each event as it happens. What a board sent is data, never a terminal's control
+// sequence: control characters are shown escaped (\x1B) in readable mode and as \u escapes in
+// JSON.
 class Output
 {
 public:
@@ -27,9 +29,13 @@ public:
     void event(QJsonObject object);
     void error(const QString &message);
     void warning(const QString &message);
+    // The last error printed: the message of the result event.
+    QString lastError() const { return m_lastError; }
+    void setLastError(const QString &message) { m_lastError = message; }
 
 private:
     bool m_json;
+    QString m_lastError;
     bool m_quiet;
     bool m_severalBoards = false;
 };
@@ -53,6 +59,10 @@ private:
 // and every answer read (its code, label and, for a first answer, latency).
 void reportEvents(Output &output, const QString &board, Session &session, TransactionModel &model,
     AnswerRule rule, int storeEncoding);
+
+// Text with its control characters (C0 but the tab, DEL, C1) written as \xNN, so that bytes
+// from a board reach a terminal as data.
+QString escapeControls(const QString &text);
 
 // The row of a transaction as a JSON event.
 QJsonObject rowEvent(const QString &board, const TransactionRow &row);

@@ -3,6 +3,7 @@
 #include "boards.h"
 #include "demotexts.h"
 #include "frame.h"
+#include "input.h"
 #include "internaltestrunner.h"
 #include "textform.h"
 
@@ -69,11 +70,13 @@ BoardSoak::BoardSoak(const CliOptions &options, Output &output, std::unique_ptr<
     reportEvents(output, m_board->name, m_session, m_model, m_board->rule, options.encoding);
     connect(&m_model, &TransactionModel::transactionChanged, this, &BoardSoak::onTransaction);
     connect(m_board->link, &Link::failed, this, [this](const QString &reason) {
-        if (m_failure.isEmpty())
-            m_failure = reason;
+        if (!m_failure.isEmpty())
+            return;   // said once
+        m_failure = reason;
         m_output.error(
             QStringLiteral("%1: the link failed, this board stops: %2").arg(name(), reason));
         stopSending();
+        emit stopped();
     });
     m_speechTimer.setSingleShot(true);
     connect(&m_speechTimer, &QTimer::timeout, this, &BoardSoak::sendNextText);
@@ -155,6 +158,7 @@ void BoardSoak::sendNextText()
                         .arg(m_session.codeTablePath());
         m_output.error(name() + QStringLiteral(": ") + m_failure);
         stopSending();
+        emit stopped();
         return;
     }
     m_rest = m_rest.mid(piece.keepChars);
@@ -178,20 +182,32 @@ void BoardSoak::onTransaction(const TransactionModel::Transaction &t)
     }
 }
 
-void BoardSoak::finish()
+bool BoardSoak::finish()
 {
     stopSending();
     m_model.finish();
     QString summary = QStringLiteral("板子：%1\n").arg(name()) + summaryText(stats());
     if (!m_failure.isEmpty())
         summary += QStringLiteral("链路故障：%1\n").arg(m_failure);
-    if (!m_report.finish(summary))
-        m_output.error(QStringLiteral("%1: the soak report is incomplete: %2")
-                           .arg(name(), m_report.errorString()));
+    const bool whole = m_report.finish(summary);
     m_output.event(summaryEvent(name(), stats()));
-    m_output.result(QStringLiteral("%1: report %2, summary %3")
-                        .arg(name(), m_report.csvPath(), m_report.summaryPath()));
+    if (whole) {
+        m_output.result(QStringLiteral("%1: report %2, summary %3")
+                            .arg(name(), m_report.csvPath(), m_report.summaryPath()));
+    } else {
+        const QString summaryFile = m_report.summaryWritten()
+            ? QStringLiteral("summary %1").arg(m_report.summaryPath())
+            : QStringLiteral("no summary file (the summary is printed below)");
+        m_output.error(QStringLiteral("%1: the soak report is incomplete: %2; %3 row(s) in %4, "
+                                      "%5 lost; %6")
+                           .arg(name(), m_report.errorString())
+                           .arg(m_report.rowsWritten())
+                           .arg(m_report.csvPath())
+                           .arg(m_report.rowsLost())
+                           .arg(summaryFile));
+    }
     m_output.result(summary.trimmed());
+    return whole;
 }
 
 int BoardSoak::exitCode() const
@@ -224,28 +240,29 @@ SoakRun::~SoakRun()
 
 bool SoakRun::prepare(int *exitCode)
 {
-    if (!QFileInfo(m_options.reportDir).isDir()) {
+    const QFileInfo folder(m_options.reportDir);
+    const QString folderProblem = !folder.exists() ? QStringLiteral("does not exist")
+        : !folder.isDir()                          ? QStringLiteral("is not a folder")
+        : !folder.isWritable() ? QStringLiteral("cannot be written (no permission)")
+                               : QString();
+    if (!folderProblem.isEmpty()) {
         m_output.error(
-            QStringLiteral("the report folder %1 does not exist").arg(m_options.reportDir));
+            QStringLiteral("the report folder %1 %2").arg(m_options.reportDir, folderProblem));
         *exitCode = ExitBadInput;
         return false;
     }
     if (m_options.textsFile.isEmpty())
         return true;
-    QFile file(m_options.textsFile);
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_output.error(
-            QStringLiteral("cannot read %1: %2").arg(m_options.textsFile, file.errorString()));
-        *exitCode = ExitBadInput;
+    const InputRead input = readInput(m_options.textsFile);
+    if (input.interrupted || !input.error.isEmpty()) {
+        m_output.error(input.interrupted ? QStringLiteral("interrupted while reading the texts")
+                                         : input.error);
+        *exitCode = input.interrupted ? ExitFailed : ExitBadInput;
         return false;
     }
-    const std::optional<QString> text = decodeInput(file.readAll(), m_options.inputGbk);
+    const std::optional<QString> text = checkedText(input.bytes, m_options, m_output, exitCode);
     if (!text) {
-        m_output.error(
-            QStringLiteral("%1 is not valid %2")
-                .arg(m_options.textsFile,
-                    m_options.inputGbk ? QStringLiteral("GBK") : QStringLiteral("UTF-8")));
-        *exitCode = ExitBadInput;
+        m_output.error(QStringLiteral("%1: nothing sent").arg(m_options.textsFile));
         return false;
     }
     for (const QString &line : fromCrLf(*text).split(u'\n')) {
@@ -279,6 +296,7 @@ bool SoakRun::start(BoardOpener &opener, int *exitCode)
             return false;   // nothing has been sent yet
         }
         m_boards << soak;
+        connect(soak, &BoardSoak::stopped, this, &SoakRun::boardStopped);
     }
     if (m_boards.isEmpty()) {
         *exitCode = ExitUnavailable;
@@ -302,10 +320,21 @@ void SoakRun::stopSending()
 
 void SoakRun::interrupt()
 {
+    m_interrupted = true;
     if (m_duration.isActive())
         stopSending();
     else
         finishAll();
+}
+
+void SoakRun::boardStopped()
+{
+    if (std::any_of(m_boards.cbegin(), m_boards.cend(),
+            [](const BoardSoak *soak) { return soak->failure().isEmpty(); }))
+        return;
+    m_output.error(QStringLiteral("no board is left: the soak ends"));
+    m_duration.stop();
+    QTimer::singleShot(0, this, &SoakRun::finishAll);   // after the link's own signal
 }
 
 void SoakRun::finishAll()
@@ -316,16 +345,30 @@ void SoakRun::finishAll()
     m_drain.stop();
     TransactionStats all;
     int code = m_unavailable > 0 ? ExitUnavailable : ExitDone;
-    // The worst outcome decides: a board lost, then an answer missing, then a 0x45.
+    // The worst outcome decides: a board lost, then an answer missing, then a 0x45. A report
+    // not written whole or an interrupted run comes before them all: the run did not give
+    // what it was asked for.
     auto rank = [](int c) {
-        return c == ExitUnavailable ? 3 : c == ExitNoAnswer ? 2 : c == ExitErrorAnswer ? 1 : 0;
+        return c == ExitFailed     ? 4
+            : c == ExitUnavailable ? 3
+            : c == ExitNoAnswer    ? 2
+            : c == ExitErrorAnswer ? 1
+                                   : 0;
     };
+    bool reportsWhole = true;
     for (BoardSoak *soak : std::as_const(m_boards)) {
-        soak->finish();
+        reportsWhole = soak->finish() && reportsWhole;
         all.merge(soak->stats());
         if (rank(soak->exitCode()) > rank(code))
             code = soak->exitCode();
     }
+    QString message;
+    if (!reportsWhole)
+        message = QStringLiteral("a soak report is incomplete");
+    else if (m_interrupted)
+        message = QStringLiteral("interrupted");
+    if (!message.isEmpty())
+        code = ExitFailed;
     if (m_boards.size() + m_unavailable > 1) {
         m_output.event(summaryEvent(QStringLiteral("all"), all));
         m_output.result(QStringLiteral("所有板子（%1 个，%2 个无法打开）：\n")
@@ -333,7 +376,10 @@ void SoakRun::finishAll()
                             .arg(m_unavailable)
             + summaryText(all).trimmed());
     }
-    m_output.event({{QStringLiteral("event"), QStringLiteral("result")},
-        {QStringLiteral("command"), QStringLiteral("soak")}, {QStringLiteral("exit"), code}});
+    QJsonObject result {{QStringLiteral("event"), QStringLiteral("result")},
+        {QStringLiteral("command"), QStringLiteral("soak")}, {QStringLiteral("exit"), code}};
+    if (!message.isEmpty())
+        result.insert(QStringLiteral("message"), message);
+    m_output.event(result);
     emit finished(code);
 }

@@ -33,12 +33,17 @@ public:
     bool prepare(QString *error);
     void start();
     void stopSending();
-    // Ends every open transaction and writes the summary.
-    void finish();
+    // Ends every open transaction and writes the summary; false when the report is not whole
+    // (said on stderr).
+    bool finish();
     const TransactionStats &stats() const { return m_model.stats(); }
     // 0, or the exit code this board's run deserves.
     int exitCode() const;
     QString failure() const { return m_failure; }
+
+signals:
+    // The board stopped for good (its link failed, or a text cannot be framed); said once.
+    void stopped();
 
 private:
     void sendNextText();
@@ -63,7 +68,7 @@ private:
 };
 
 // A soak run on every board named, for a set time. Boards that cannot be opened are reported
-// and left out; the others run to the end.
+// and left out; the others run to the end, or until no board is left.
 class SoakRun : public QObject
 {
     Q_OBJECT
@@ -76,6 +81,7 @@ public:
     // Opens the boards and their reports and starts; false with *exitCode when none can run.
     bool start(class BoardOpener &opener, int *exitCode);
     // The first call ends the sending and lets the last answers come; a second ends at once.
+    // The run exits 1 either way.
     void interrupt();
 
 signals:
@@ -83,6 +89,7 @@ signals:
 
 private:
     void stopSending();
+    void boardStopped();
     void finishAll();
 
     const CliOptions &m_options;
@@ -93,4 +100,5 @@ private:
     QTimer m_duration;
     QTimer m_drain;
     bool m_finished = false;
+    bool m_interrupted = false;
 };

@@ -16,16 +16,25 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
 namespace {
 
 // The board at the far end of a pseudo-terminal: it answers every whole frame it reads with
-// answers (nothing when empty); synthesis, cache play and the status query also get "O".
+// answers (nothing when empty); synthesis, cache play and the status query also get "O" unless
+// the speech is endless.
 class AnsweringPeer : public PtyPeer
 {
 public:
-    explicit AnsweringPeer(const QByteArray &answers)
+    explicit AnsweringPeer(const QByteArray &answers, bool speechEnds = true)
     {
-        connect(this, &PtyPeer::bytesReceived, this, [this, answers] {
+        connect(this, &PtyPeer::bytesReceived, this, [this, answers, speechEnds] {
             while (received().size() - m_taken >= 3) {
                 const QByteArray rest = received().mid(m_taken);
                 const int size = 3 + (quint8(rest.at(1)) << 8) + quint8(rest.at(2));
@@ -36,7 +45,7 @@ public:
                 if (answers.isEmpty())
                     continue;
                 answer(answers);
-                if (command == 0x01 || command == 0x32 || command == 0x21)
+                if ((command == 0x01 || command == 0x32 || command == 0x21) && speechEnds)
                     answer("O");
             }
         });
@@ -53,10 +62,13 @@ struct Run
     QByteArray err;
 };
 
-// Runs orv4120 to its end while the event loop serves the peer.
-Run runCli(const QStringList &arguments, const QByteArray &input = {})
+// Runs orv4120 to its end while the event loop serves the peer; setUp runs in the child.
+Run runCli(
+    const QStringList &arguments, const QByteArray &input = {}, std::function<void()> setUp = {})
 {
     QProcess process;
+    if (setUp)
+        process.setChildProcessModifier(setUp);
     process.start(QStringLiteral(ORV_CLI), arguments);
     process.write(input);
     process.closeWriteChannel();
@@ -65,6 +77,55 @@ Run runCli(const QStringList &arguments, const QByteArray &input = {})
         process.kill();
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
         process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+// Starts orv4120, sends SIGINT once ready() holds, and runs it to its end.
+Run interruptCli(const QStringList &arguments, std::function<bool()> ready)
+{
+    QProcess process;
+    process.start(QStringLiteral(ORV_CLI), arguments);
+    process.closeWriteChannel();
+    QSignalSpy finished(&process, &QProcess::finished);
+    if (process.waitForStarted(5000) && QTest::qWaitFor(ready, 10000))
+        ::kill(pid_t(process.processId()), SIGINT);
+    if (!finished.wait(10000))
+        process.kill();
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+        process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+// The last event of a JSON run.
+QJsonObject lastEvent(const QByteArray &out)
+{
+    return QJsonDocument::fromJson(out.trimmed().split('\n').last()).object();
+}
+
+// orv4120-board as its own program, with the path of its pseudo-terminal.
+struct BoardProcess
+{
+    QProcess process;
+    QString path;
+    explicit BoardProcess(const QStringList &arguments)
+    {
+        process.start(
+            QStringLiteral(ORV_BOARD), QStringList {"--quiet", "--speech-scale", "0"} + arguments);
+        if (process.waitForReadyRead(10000))
+            path = QString::fromUtf8(process.readLine()).trimmed();
+    }
+    ~BoardProcess()
+    {
+        process.terminate();
+        if (!process.waitForFinished(5000))
+            process.kill();
+    }
+};
+
+// The first number in text that regex captures.
+int captured(const QString &text, const QString &regex)
+{
+    const QRegularExpressionMatch m =
+        QRegularExpression(regex, QRegularExpression::DotMatchesEverythingOption).match(text);
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
 }
 
 // The frames the window's text pipeline makes of a text, piece after piece.
@@ -114,6 +175,19 @@ private slots:
     void jsonEvents();
     void soakOnThreeBoards();
     void soakPlaysTheScript();
+    void resultEventOnEveryExit_data();
+    void resultEventOnEveryExit();
+    void inputNeverHoldsOffSignals_data();
+    void inputNeverHoldsOffSignals();
+    void interruptedRuns_data();
+    void interruptedRuns();
+    void textChecks_data();
+    void textChecks();
+    void boardTextEscaped();
+    void soakEndsWhenNoBoardIsLeft();
+    void soakReportThatDoesNotFit();
+    void boardSpeedAsDocumented();
+    void boardBoundsWhatItTakes();
 };
 
 void TstCli::parsing_data()
@@ -141,6 +215,12 @@ void TstCli::parsing_data()
         << QStringList {"soak", "--virtual"} << QStringLiteral("exit 2");
     QTest::newRow("a speed the window does not offer")
         << QStringList {"stop", "--virtual", "--baud", "19200"} << QStringLiteral("exit 2");
+    QTest::newRow("an option given twice") << QStringList {"say", "x", "--virtual", "--encoding",
+        "gbk", "--encoding", "big5"} << QStringLiteral("exit 2");
+    QTest::newRow("a flag given twice, as -q and --quiet")
+        << QStringList {"stop", "--virtual", "-q", "--quiet"} << QStringLiteral("exit 2");
+    QTest::newRow("--no-stop for a command that does not speak")
+        << QStringList {"stop", "--virtual", "--no-stop"} << QStringLiteral("exit 2");
 }
 
 void TstCli::parsing()
@@ -373,6 +453,338 @@ void TstCli::soakPlaysTheScript()
     }
     QVERIFY(texts.size() > 20);
     QCOMPARE(texts.first(), QStringLiteral("sound101 1"));   // the first phase's marker
+}
+
+void TstCli::resultEventOnEveryExit_data()
+{
+    QTest::addColumn<QStringList>("arguments");   // "PEER": the peer's device, "FILE": a file
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");   // what the result's message holds
+    QTest::newRow("a command line that cannot be read")
+        << QStringList {"frob", "--port", "PEER"} << 2 << QStringLiteral("unknown command");
+    QTest::newRow("bad input found before the port is opened") << QStringList {
+        "cache", "store", "16", "x", "--port", "PEER"} << 2 << QStringLiteral("segment");
+    QTest::newRow("the port is missing") << QStringList {"stop", "--port", "/dev/orv4120-none"} << 3
+                                         << QStringLiteral("no such device");
+    QTest::newRow("the link cannot carry the command")
+        << QStringList {"version", "--virtual", "--usb"} << 6 << QStringLiteral("USB");
+    QTest::newRow("a report folder that is a file")
+        << QStringList {"soak", "--duration", "1", "--report-dir", "FILE", "--port", "PEER"} << 2
+        << QStringLiteral("FILE is not a folder");
+    QTest::newRow("a report folder that does not exist")
+        << QStringList {"soak", "--duration", "1", "--report-dir", "FILE/none", "--port", "PEER"}
+        << 2 << QStringLiteral("FILE/none does not exist");
+}
+
+void TstCli::resultEventOnEveryExit()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("file"));
+    QFile(file).open(QIODevice::WriteOnly);
+    AnsweringPeer peer("A");
+    arguments.replaceInStrings(QStringLiteral("PEER"), peer.slavePath());
+    arguments.replaceInStrings(QStringLiteral("FILE"), file);
+    message.replace(QStringLiteral("FILE"), file);
+    const Run run = runCli(arguments + QStringList {"--json"});
+    QCOMPARE(run.exitCode, exitCode);
+    const QJsonObject result = lastEvent(run.out);
+    QCOMPARE(result.value(QStringLiteral("event")).toString(), QStringLiteral("result"));
+    QCOMPARE(result.value(QStringLiteral("exit")).toInt(), exitCode);
+    QVERIFY2(
+        result.value(QStringLiteral("message")).toString().contains(message), run.out.constData());
+    QVERIFY(peer.received().isEmpty());
+}
+
+void TstCli::inputNeverHoldsOffSignals_data()
+{
+    QTest::addColumn<QStringList>("arguments");   // "FIFO": a FIFO no one writes to
+    QTest::addColumn<bool>("interrupt");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("say -f a FIFO without a writer")
+        << QStringList {"say", "-f", "FIFO"} << true << 1;
+    QTest::newRow("soak --texts a FIFO without a writer") << QStringList {"soak", "--duration", "1",
+        "--texts", "FIFO", "--report-dir", "DIR"} << true << 1;
+    QTest::newRow("say -f a device without an end")
+        << QStringList {"say", "-f", "/dev/zero"} << false << 2;
+    QTest::newRow("soak --texts a device without an end")
+        << QStringList {"soak", "--duration", "1", "--texts", "/dev/zero", "--report-dir", "DIR"}
+        << false << 2;
+}
+
+void TstCli::inputNeverHoldsOffSignals()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, interrupt);
+    QFETCH(int, exitCode);
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("fifo"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    AnsweringPeer peer("A");
+    arguments.replaceInStrings(QStringLiteral("FIFO"), fifo);
+    arguments.replaceInStrings(QStringLiteral("DIR"), dir.path());
+    arguments << "--port" << peer.slavePath() << "--json";
+    QElapsedTimer started;
+    started.start();
+    // A gigabyte of address space: far more than a run needs, far less than an input without
+    // an end would take.
+    const Run run = interrupt
+        ? interruptCli(arguments, [&started] { return started.elapsed() > 300; })
+        : runCli(arguments, {}, [] {
+              const rlimit limit {1L << 30, 1L << 30};
+              ::setrlimit(RLIMIT_AS, &limit);
+          });
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(lastEvent(run.out).value(QStringLiteral("exit")).toInt(), exitCode);
+    QVERIFY(peer.received().isEmpty());
+}
+
+void TstCli::interruptedRuns_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("lastFrame");   // the last the board received
+    QTest::newRow("say stops the speech")
+        << QStringList {"say", "你好"} << commandFrame(Command::Stop);
+    QTest::newRow("say --no-stop leaves it") << QStringList {"say", "你好",
+        "--no-stop"} << textFrames(QStringLiteral("你好"), Command::Synthesize, 1, 1);
+    QTest::newRow("cache play stops the speech")
+        << QStringList {"cache", "play", "2"} << commandFrame(Command::Stop);
+    QTest::newRow("soak ends with complete reports")
+        << QStringList {"soak", "--duration", "60", "--texts", "TEXTS", "--report-dir", "DIR"}
+        << textFrames(QStringLiteral("你好"), Command::Synthesize, 1, 1);
+}
+
+void TstCli::interruptedRuns()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, lastFrame);
+    QTemporaryDir dir;
+    QFile texts(dir.filePath(QStringLiteral("texts.txt")));
+    QVERIFY(texts.open(QIODevice::WriteOnly));
+    texts.write("你好\n");
+    texts.close();
+    arguments.replaceInStrings(QStringLiteral("TEXTS"), texts.fileName());
+    arguments.replaceInStrings(QStringLiteral("DIR"), dir.path());
+    AnsweringPeer peer("A", false);   // the speech never ends by itself
+    const Run run = interruptCli(
+        arguments + QStringList {"--port", peer.slavePath(), "--json", "--timeout", "0.5"},
+        [&peer] { return !peer.received().isEmpty(); });
+    QCOMPARE(run.exitCode, 1);
+    const QJsonObject result = lastEvent(run.out);
+    QCOMPARE(result.value(QStringLiteral("event")).toString(), QStringLiteral("result"));
+    QCOMPARE(result.value(QStringLiteral("exit")).toInt(), 1);
+    QVERIFY(peer.received().endsWith(lastFrame));
+    if (arguments.first() == u"soak")
+        QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("soak-*.txt")}).size(), 1);
+}
+
+void TstCli::textChecks_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("input");   // standard input
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("warning");   // what stderr says; empty: nothing
+    const QStringList gbk {"--input-encoding", "gbk"};
+    const QStringList strict = gbk + QStringList {"--strict"};
+    QTest::newRow("GBK") << strict << toGbk(QStringLiteral("你好")) << 0 << QString();
+    QTest::newRow("a lone FF, strict")
+        << strict << QByteArray("ab\xff") << 2 << QStringLiteral("byte 3 is FF");
+    QTest::newRow("a lone 80, strict")
+        << strict << QByteArray("\x80") << 2 << QStringLiteral("byte 1 is 80");
+    QTest::newRow("FE FE (user-defined), strict")
+        << strict << QByteArray("\xfe\xfe") << 2 << QStringLiteral("byte 1 is FE FE");
+    QTest::newRow("a lone FF, a warning")
+        << gbk << QByteArray("ab\xff") << 0 << QStringLiteral("warning: the text is not valid GBK");
+    QTest::newRow("NUL, strict") << QStringList {"--strict"} << QByteArray("a\0b", 3) << 2
+                                 << QStringLiteral("NUL character(s), the first at character 2");
+    QTest::newRow("NUL, a warning") << QStringList() << QByteArray("a\0b", 3) << 0
+                                    << QStringLiteral("warning: the text holds 1 NUL");
+}
+
+void TstCli::textChecks()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, input);
+    QFETCH(int, exitCode);
+    QFETCH(QString, warning);
+    AnsweringPeer peer("A");
+    const Run run = runCli(QStringList {"say", "-", "--port", peer.slavePath()} + options, input);
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(peer.received().isEmpty(), exitCode != 0);
+    if (warning.isEmpty())
+        QCOMPARE(run.err, QByteArray());
+    else
+        QVERIFY2(QString::fromUtf8(run.err).contains(warning), run.err.constData());
+}
+
+void TstCli::boardTextEscaped()
+{
+    // A version text that would set the terminal's title and clear the screen.
+    const QByteArray hostile = "\x1b]0;owned\x07\x1b[2J\x9b"
+                               "1m";
+    AnsweringPeer peer("AS" + hostile);
+    const Run readable = runCli({"version", "--port", peer.slavePath()});
+    QCOMPARE(readable.exitCode, 0);
+    QVERIFY2(
+        !readable.out.contains('\x1b') && !readable.out.contains('\x07'), readable.out.constData());
+    QVERIFY2(readable.out.contains("\\x1B]0;owned\\x07\\x1B[2J"), readable.out.constData());
+
+    const Run json = runCli({"version", "--port", peer.slavePath(), "--json"});
+    QCOMPARE(json.exitCode, 0);
+    QVERIFY(!json.out.contains('\x1b') && !json.out.contains('\x07'));
+    const QString version = lastEvent(json.out).value(QStringLiteral("version")).toString();
+    QCOMPARE(version, fromGbk(hostile));   // escaped, not changed
+}
+
+void TstCli::soakEndsWhenNoBoardIsLeft()
+{
+    QTemporaryDir dir;
+    QFile texts(dir.filePath(QStringLiteral("texts.txt")));
+    QVERIFY(texts.open(QIODevice::WriteOnly));
+    texts.write("你好\n");
+    texts.close();
+    AnsweringPeer peer("A");
+    connect(&peer, &PtyPeer::bytesReceived, &peer, [&peer] {
+        if (peer.received().size() > 100)
+            QTimer::singleShot(0, &peer, &PtyPeer::unplug);
+    });
+    QElapsedTimer clock;
+    clock.start();
+    // The program must not hold the peer's side of the pty too: it would never go.
+    const Run run = runCli({"soak", "--duration", "10m", "--texts", texts.fileName(),
+                               "--report-dir", dir.path(), "--port", peer.slavePath()},
+        {}, [] {
+            for (int fd = 3; fd < 1024; ++fd)
+                ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        });
+    QCOMPARE(run.exitCode, 3);
+    QVERIFY(clock.elapsed() < 20000);
+    QCOMPARE(run.err.count("this board stops"), 1);
+    QCOMPARE(run.err.count("no board is left"), 1);
+    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("soak-*.txt")}).size(), 1);
+}
+
+void TstCli::soakReportThatDoesNotFit()
+{
+    QTemporaryDir dir;
+    QFile texts(dir.filePath(QStringLiteral("texts.txt")));
+    QVERIFY(texts.open(QIODevice::WriteOnly));
+    texts.write("你好\n欢迎使用\n");
+    texts.close();
+    // No file of the run may grow beyond 1500 bytes: the CSV fills up after a few rows.
+    const Run run = runCli(QStringList {"soak", "--duration", "1.5", "--texts", texts.fileName(),
+                               "--report-dir", dir.path(), "--json"}
+            + kFastVirtual,
+        {}, [] {
+            const rlimit limit {1500, 1500};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        });
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains("the soak report is incomplete"), run.err.constData());
+    QCOMPARE(lastEvent(run.out).value(QStringLiteral("exit")).toInt(), 1);
+    const QStringList csv = QDir(dir.path()).entryList({QStringLiteral("soak-*.csv")});
+    QCOMPARE(csv.size(), 1);
+    QFile file(dir.filePath(csv.first()));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray rows = file.readAll();
+    QVERIFY(rows.size() > 100 && rows.endsWith("\r\n"));   // whole rows only
+    for (const QByteArray &row : rows.split('\n').mid(1, rows.count('\n') - 1))
+        QVERIFY2(row.startsWith("20") && row.endsWith('\r'), row.constData());
+    const QStringList summary = QDir(dir.path()).entryList({QStringLiteral("soak-*.txt")});
+    QCOMPARE(summary.size(), 1);   // small enough to fit: it counts the rows lost
+    QFile text(dir.filePath(summary.first()));
+    QVERIFY(text.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(text.readAll()).contains(QStringLiteral("报告中缺")));
+}
+
+void TstCli::boardSpeedAsDocumented()
+{
+    QProcess help;
+    help.start(QStringLiteral(ORV_BOARD), {"--help"});
+    QVERIFY(help.waitForFinished(10000));
+    const QString boardHelp = QString::fromUtf8(help.readAllStandardOutput());
+    QFile readme(QStringLiteral(ORV_SOURCE_DIR "/README.md"));
+    QVERIFY(readme.open(QIODevice::ReadOnly));
+    QFile man(QStringLiteral(ORV_SOURCE_DIR "/data/man/orv4120-board.1"));
+    QVERIFY(man.open(QIODevice::ReadOnly));
+    const int documented = captured(QString::fromUtf8(readme.readAll()),
+        QStringLiteral("The virtual board.*?`--baud`[^(]*\\(default (\\d+)"));
+    QCOMPARE(documented, 9600);
+    QCOMPARE(captured(boardHelp, QStringLiteral("--baud.*?(\\d+) \\(default\\)")), documented);
+    QCOMPARE(
+        captured(QString::fromUtf8(man.readAll()), QStringLiteral("-baud.*?(\\d+) \\(default\\)")),
+        documented);
+    QCOMPARE(CliOptions().baud, documented);
+
+    // And the board keeps to it: 300 bytes take 312 ms at 9600 baud (26 ms at 115200).
+    BoardProcess board({});
+    QVERIFY(!board.path.isEmpty());
+    const int fd = ::open(QFile::encodeName(board.path).constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(fd >= 0);
+    termios raw {};
+    ::tcgetattr(fd, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(fd, TCSANOW, &raw);
+    QTest::qWait(400);   // past the power-up answer
+    ::tcflush(fd, TCIFLUSH);
+    QByteArray frame = QByteArray::fromHex("fd012d0001") + QByteArray(296, 'a');
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(::write(fd, frame.constData(), size_t(frame.size())), frame.size());
+    pollfd in {fd, POLLIN, 0};
+    QCOMPARE(::poll(&in, 1, 5000), 1);
+    const qint64 answeredMs = clock.elapsed();
+    ::close(fd);
+    QVERIFY2(answeredMs >= 300, qPrintable(QString::number(answeredMs)));
+}
+
+void TstCli::boardBoundsWhatItTakes()
+{
+    BoardProcess board({"--baud", "9600"});
+    QVERIFY(!board.path.isEmpty());
+    const int fd =
+        ::open(QFile::encodeName(board.path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(fd >= 0);
+    termios raw {};
+    ::tcgetattr(fd, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(fd, TCSANOW, &raw);
+    QTest::qWait(400);   // past the power-up answer
+    ::tcflush(fd, TCIFLUSH);
+    // A host that writes as fast as it can: the board takes what a 9600-baud line carries.
+    const QByteArray zeros(1 << 16, '\0');
+    qint64 written = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 2000 && written < (64 << 20)) {
+        const ssize_t n = ::write(fd, zeros.constData(), size_t(zeros.size()));
+        if (n > 0) {
+            written += n;
+            continue;
+        }
+        pollfd out {fd, POLLOUT, 0};
+        ::poll(&out, 1, 100);
+    }
+    QVERIFY2(written < (1 << 20), qPrintable(QString::number(written)));
+    // A run of bytes that is no frame: one 0x45, as the chip answers it.
+    QByteArray answers;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            char buffer[64];
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0)
+                answers.append(buffer, n);
+            return !answers.isEmpty();
+        }(),
+        5000);
+    QTest::qWait(300);
+    char buffer[64];
+    const ssize_t more = ::read(fd, buffer, sizeof buffer);
+    answers.append(buffer, qMax<ssize_t>(more, 0));
+    ::close(fd);
+    QCOMPARE(answers, QByteArray("E"));
 }
 
 QTEST_GUILESS_MAIN(TstCli)
