@@ -1,3 +1,4 @@
 orv_benchmark(cli)
-target_compile_definitions(bench_cli PRIVATE ORV_CLI="$<TARGET_FILE:orv4120>")
-add_dependencies(bench_cli orv4120)
+target_compile_definitions(bench_cli PRIVATE ORV_CLI="$<TARGET_FILE:orv4120>"
+    ORV_BOARD="$<TARGET_FILE:orv4120-board>")
+add_dependencies(bench_cli orv4120 orv4120-board)

@@ -470,7 +470,9 @@ void CommandRun::end(int code, const QString &message)
     m_result.insert(QStringLiteral("exit"), code);
     if (!message.isEmpty())
         m_result.insert(QStringLiteral("message"), message);
-    if (!m_unlogged || m_options.quiet) {
+    // With --no-wait the run is done once its bytes have left: answers are not waited for,
+    // nor their log lines.
+    if (!m_unlogged || m_options.quiet || m_options.noWait) {
         m_exitTimer.start(0);   // nothing is left to log: done
         return;
     }

@@ -5,12 +5,17 @@
 #include "virtualserialboard.h"
 
 #include <QDockWidget>
+#include <QFileDialog>
 #include <QLabel>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QTableView>
 #include <QToolButton>
 
 #include "timingview.h"
+
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -35,6 +40,7 @@ private slots:
     void usbBoard();
     void timingOfASynthesis();
     void internalTestReport();
+    void reportThatDoesNotFit();
 };
 
 void TstVirtual::serialBoard()
@@ -145,6 +151,40 @@ void TstVirtual::internalTestReport()
     summary.replace(QStringLiteral(".csv"), QStringLiteral(".txt"));
     QVERIFY(QFile::exists(f.dir.filePath(summary)));
     QVERIFY(f.find<QLabel>("TimingReport")->text().contains(QStringLiteral("soak-")));
+}
+
+void TstVirtual::reportThatDoesNotFit()
+{
+    Form1Fixture f({}, true, true);
+    f.click("Command14");   // the run's report starts with its header
+    // No file may grow beyond 400 bytes until the run ends: the report takes a row or two.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved {};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const rlimit small {400, saved.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    QTest::qWait(2500);
+    f.click("Command14");   // the run ends: what still waits is written as unfinished
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    const QString notice = f.window->statusBar()->currentMessage();
+    QVERIFY2(notice.startsWith(QStringLiteral("测试报告未能写完")), qPrintable(notice));
+    QVERIFY(f.find<QLabel>("TimingReport")->text().startsWith(notice));
+    const QStringList reports = QDir(f.dir.path()).entryList({QStringLiteral("soak-*.csv")});
+    QCOMPARE(reports.size(), 1);
+    QFile csv(f.dir.filePath(reports.first()));
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    QVERIFY(csv.readAll().endsWith("\r\n"));   // whole rows only
+
+    // The operator saves it into another folder.
+    QTemporaryDir elsewhere;
+    f.find<QToolButton>("TimingToggle")->click();
+    f.click("TimingSaveAs");
+    auto *dialog = f.window->findChild<QFileDialog *>(QStringLiteral("TimingSaveAsDialog"));
+    QVERIFY(dialog);
+    dialog->setDirectory(elsewhere.path());
+    static_cast<QDialog *>(dialog)->accept();   // as the operator presses Choose
+    QCOMPARE(QDir(elsewhere.path()).entryList({QStringLiteral("soak-*.csv")}).size(), 1);
+    QVERIFY(f.window->statusBar()->currentMessage().contains(elsewhere.path()));
 }
 
 QTEST_MAIN(TstVirtual)
