@@ -308,10 +308,11 @@ bool CommandRun::start(OpenedBoard &board, int *exitCode)
     m_board = &board;
     m_log = std::make_unique<RunLog>(m_output, board.name, [this] {
         m_unlogged = false;
-        if (m_ended && !m_exitTimer.isActive())
+        if (m_ended)
             m_exitTimer.start(0);   // the answers that came are in the log: the result goes next
     });
     m_session.setLogSink(m_log.get());
+    // Before the model follows the session: the bytes are marked before they can end the run.
     if (board.rule == AnswerRule::SerialCharacters)
         connect(&m_session, &Session::bytesReceived, this, [this] { m_unlogged = true; });
     m_session.attachLink(board.link, board.rule);
