@@ -2,6 +2,8 @@
 
 #include "frame.h"
 
+#include <QLocale>
+
 void FrameScanner::flushStray(QList<Item> &out)
 {
     if (m_stray.bytes.isEmpty())
@@ -77,4 +79,17 @@ QList<FrameScanner::Item> FrameScanner::finish()
         endFrame(out, Item::Kind::CutFrame);
     flushStray(out);
     return out;
+}
+
+double millisecondsOf(const QString &text, bool *ok)
+{
+    QString number = text.trimmed();
+    double unit = 1.0;
+    if (number.endsWith(QLatin1String("ms"))) {
+        number.chop(2);
+    } else if (number.endsWith(u's')) {
+        number.chop(1);
+        unit = 1000.0;
+    }
+    return QLocale::c().toDouble(number, ok) * unit;
 }

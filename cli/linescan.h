@@ -83,3 +83,6 @@ private:
     Item m_stray;
     LinkTime m_lastArrival = 0;
 };
+
+// "250", "250ms", "1.5s": milliseconds (a bare number is milliseconds).
+double millisecondsOf(const QString &text, bool *ok);

@@ -1,5 +1,6 @@
 #include "product.h"
 
+#include "decode.h"
 #include "framecmd.h"
 
 #include <QCoreApplication>
@@ -8,7 +9,7 @@
 
 namespace {
 
-const char *const kProductCommands[] = {"frame"};
+const char *const kProductCommands[] = {"frame", "decode"};
 
 bool isOurs(const QByteArray &word)
 {
@@ -23,6 +24,8 @@ QString helpOf(const QByteArray &command)
 {
     if (command == "frame")
         return frameCommandHelp();
+    if (command == "decode")
+        return decodeCommandHelp();
     return {};
 }
 
@@ -50,5 +53,7 @@ int runProductCommand(const QList<QByteArray> &arguments, int argc, char *argv[]
     const QList<QByteArray> rest = arguments.mid(1);
     if (command == "frame")
         return runFrameCommand(rest);
+    if (command == "decode")
+        return runDecodeCommand(rest);
     return 2;
 }

@@ -1,6 +1,9 @@
 #include "form1fixture.h"
 
+#include <QCheckBox>
 #include <QClipboard>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QProcess>
@@ -41,6 +44,7 @@ class TstProductWindow : public QObject
 private slots:
     void hexBoxCopiesSource_data();
     void hexBoxCopiesSource();
+    void decodeReadsTheWindowsLog();
 };
 
 void TstProductWindow::hexBoxCopiesSource_data()
@@ -90,6 +94,53 @@ void TstProductWindow::hexBoxCopiesSource()
         qPrintable(source));
     QTest::qWait(50);
     QVERIFY(f.board.received().isEmpty());
+}
+
+// Two runs of the window append two exports to LOG.txt; orv4120 decode finds every frame of
+// both, byte for byte as the board received them, and every answer the log shows.
+void TstProductWindow::decodeReadsTheWindowsLog()
+{
+    QTemporaryDir dir;
+    QByteArray sent;
+    int answers = 0;
+    for (int run = 0; run < 2; ++run) {
+        Form1Fixture f(QByteArray(), true, false,
+            [&dir](Form1Options &o) { o.workDir = dir.path(); });
+        if (run == 1)
+            QTest::mouseClick(f.find<QCheckBox>("Check5"), Qt::LeftButton);   // "0x" before bytes
+        f.find<QPlainTextEdit>("Text3")->setPlainText(QStringLiteral("你好\n世界 */ 0x45"));
+        const char *buttons[] = {"Command6", "Command7", "Command29", "Command28"};
+        for (const char *button : buttons) {
+            const qsizetype before = f.board.received().size();
+            f.click(button);
+            QTRY_VERIFY(f.board.received().size() > before);
+            f.board.answer("A");
+            ++answers;
+            QTRY_VERIFY(f.log().count(QStringLiteral("接收成功")) == answers - 4 * run);
+        }
+        sent += f.board.received();
+        f.window->close();
+    }
+    QFile log(dir.filePath(QStringLiteral("LOG.txt")));
+    QVERIFY(log.exists());
+    QProcess p;
+    p.start(QStringLiteral(ORV_CLI), {"decode", "--json", log.fileName()});
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 0);
+    QByteArray frames;
+    int answered = 0;
+    int exports = 0;
+    for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {
+        const QJsonObject e = QJsonDocument::fromJson(line).object();
+        const QString event = e.value(QStringLiteral("event")).toString();
+        if (event == u"frame")
+            frames += QByteArray::fromHex(e.value(QStringLiteral("bytes")).toString().toLatin1());
+        answered += event == u"answer" && e.value(QStringLiteral("code")).toString() == u"41";
+        exports += event == u"export";
+    }
+    QCOMPARE(exports, 2);
+    QCOMPARE(frames.toHex(' '), sent.toHex(' '));
+    QCOMPARE(answered, answers);
 }
 
 QTEST_MAIN(TstProductWindow)

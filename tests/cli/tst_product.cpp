@@ -66,6 +66,80 @@ Run runCli(const QStringList &arguments, const QByteArray &input = {})
     return runProgram(QStringLiteral(ORV_CLI), arguments, input);
 }
 
+// A byte on one of the two lines at a time in seconds.
+struct WireByte
+{
+    double at;
+    bool chip;
+    quint8 value;
+};
+
+// Bytes sent one after the other at 115200 baud from a time on.
+QList<WireByte> onWire(double at, bool chip, const QByteArray &bytes)
+{
+    QList<WireByte> out;
+    for (const char b : bytes) {
+        out.append({at, chip, quint8(b)});
+        at += 10.0 / 115200;
+    }
+    return out;
+}
+
+// "Time [s],Value,Parity Error,Framing Error", one line a file.
+QByteArray csvTimeValue(const QList<WireByte> &bytes, bool chip)
+{
+    QByteArray csv = "Time [s],Value,Parity Error,Framing Error\n";
+    for (const WireByte &b : bytes) {
+        if (b.chip == chip)
+            csv += QByteArray::number(b.at, 'f', 9) + ",0x"
+                + QByteArray::number(b.value, 16).toUpper().rightJustified(2, '0') + ",,\n";
+    }
+    return csv;
+}
+
+// "name,type,start_time,duration,data": both lines in one file, by name.
+QByteArray csvNamed(QList<WireByte> bytes)
+{
+    std::stable_sort(bytes.begin(), bytes.end(),
+        [](const WireByte &a, const WireByte &b) { return a.at < b.at; });
+    QByteArray csv = "name,type,start_time,duration,data\n";
+    for (const WireByte &b : bytes)
+        csv += QByteArray(b.chip ? "\"RX\"" : "\"TX\"") + ",data," + QByteArray::number(b.at, 'f', 9)
+            + ",8.68e-05," + "0x" + QByteArray::number(b.value, 16).toUpper().rightJustified(2, '0')
+            + '\n';
+    return csv;
+}
+
+// What decode --json found, an item per event: "frame fd000102", "answer 41 4.09" (latency in
+// ms), "cut", "stray", "oversized", "gap", "row 无应答".
+QStringList decodedItems(const QByteArray &out)
+{
+    QStringList items;
+    for (const QByteArray &line : out.split('\n')) {
+        const QJsonObject e = QJsonDocument::fromJson(line).object();
+        const QString event = e.value(QStringLiteral("event")).toString();
+        if (event == u"frame") {
+            items << QStringLiteral("frame ")
+                    + QString(e.value(QStringLiteral("bytes")).toString()).remove(u' ').toLower();
+        } else if (event == u"answer") {
+            QString item = QStringLiteral("answer ") + e.value(QStringLiteral("code")).toString();
+            if (e.contains(QStringLiteral("latency_ms")))
+                item += u' '
+                    + QString::number(e.value(QStringLiteral("latency_ms")).toDouble(), 'f', 2);
+            items << item;
+        } else if (event == u"cut_frame") {
+            items << QStringLiteral("cut");
+        } else if (event == u"row") {
+            const QStringList problems = e.value(QStringLiteral("problems")).toVariant().toStringList();
+            if (!problems.isEmpty())
+                items << QStringLiteral("row ") + problems.join(u';');
+        } else if (event == u"stray" || event == u"oversized" || event == u"gap") {
+            items << event;
+        }
+    }
+    return items;
+}
+
 QByteArray fromHexLines(const QByteArray &out)
 {
     return QByteArray::fromHex(QByteArray(out).replace('\n', ' '));
@@ -83,6 +157,9 @@ private slots:
     void frameRefuses();
     void sourceGivesTheBytes_data();
     void sourceGivesTheBytes();
+    void decodeReads_data();
+    void decodeReads();
+    void decodeWritesAReport();
 };
 
 void TstProduct::frameIsWhatTheCommandSends_data()
@@ -230,6 +307,107 @@ void TstProduct::sourceGivesTheBytes()
     const Run evaluated = runProgram(QStringLiteral("python3"), {"-"}, script);
     QVERIFY2(evaluated.exitCode == 0, evaluated.err.constData());
     QCOMPARE(evaluated.out, expected);
+}
+
+void TstProduct::decodeReads_data()
+{
+    QTest::addColumn<QByteArray>("input");   // the first file
+    QTest::addColumn<QByteArray>("second");   // the chip's side, when not empty
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("items");
+    QTest::addColumn<QByteArray>("damage");   // on stderr, with exit code 2
+    const QStringList none;
+    QTest::newRow("as the hexadecimal editor takes it")
+        << QByteArray("FD 00 06 01 01 C4 E3 BA C3\r\n") << QByteArray() << none
+        << QStringList {"frame fd00060101c4e3bac3"} << QByteArray();
+    QTest::newRow("0x and commas, a run without blanks, comments")
+        << QByteArray("# captured\n0xFD,0x00,0x01,0x02, // stop\nfd000121") << QByteArray() << none
+        << QStringList {"frame fd000102", "frame fd000121"} << QByteArray();
+    QTest::newRow("damage is skipped and named with its offset")
+        << QByteArray("FD 00 01 02\nFD 0G 01 21\nFD 00 01 03") << QByteArray() << none
+        << QStringList {"frame fd000102", "frame fd0121fd000103", "cut"}   // 0G was a byte
+        << QByteArray("stdin:2:4 (offset 15)");
+    QTest::newRow("bytes before the first frame, a frame cut off at the end")
+        << QByteArray("C3 41 FD 00 01 02 FD 00 09 01 01 41") << QByteArray() << none
+        << QStringList {"stray", "frame fd000102", "frame fd0009010141", "cut"} << QByteArray();
+    QTest::newRow("a length over 4093, then a good frame")
+        << QByteArray("FD FF FF 01 01 FD 00 01 02") << QByteArray() << none
+        << QStringList {"oversized", "stray", "frame fd000102"} << QByteArray();
+    QTest::newRow("the chip's side") << QByteArray("41 4F 4A 4E") << QByteArray()
+                                     << QStringList {"--answers"}
+                                     << QStringList {"answer 41", "answer 4F", "answer 4A", "answer 4E"}
+                                     << QByteArray();
+
+    const QByteArray hello = QByteArray::fromHex("fd00060101c4e3bac3");
+    QList<WireByte> line = onWire(0.05, true, "J");   // the chip's line speaks first: power-up
+    line += onWire(0.1, false, hello);   // last byte at 0.1 + 8 characters
+    const double helloEnd = 0.1 + 8 * 10.0 / 115200;
+    line += onWire(helloEnd + 0.004, true, "A");
+    line += onWire(helloEnd + 1.5, true, "O");
+    line += onWire(2.0, false, QByteArray::fromHex("fd000102"));
+    line += onWire(2.0 + 3 * 10.0 / 115200 + 0.0031, true, "A");
+    line += onWire(3.0, false, QByteArray::fromHex("fd000121"));   // never answered
+    const QStringList paired {"answer 4A", "frame fd00060101c4e3bac3", "answer 41 4.00", "answer 4F",
+        "frame fd000102", "answer 41 3.10", "frame fd000121", "row 无帧等待的应答", "row 无应答"};
+    QTest::newRow("CSV, both lines in one file by name")
+        << csvNamed(line) << QByteArray() << QStringList {"--baud", "115200"} << paired << QByteArray();
+    QTest::newRow("CSV, a file per line")
+        << csvTimeValue(line, false) << csvTimeValue(line, true) << QStringList {"--baud", "115200"}
+        << paired << QByteArray();
+    QTest::newRow("CSV in milliseconds, the microcontroller's line only")
+        << QByteArray("Time [ms],Value\n100.0,0xFD\n100.1,0x00\n100.2,0x01\n100.3,0x02\n")
+        << QByteArray() << none << QStringList {"frame fd000102"} << QByteArray();
+    QList<WireByte> paused = onWire(0.5, false, QByteArray::fromHex("fd000102"));
+    paused[2].at += 0.05;   // 50 ms before the third byte
+    paused[3].at += 0.05;
+    QTest::newRow("CSV, a pause inside a frame")
+        << csvTimeValue(paused, false) << QByteArray() << QStringList {"--baud", "115200"}
+        << QStringList {"frame fd000102", "gap"} << QByteArray();
+    QTest::newRow("CSV, a row without a byte")
+        << QByteArray("Time [s],Value\n0.1,0xFD\n0.2,oops\n0.3,0x00\n0.4,0x01\n0.5,0x02\n")
+        << QByteArray() << none << QStringList {"frame fd000102", "gap"} << QByteArray("stdin:3:1");
+}
+
+void TstProduct::decodeReads()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, second);
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, items);
+    QFETCH(QByteArray, damage);
+    QTemporaryDir dir;
+    QStringList arguments = QStringList {"decode", "--json"} + options;
+    if (!second.isEmpty()) {
+        QFile file(dir.filePath(QStringLiteral("chip.csv")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(second);
+        arguments << QStringLiteral("-") << file.fileName();
+    }
+    const Run run = runCli(arguments, input);
+    QCOMPARE(decodedItems(run.out), items);
+    QCOMPARE(run.exitCode, damage.isEmpty() ? 0 : 2);
+    QVERIFY2(run.err.contains(damage), run.err.constData());
+}
+
+// A timed capture gives the same soak report as a run: a row per frame, a summary beside it.
+void TstProduct::decodeWritesAReport()
+{
+    QTemporaryDir dir;
+    QList<WireByte> line = onWire(0.1, false, QByteArray::fromHex("fd000102"));
+    line += onWire(0.2, true, "A");
+    line += onWire(1.0, false, QByteArray::fromHex("fd000103"));
+    line += onWire(1.1, true, "E");
+    const Run run = runCli({"decode", "--report", dir.path()}, csvNamed(line));
+    QCOMPARE(run.exitCode, 0);
+    const QStringList csv = QDir(dir.path()).entryList({QStringLiteral("soak-*.csv")});
+    QCOMPARE(csv.size(), 1);
+    QFile file(dir.filePath(csv.first()));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = file.readAll().trimmed().split('\n');
+    QCOMPARE(rows.size(), 3);
+    QVERIFY(rows.at(2).contains("接收失败(45)"));
+    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("soak-*.txt")}).size(), 1);
+    QVERIFY(run.out.contains("接收失败(45) 1"));
 }
 
 QTEST_GUILESS_MAIN(TstProduct)
