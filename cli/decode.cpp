@@ -520,11 +520,12 @@ void Decoder::scannerItem(const FrameScanner::Item &item, TransactionModel *mode
     if (item.kind == Kind::Oversized)
         return;
     ++m_frames;
-    m_report.frame(m_frames, item.offset, at, item.bytes, decodeFrame(item.bytes, m_o.storeEncoding), id);
+    const quint64 number = id ? id : m_frames;   // with times, the pairing's numbers
+    m_report.frame(number, item.offset, at, item.bytes, decodeFrame(item.bytes, m_o.storeEncoding), id);
     if (item.kind == Kind::CutFrame)
         m_report.note(QStringLiteral("cut_frame"), item.last,
             QStringLiteral("帧 #%1 被截断：长度字段要求 %2 字节，只来了 %3 字节")
-                .arg(m_frames)
+                .arg(number)
                 .arg(item.bytes.size() >= 3
                         ? 3 + ((quint8(item.bytes.at(1)) << 8) | quint8(item.bytes.at(2)))
                         : 3)
@@ -533,7 +534,7 @@ void Decoder::scannerItem(const FrameScanner::Item &item, TransactionModel *mode
     if (model && m_maxGapUs > 0 && item.longestGapUs > m_maxGapUs)
         m_report.note(QStringLiteral("gap"), item.gapEnd,
             QStringLiteral("帧 #%1 内停顿 %2（偏移 %3 之前），超过 %4")
-                .arg(m_frames)
+                .arg(number)
                 .arg(formatDuration(item.longestGapUs))
                 .arg(item.gapOffset)
                 .arg(formatDuration(m_maxGapUs)),
@@ -580,6 +581,11 @@ void Decoder::decodeTimed(QList<TimedByte> bytes)
         now = b.at;
         model.checkDeadlines();
         if (b.answer) {
+            // The chip answers while a frame is still short of its length: it gave up on it.
+            if (scanner.inFrame() && b.at - scanner.lastArrival() > m_maxGapUs) {
+                for (const FrameScanner::Item &item : scanner.finish())
+                    scannerItem(item, &model, &link);
+            }
             model.bytesReceived(&link, QByteArray(1, char(b.value)), b.at);
             continue;
         }

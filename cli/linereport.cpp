@@ -152,7 +152,11 @@ void LineReport::note(
         emitObject(o, at);
         return;
     }
-    line(at, QStringLiteral("!! ") + message);
+    // Faults stand out from what is only told.
+    static const QStringList kTold {QStringLiteral("listening"), QStringLiteral("skipped"),
+        QStringLiteral("export"), QStringLiteral("report"), QStringLiteral("faults"),
+        QStringLiteral("side"), QStringLiteral("capture_note")};
+    line(at, (kTold.contains(kind) ? QStringLiteral("-- ") : QStringLiteral("!! ")) + message);
 }
 
 void LineReport::row(const TransactionRow &r)

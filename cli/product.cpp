@@ -2,6 +2,7 @@
 
 #include "decode.h"
 #include "framecmd.h"
+#include "monitor.h"
 
 #include <QCoreApplication>
 
@@ -9,7 +10,7 @@
 
 namespace {
 
-const char *const kProductCommands[] = {"frame", "decode"};
+const char *const kProductCommands[] = {"frame", "decode", "monitor"};
 
 bool isOurs(const QByteArray &word)
 {
@@ -26,6 +27,8 @@ QString helpOf(const QByteArray &command)
         return frameCommandHelp();
     if (command == "decode")
         return decodeCommandHelp();
+    if (command == "monitor")
+        return monitorCommandHelp();
     return {};
 }
 
@@ -55,5 +58,7 @@ int runProductCommand(const QList<QByteArray> &arguments, int argc, char *argv[]
         return runFrameCommand(rest);
     if (command == "decode")
         return runDecodeCommand(rest);
+    if (command == "monitor")
+        return runMonitorCommand(rest);
     return 2;
 }

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -140,6 +141,104 @@ QStringList decodedItems(const QByteArray &out)
     return items;
 }
 
+// The desk of an engineer whose product talks to the chip: the test plays the microcontroller
+// on the virtual board's pseudo-terminal (the board plays the chip), and a tap copies each
+// direction to a pseudo-terminal of its own, on which orv4120 monitor listens.
+class Desk : public QObject
+{
+public:
+    ~Desk() override
+    {
+        for (QProcess *p : {&monitor, &board}) {
+            if (p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished(3000);
+            }
+        }
+    }
+
+    bool start(const QStringList &monitorOptions, bool withChip = true)
+    {
+        if (withChip) {
+            board.start(QStringLiteral(ORV_BOARD), {"--quiet", "--speech-scale", "0.2", "--baud",
+                                                       "115200", "--accept-ms", "4"});
+            QSignalSpy path(&board, &QProcess::readyReadStandardOutput);
+            if (!path.wait(10000))
+                return false;
+            mcu.setPortName(QString::fromUtf8(board.readAllStandardOutput().trimmed()));
+            mcu.setBaudRate(115200);
+            if (!mcu.open(QIODevice::ReadWrite))
+                return false;
+            connect(&mcu, &QSerialPort::readyRead, this, [this] {
+                const QByteArray bytes = mcu.readAll();
+                chip += bytes;
+                answersTap.answer(bytes);
+            });
+        }
+        QStringList arguments {"monitor", "--frames", framesTap.slavePath(), "--json"};
+        if (withChip)
+            arguments << "--answers" << answersTap.slavePath();
+        monitor.start(QStringLiteral(ORV_CLI), arguments + monitorOptions);
+        connect(&monitor, &QProcess::readyReadStandardOutput, this,
+            [this] { out += monitor.readAllStandardOutput(); });
+        QElapsedTimer clock;
+        clock.start();
+        while (!out.contains("\"listening\"") && clock.elapsed() < 10000)
+            QTest::qWait(10);
+        QTest::qWait(600);   // the board's power-up answer, if it comes, before the script
+        return out.contains("\"listening\"");
+    }
+
+    // Bytes from the microcontroller: to the chip and to the monitor's tap. The time they left.
+    qint64 send(const QByteArray &bytes, bool chipHears = true)
+    {
+        const qint64 at = QDateTime::currentMSecsSinceEpoch();
+        if (chipHears && mcu.isOpen())
+            mcu.write(bytes);
+        framesTap.answer(bytes);
+        return at;
+    }
+    bool chipSaid(const QByteArray &bytes, int timeoutMs = 5000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!chip.contains(bytes) && clock.elapsed() < timeoutMs)
+            QTest::qWait(5);
+        return chip.contains(bytes);
+    }
+    int stopMonitor()
+    {
+        monitor.terminate();   // as Ctrl-C
+        monitor.waitForFinished(10000);
+        out += monitor.readAllStandardOutput();
+        return monitor.exitStatus() == QProcess::NormalExit ? monitor.exitCode() : -1;
+    }
+    QList<QJsonObject> events(const QString &name) const
+    {
+        QList<QJsonObject> list;
+        for (const QByteArray &line : out.split('\n')) {
+            const QJsonObject e = QJsonDocument::fromJson(line).object();
+            if (e.value(QStringLiteral("event")).toString() == name)
+                list << e;
+        }
+        return list;
+    }
+
+    QProcess board;
+    QSerialPort mcu;
+    PtyPeer framesTap;
+    PtyPeer answersTap;
+    QProcess monitor;
+    QByteArray out;
+    QByteArray chip;   // what the chip answered
+};
+
+qint64 eventMs(const QJsonObject &e)
+{
+    return QDateTime::fromString(e.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs)
+        .toMSecsSinceEpoch();
+}
+
 QByteArray fromHexLines(const QByteArray &out)
 {
     return QByteArray::fromHex(QByteArray(out).replace('\n', ' '));
@@ -160,6 +259,10 @@ private slots:
     void decodeReads_data();
     void decodeReads();
     void decodeWritesAReport();
+    void monitorNamesEachFault();
+    void monitorOnOneLine();
+    void monitorRefuses_data();
+    void monitorRefuses();
 };
 
 void TstProduct::frameIsWhatTheCommandSends_data()
@@ -408,6 +511,140 @@ void TstProduct::decodeWritesAReport()
     QVERIFY(rows.at(2).contains("接收失败(45)"));
     QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("soak-*.txt")}).size(), 1);
     QVERIFY(run.out.contains("接收失败(45) 1"));
+}
+
+// Each fault the script plants is named once, at the time it happened (within a margin for a
+// busy machine), and the summary counts it.
+void TstProduct::monitorNamesEachFault()
+{
+    Desk desk;
+    QVERIFY(desk.start({"--baud", "115200", "--timeout", "500"}));
+    const QByteArray hello = QByteArray::fromHex("fd00060101c4e3bac3");
+    QMap<QString, qint64> planted;   // fault: when the script planted it
+
+    desk.send(hello);   // a good synthesis: 41, its speech, 4F
+    QVERIFY(desk.chipSaid("AO"));
+    desk.chip.clear();
+    planted["bad_frame unknown command"] = desk.send(QByteArray::fromHex("fd000177"));
+    QVERIFY(desk.chipSaid("E"));
+    desk.chip.clear();
+    // The length field claims a byte more than comes; the chip gives up after a silence.
+    planted["bad_frame cut"] = desk.send(QByteArray::fromHex("fd00070101c4e3bac3"));
+    QVERIFY(desk.chipSaid("E"));
+    desk.chip.clear();
+    desk.send(QByteArray::fromHex("fd0001"));
+    QTest::qWait(60);
+    planted["gap"] = desk.send(QByteArray::fromHex("02"));
+    QVERIFY(desk.chipSaid("A"));
+    QTest::qWait(100);
+    planted["overlap"] = desk.send(QByteArray::fromHex("fd000102fd000121"));
+    QVERIFY(desk.chipSaid("AAO"));
+    desk.chip.clear();
+    const QByteArray longText =
+        synthesisFrame(1, toGbk(QStringLiteral("欢迎使用语音合成系统，这是一段比较长的测试文本。")));
+    desk.send(longText);
+    QVERIFY(desk.chipSaid("A"));
+    QTest::qWait(400);
+    planted["cut_speech"] = desk.send(hello);
+    QVERIFY(desk.chipSaid("AA"));
+    QVERIFY(desk.chipSaid("AAO"));
+    planted["restart"] = QDateTime::currentMSecsSinceEpoch();
+    desk.answersTap.answer("J");   // the chip's line says it restarted
+    QTest::qWait(100);
+    planted["no_answer"] = desk.send(QByteArray::fromHex("fd000102"), false) + 500;
+    QTest::qWait(800);
+    QCOMPARE(desk.stopMonitor(), 0);
+
+    QMap<QString, QList<QJsonObject>> faults;
+    for (const char *kind : {"bad_frame", "bad_frame_answered", "gap", "overlap", "cut_speech",
+             "restart", "no_answer", "refused", "stray"})
+        faults[QLatin1String(kind)] = desk.events(QLatin1String(kind));
+    QCOMPARE(faults["bad_frame"].size(), 2);
+    QCOMPARE(faults["bad_frame_answered"].size(), 2);
+    for (const QJsonObject &e : faults["bad_frame_answered"])
+        QCOMPARE(e.value(QStringLiteral("code")).toString(), QStringLiteral("45"));
+    QVERIFY(faults["bad_frame"].at(0).value(QStringLiteral("message")).toString().contains(u"未知命令"));
+    QVERIFY(faults["bad_frame"].at(1).value(QStringLiteral("message")).toString().contains(u"截断"));
+    QCOMPARE(faults["refused"].size(), 0);
+    QCOMPARE(faults["stray"].size(), 0);
+    auto near = [&](const QJsonObject &e, const char *what, qint64 marginMs) {
+        const qint64 off = eventMs(e) - planted[QLatin1String(what)];
+        return off > -50 && off < marginMs;
+    };
+    QVERIFY(near(faults["bad_frame"].at(0), "bad_frame unknown command", 300));
+    // A cut frame is known once the chip answers its silence (200 ms on the virtual board).
+    QVERIFY(near(faults["bad_frame"].at(1), "bad_frame cut", 600));
+    for (const char *kind : {"gap", "overlap", "cut_speech", "restart", "no_answer"}) {
+        QVERIFY2(faults[kind].size() == 1, kind);
+        QVERIFY2(near(faults[kind].first(), kind, 300), kind);
+    }
+    QVERIFY(faults["gap"].first().value(QStringLiteral("gap_ms")).toDouble() >= 50);
+    const double played = faults["cut_speech"].first().value(QStringLiteral("played_s")).toDouble();
+    QVERIFY2(played > 0.3 && played < 0.8, qPrintable(QString::number(played)));
+
+    // Every answer of a frame carries its frame, and a first answer its latency.
+    const QList<QJsonObject> answers = desk.events(QStringLiteral("answer"));
+    QVERIFY(answers.size() >= 10);
+    int latencies = 0;
+    for (const QJsonObject &a : answers) {
+        if (a.value(QStringLiteral("code")).toString() == u"41") {
+            QVERIFY(a.value(QStringLiteral("id")).toInt() > 0);
+            latencies += a.value(QStringLiteral("latency_ms")).toDouble() > 0;
+        }
+    }
+    QVERIFY(latencies >= 5);
+    const QJsonObject counts =
+        desk.events(QStringLiteral("faults")).value(0).value(QStringLiteral("counts")).toObject();
+    QCOMPARE(counts.value(QStringLiteral("no_answer")).toInt(), 1);
+    QCOMPARE(desk.events(QStringLiteral("summary")).size(), 1);
+}
+
+// One adapter: the microcontroller's line alone. Bytes of a frame under way at start-up are
+// skipped up to the next FD and counted; frames are decoded, faults of the frames named.
+void TstProduct::monitorOnOneLine()
+{
+    Desk desk;
+    QVERIFY(desk.start({"--baud", "115200"}, false));
+    desk.send(QByteArray::fromHex("c4e3bac3"));   // the end of a frame that began before
+    QTest::qWait(50);
+    desk.send(QByteArray::fromHex("fd000102"));
+    desk.send(QByteArray::fromHex("fd000177"));
+    QTest::qWait(300);
+    QCOMPARE(desk.stopMonitor(), 0);
+    QCOMPARE(desk.events(QStringLiteral("skipped")).size(), 1);
+    QCOMPARE(desk.events(QStringLiteral("skipped")).first().value(QStringLiteral("count")).toInt(), 4);
+    QCOMPARE(desk.events(QStringLiteral("frame")).size(), 2);
+    QCOMPARE(desk.events(QStringLiteral("bad_frame")).size(), 1);
+    QCOMPARE(desk.events(QStringLiteral("answer")).size(), 0);
+    QCOMPARE(desk.events(QStringLiteral("no_answer")).size(), 0);
+    QCOMPARE(desk.events(QStringLiteral("faults")).value(0).value(QStringLiteral("skipped_at_start")).toInt(), 4);
+}
+
+void TstProduct::monitorRefuses_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("no --frames") << QStringList {"monitor", "--answers", "/dev/null"} << 2;
+    QTest::newRow("a timeout that is no time")
+        << QStringList {"monitor", "--frames", "/dev/null", "--timeout", "soon"} << 2;
+    QTest::newRow("an option of another command")
+        << QStringList {"monitor", "--frames", "/dev/null", "--virtual"} << 2;
+    QTest::newRow("a port that is missing")
+        << QStringList {"monitor", "--frames", "/dev/orv4120-none"} << 3;
+    QTest::newRow("the answers' port missing")
+        << QStringList {"monitor", "--frames", "PTY", "--answers", "/dev/orv4120-none"} << 3;
+}
+
+void TstProduct::monitorRefuses()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    PtyPeer pty;
+    arguments.replaceInStrings(QStringLiteral("PTY"), pty.slavePath());
+    const Run run = runCli(arguments);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.err.startsWith("orv4120: "), run.err.constData());
+    QVERIFY(pty.received().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TstProduct)
