@@ -597,13 +597,13 @@ void Decoder::decodeTimed(QList<TimedByte> bytes)
     now += qint64(m_o.boundMs) * 1000 + 1;
     model.checkDeadlines();
     model.finish();
-    if (!bothSides)
-        return;   // nothing to pair
-    if (!m_o.json && !rows.isEmpty())
-        std::fputs("== 帧与应答 ==\n", stdout);
-    for (const TransactionRow &row : std::as_const(rows))
-        m_report.row(row);
-    m_report.summary(QStringLiteral("capture"), model.stats());
+    if (bothSides) {
+        if (!m_o.json && !rows.isEmpty())
+            std::fputs("== 帧与应答 ==\n", stdout);
+        for (const TransactionRow &row : std::as_const(rows))
+            m_report.row(row);
+        m_report.summary(QStringLiteral("capture"), model.stats());
+    }
     if (report.isOpen()) {
         if (!report.finish(summaryText(model.stats())))
             printError(QStringLiteral("the report is incomplete: ") + report.errorString());

@@ -518,7 +518,8 @@ void TstProduct::decodeWritesAReport()
 void TstProduct::monitorNamesEachFault()
 {
     Desk desk;
-    QVERIFY(desk.start({"--baud", "115200", "--timeout", "500"}));
+    QTemporaryDir reports;
+    QVERIFY(desk.start({"--baud", "115200", "--timeout", "500", "--report", reports.path()}));
     const QByteArray hello = QByteArray::fromHex("fd00060101c4e3bac3");
     QMap<QString, qint64> planted;   // fault: when the script planted it
 
@@ -597,6 +598,18 @@ void TstProduct::monitorNamesEachFault()
         desk.events(QStringLiteral("faults")).value(0).value(QStringLiteral("counts")).toObject();
     QCOMPARE(counts.value(QStringLiteral("no_answer")).toInt(), 1);
     QCOMPARE(desk.events(QStringLiteral("summary")).size(), 1);
+
+    // The soak report: a row per frame (and per answer no frame waited for), the summary.
+    const QStringList csv = QDir(reports.path()).entryList({QStringLiteral("soak-*.csv")});
+    QCOMPARE(csv.size(), 1);
+    QFile file(reports.filePath(csv.first()));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray rows = file.readAll();
+    QCOMPARE(rows.count("无应答"), 1);
+    QVERIFY(rows.count("\n") >= 11);
+    QFile summary(reports.filePath(QString(csv.first()).replace(QStringLiteral(".csv"), QStringLiteral(".txt"))));
+    QVERIFY(summary.open(QIODevice::ReadOnly));
+    QVERIFY(summary.readAll().contains("cut_speech"));
 }
 
 // One adapter: the microcontroller's line alone. Bytes of a frame under way at start-up are
