@@ -4,6 +4,7 @@
 #include "codepage.h"
 #include "controltags.h"
 #include "frame.h"
+#include "framecopymenu.h"
 #include "hidlink.h"
 #include "logfile.h"
 #include "logshape.h"
@@ -177,6 +178,7 @@ void Form1::recoverJournals()
 
 void Form1::wireControls()
 {
+    addFrameCopyEntries(ui->Text5);
     connect(ui->Check5, &QCheckBox::clicked, this, &Form1::Check5_Click);
     connect(ui->Check1, &QCheckBox::toggled, this, &Form1::Check1_Click);
     connect(ui->Command2, &QPushButton::clicked, this, &Form1::Command2_Click);

@@ -5,6 +5,7 @@
 #include "options.h"
 #include "output.h"
 #include "ports.h"
+#include "product.h"
 #include "soak.h"
 
 #include <QCoreApplication>
@@ -47,6 +48,8 @@ int main(int argc, char *argv[])
     QList<QByteArray> arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QByteArray(argv[i]);
+    if (isProductCommand(arguments))
+        return runProductCommand(arguments, argc, argv);
     const ParsedCommandLine parsed = parseCommandLine(arguments);
     if (parsed.exitNow) {
         const QByteArray text = parsed.output.toUtf8();
