@@ -431,6 +431,14 @@ void HidLink::deviceLost(const QString &reason, const QByteArray &cut, qint64 cu
 {
     m_found = false;   // the next frame searches again
     m_error = reason;
+    QList<QByteArray> waiting = unsent;
+    if (m_transfer) {
+        // frames sent after the transfer had ended, before this was told
+        QMutexLocker locker(&m_transfer->lock);
+        for (const HidTransfer::Frame &frame : m_transfer->frames)
+            waiting << frame.bytes;
+        m_transfer->frames.clear();
+    }
     stopReading();
     m_path.clear();
     emit openChanged(false);
@@ -443,16 +451,16 @@ void HidLink::deviceLost(const QString &reason, const QByteArray &cut, qint64 cu
     }
     // The frames not yet begun go to a board found again at once (the same one, re-enumerated);
     // one search serves them all.
-    if (!unsent.isEmpty()) {
+    if (!waiting.isEmpty()) {
         if (find()) {
             QMutexLocker locker(&m_transfer->lock);
-            for (const QByteArray &frame : unsent)
+            for (const QByteArray &frame : waiting)
                 m_transfer->frames.push_back({frame, hidReports(frame)});
             m_transfer->writeUntilAck();
         } else {
             emit notice(kUsbMissingEntry, true);
-            dropped += unsent;
-            notSent += totalBytes(unsent);
+            dropped += waiting;
+            notSent += totalBytes(waiting);
         }
     }
     if (!dropped.isEmpty())

@@ -589,21 +589,26 @@ void TstHid::unplug()
     QSignalSpy missing(&link, &HidLink::boardMissing);
     if (whileWaiting) {
         link.send(patternFrame(93));
+        link.send(patternFrame(4));   // waits behind it; no board is found for it
         api.unplug(board);
     } else {
         api.failWrites(board);
         link.send(patternFrame(93));
+        api.unplug(board);
+        link.send(patternFrame(4));   // before the link has heard of the fault
     }
     QTRY_VERIFY(!link.hidFound());
     QVERIFY(!link.isSending());
     QTRY_COMPARE(api.openHandles(), 0);
     QCOMPARE(lines.faults.size(), 1);
-    QCOMPARE(lines.all().size(), 1);
-    // the fault first, then the frame cut with the bytes of the reports not written
-    QCOMPARE(events.events.size(), 2);
+    // the fault first, then the frames lost with the bytes that did not reach the board
     QVERIFY(events.events.first().startsWith(QStringLiteral("failed USB设备连接中断")));
-    QCOMPARE(events.events.last(), whileWaiting ? "dropped 1 62" : "dropped 1 93");
-    QCOMPARE(missing.size(), 0);
+    QCOMPARE(events.events.mid(1),
+        (QStringList {QStringLiteral("notice ") + kUsbMissingEntry,
+            whileWaiting ? "dropped 2 66" : "dropped 2 97"}));
+    QCOMPARE(events.dropped, (Frames {patternFrame(93), patternFrame(4)}));
+    QCOMPARE(missing.size(), 1);
+    missing.clear();
 
     api.unplug(board);
     link.send(patternFrame(4));   // searches again: the board is gone
