@@ -214,6 +214,7 @@ void Form1::wireControls()
     });
     connect(m_session.get(), &Session::idleAnswerRead, this, &Form1::onSerialIdleAnswer);
     connect(m_session.get(), &Session::reportAccepted, this, &Form1::onReportAccepted);
+    connect(m_session.get(), &Session::usbAnswerRead, this, &Form1::onUsbAnswer);
     connect(m_usb, &Link::frameWritten, this, &Form1::onUsbFrameWritten);
     connect(m_usb, &HidLink::boardMissing, this, [this] { tell(Msg::UsbMissing); });
 

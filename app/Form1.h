@@ -124,7 +124,9 @@ private:
     // USB link
     void Option4_Click();   // 内部USB(SPI)
     void onReportAccepted();
+    void onUsbAnswer(quint8 code);
     void onUsbFrameWritten();
+    void nextReplayPiece();
 
     // synthesis and tags
     void Combo5_Click();   // 编码选择
@@ -184,7 +186,7 @@ private:
     QTimer *Timer1 = nullptr;
     QLabel *m_linkStatus = nullptr;   // status bar: the link in use
     QLabel *m_textStatus = nullptr;   // status bar: what the last text frame carried
-    QTimer *m_replayAckBound = nullptr;   // a USB replay waits this long for the next 0x5E
+    QTimer *m_replayAckBound = nullptr;   // a USB replay piece's receipt is due before it runs out
     InternalTestRunner *m_internalTest = nullptr;
     QString m_workDir;
     bool m_unloaded = false;
@@ -213,4 +215,5 @@ private:
     // Over USB the replay flag is raised only once the piece has been written.
     bool m_replayArmed = false;
     bool m_replayGoesOn = false;
+    bool m_replayReceiptRead = false;   // the board's receipt of the USB piece in play
 };

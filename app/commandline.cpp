@@ -42,6 +42,11 @@ CommandLine parseCommandLine(const QStringList &arguments)
                        "at 1 only.")
             .arg(kMaxSpeechScale),
         QStringLiteral("factor"));
+    const QCommandLineOption virtualUsbAcks(QStringLiteral("virtual-usb-acks"),
+        QStringLiteral("With --virtual: which USB reports the board answers with 0x5E: full (each "
+                       "0xFC report only), all (every report at once), ready (each 0xFC report "
+                       "at once, the closing one once the chip can take the next text; default)."),
+        QStringLiteral("full|all|ready"));
     const QCommandLineOption workDir(QStringLiteral("workdir"),
         QStringLiteral("Keep the start-up text 初始默认文本.txt and LOG.txt in DIR instead of the "
                        "working directory; DIR is created when missing. A leading ~ stands for "
@@ -54,6 +59,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
     parser.addOption(virtualBoard);
     parser.addOption(virtualAcceptMs);
     parser.addOption(virtualSpeechScale);
+    parser.addOption(virtualUsbAcks);
     parser.addOption(workDir);
 
     if (!parser.parse(arguments)) {
@@ -105,15 +111,20 @@ CommandLine parseCommandLine(const QStringList &arguments)
     result.options.internal = parser.isSet(internal);
     result.virtualBoard = parser.isSet(virtualBoard);
     QString boardError;
-    if (!result.virtualBoard && (parser.isSet(virtualAcceptMs) || parser.isSet(virtualSpeechScale)))
-        boardError =
-            QStringLiteral("--virtual-accept-ms and --virtual-speech-scale need --virtual");
+    if (!result.virtualBoard
+        && (parser.isSet(virtualAcceptMs) || parser.isSet(virtualSpeechScale)
+            || parser.isSet(virtualUsbAcks)))
+        boardError = QStringLiteral(
+            "--virtual-accept-ms, --virtual-speech-scale and --virtual-usb-acks need --virtual");
     if (boardError.isEmpty() && parser.isSet(virtualAcceptMs))
         boardError = setAcceptDelay(
             &result.board, QStringLiteral("--virtual-accept-ms"), parser.value(virtualAcceptMs));
     if (boardError.isEmpty() && parser.isSet(virtualSpeechScale))
         boardError = setSpeechScale(&result.board, QStringLiteral("--virtual-speech-scale"),
             parser.value(virtualSpeechScale));
+    if (boardError.isEmpty() && parser.isSet(virtualUsbAcks))
+        boardError = setUsbAcks(&result.board, QStringLiteral("--virtual-usb-acks"),
+            parser.value(virtualUsbAcks));
     if (!boardError.isEmpty()) {
         result.exitNow = true;
         result.exitCode = 2;

@@ -21,7 +21,7 @@ void Form1::setupTools()
     connect(m_replayAckBound, &QTimer::timeout, this, [this] {
         stopReplay();
         statusBar()->showMessage(
-            QStringLiteral("内部连续播放已停止：%1 毫秒内没有收到 USB 板的 0x5E 应答")
+            QStringLiteral("内部连续播放已停止：%1 毫秒内没有收到 USB 板的接收回传（0xAA/0xAB/0xAC）")
                 .arg(m_usb->ackTimeout()));
     });
     m_internalTest = new InternalTestRunner(this);
@@ -46,8 +46,8 @@ void Form1::stopReplay()
     m_replayAckBound->stop();
 }
 
-// Over USB the next piece starts on the first 0x5E read after this piece's transfer has ended;
-// the board's acknowledgements of the piece's own reports come before that and start nothing.
+// Over USB the replay goes on only once this piece's transfer has ended: its receipt is due
+// within the bound, then the piece ends as onReportAccepted() says.
 void Form1::raiseReplayWhenWritten(bool goesOn)
 {
     m_replayArmed = true;
@@ -60,6 +60,7 @@ void Form1::onUsbFrameWritten()
         return;
     m_replayArmed = false;
     ContinuousPlay = m_replayGoesOn;
+    m_replayReceiptRead = false;
     if (ContinuousPlay)
         m_replayAckBound->start(m_usb->ackTimeout());
 }

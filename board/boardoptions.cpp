@@ -33,6 +33,19 @@ QString setSpeechScale(BoardOptions *options, const QString &option, const QStri
     return {};
 }
 
+QString setUsbAcks(BoardOptions *options, const QString &option, const QString &value)
+{
+    if (value == u"full")
+        options->usbAcks = UsbAcks::Full;
+    else if (value == u"all")
+        options->usbAcks = UsbAcks::All;
+    else if (value == u"ready")
+        options->usbAcks = UsbAcks::Ready;
+    else
+        return QStringLiteral("%1 expects full, all or ready, not \"%2\"").arg(option, value);
+    return {};
+}
+
 ChipModel *createChip(const BoardOptions &options, QObject *parent, QString *warning)
 {
     auto renderer = options.renderer ? options.renderer() : std::make_unique<EspeakRenderer>();

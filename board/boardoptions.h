@@ -8,6 +8,15 @@
 #include <functional>
 #include <memory>
 
+// Which of its output reports the board's USB side acknowledges with 0x5E. Real boards differ.
+enum class UsbAcks {
+    Full,   // each 0xFC report, nothing else
+    All,   // every report, the closing and the short one included, as soon as it is taken
+    // each 0xFC report at once; a closing or short report once the chip can take the next text:
+    // when the speech its frame started has ended (or was cut off), at once for any other frame
+    Ready,
+};
+
 // How a virtual board is set up; the defaults suit the window's --virtual board.
 struct BoardOptions
 {
@@ -20,6 +29,7 @@ struct BoardOptions
     // The serial line's speed: bytes reach the chip no faster than this (8N1, 10 bits a byte),
     // as on a real line; 0 hands them over at once.
     int baud = 9600;
+    UsbAcks usbAcks = UsbAcks::Ready;
     // Makes the speech renderer; empty means espeak-ng.
     std::function<std::unique_ptr<SpeechRenderer>()> renderer;
 };
@@ -34,6 +44,9 @@ QString setAcceptDelay(BoardOptions *options, const QString &option, const QStri
 // Sets options->speechScale from a command-line value (a decimal number, 0 to kMaxSpeechScale);
 // otherwise returns why not, naming option.
 QString setSpeechScale(BoardOptions *options, const QString &option, const QString &value);
+
+// Sets options->usbAcks from "full", "all" or "ready"; otherwise returns why not, naming option.
+QString setUsbAcks(BoardOptions *options, const QString &option, const QString &value);
 
 // A chip with its speech output attached, as options say, owned by parent. Sound or WAV
 // trouble does not stop the chip: it is put into *warning, and trouble met later (a WAV file

@@ -26,13 +26,14 @@ VirtualHidApi::VirtualHidApi(const BoardOptions &options)
         m_board, &UsbBoard::inputReport, m_board,
         [this](const QByteArray &report) {
             QMutexLocker locker(&m_lock);
-            if (m_inputReports.size() >= kMaxWaitingReports)
-                m_inputReports.removeFirst();
-            m_inputReports.append(report);
+            for (QList<QByteArray> &waiting : m_inputReports) {
+                if (waiting.size() >= kMaxWaitingReports)
+                    waiting.removeFirst();
+                waiting.append(report);
+            }
             m_changed.wakeAll();
         },
         Qt::DirectConnection);
-    QMetaObject::invokeMethod(m_board, &UsbBoard::powerUp, Qt::QueuedConnection);
 }
 
 VirtualHidApi::~VirtualHidApi()
@@ -55,20 +56,22 @@ HidDevice *VirtualHidApi::open(const QByteArray &path)
         m_lastError = QStringLiteral("No such device");
         return nullptr;
     }
-    m_handles.insert(++m_lastHandle);
+    if (m_lastHandle == 0)   // the board is plugged in when first opened: 0x4A comes to it
+        QMetaObject::invokeMethod(m_board, &UsbBoard::powerUp, Qt::QueuedConnection);
+    m_inputReports.insert(++m_lastHandle, {});
     return reinterpret_cast<HidDevice *>(m_lastHandle);
 }
 
 void VirtualHidApi::close(HidDevice *device)
 {
     QMutexLocker locker(&m_lock);
-    if (m_handles.remove(reinterpret_cast<quintptr>(device)))
+    if (m_inputReports.remove(reinterpret_cast<quintptr>(device)))
         m_changed.wakeAll();   // a reader blocked on it returns
 }
 
 bool VirtualHidApi::isOurs(HidDevice *device)
 {
-    if (m_handles.contains(reinterpret_cast<quintptr>(device)))
+    if (m_inputReports.contains(reinterpret_cast<quintptr>(device)))
         return true;
     m_lastError = QStringLiteral("Device not open");
     return false;
@@ -125,13 +128,14 @@ int VirtualHidApi::read(HidDevice *device, QByteArray *buffer, int maxBytes, int
         return -1;
     const QDeadlineTimer deadline =
         timeoutMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(timeoutMs);
-    while (m_inputReports.isEmpty()) {
+    const quintptr handle = reinterpret_cast<quintptr>(device);
+    while (m_inputReports.value(handle).isEmpty()) {
         if (deadline.hasExpired())
             return 0;
         m_changed.wait(&m_lock, deadline);
         if (!isOurs(device))
             return -1;   // closed while waiting
     }
-    *buffer = m_inputReports.takeFirst().left(qMax(maxBytes, 0));
+    *buffer = m_inputReports[handle].takeFirst().left(qMax(maxBytes, 0));
     return int(buffer->size());
 }

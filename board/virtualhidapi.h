@@ -6,7 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QMutex>
-#include <QSet>
+#include <QHash>
 #include <QString>
 #include <QWaitCondition>
 
@@ -16,9 +16,11 @@ class UsbBoard;
 // The virtual board behind the HID seam: one device, vendor 0x0FFF product 0x0002, path
 // "virtual:orv4120", 33-byte input and output reports. The board and its chip run on a thread
 // of their own; write() hands the report over and returns at once, read() takes the oldest
-// waiting input report, waiting for one as timeoutMs says.
+// input report waiting on its handle, waiting for one as timeoutMs says. As on hidraw, every open
+// handle gets its own copy of each input report that comes while it is open, so two readers
+// never take reports from each other.
 //
-//     VirtualHidApi hid(options);        // powers the board up: 0x4A is the first report
+//     VirtualHidApi hid(options);        // the first open() powers the board up: 0x4A follows
 //     HidLink link(hid, ...);            // used wherever systemHidApi() would be
 //
 // Every call may come from any thread, so a reader thread can block in read() while another
@@ -53,12 +55,12 @@ private:
     // Every open() gives a handle of its own, as a real device does, so closing one leaves the
     // others usable. A handle is a serial number that is never reused, so a reader woken after
     // its handle was closed cannot mistake a newer handle for its own.
-    QSet<quintptr> m_handles;
     quintptr m_lastHandle = 0;
     QThread *m_thread = nullptr;
     UsbBoard *m_board = nullptr;
-    mutable QMutex m_lock;   // guards m_handles, m_lastHandle and everything below
+    mutable QMutex m_lock;   // guards m_lastHandle and everything below
     QWaitCondition m_changed;   // a report came or a handle was closed
-    QList<QByteArray> m_inputReports;   // filled on the board's thread
+    // The input reports waiting on each open handle, filled on the board's thread.
+    QHash<quintptr, QList<QByteArray>> m_inputReports;
     QString m_lastError;
 };

@@ -126,6 +126,10 @@ const char *const kProgramHelp =
     "                              its USB side\n"
     "  --virtual-accept-ms MS      the virtual board answers MS ms after a frame (default 4)\n"
     "  --virtual-speech-scale F    its playing time per second of speech (0-100, default 1)\n"
+    "  --virtual-usb-acks full|all|ready\n"
+    "                              which USB reports its board answers with 0x5E: 0xFC ones\n"
+    "                              only, all at once, or the closing one once the chip is\n"
+    "                              ready (default ready)\n"
     "\n"
     "Options:\n"
     "  --encoding E                gb2312, gbk (default), big5, utf16le or utf16be\n"
@@ -165,6 +169,7 @@ const OptionInfo kOptions[] = {
     {"--virtual", false, BoardGroup},
     {"--virtual-accept-ms", true, BoardGroup},
     {"--virtual-speech-scale", true, BoardGroup},
+    {"--virtual-usb-acks", true, BoardGroup},
     {"--timeout", true, BoardGroup},
     {"--json", false, JsonGroup},
     {"--quiet", false, BoardGroup},
@@ -207,7 +212,8 @@ QString commandHelp(const CommandInfo &c)
     QStringList options;
     if (c.options & BoardGroup)
         options << QStringLiteral("--port PATH|COMn, --baud N, --usb [PATH], --virtual, "
-                                  "--virtual-accept-ms MS, --virtual-speech-scale F")
+                                  "--virtual-accept-ms MS, --virtual-speech-scale F, "
+                                  "--virtual-usb-acks full|all|ready")
                 << QStringLiteral("--timeout S, -q/--quiet");
     if (c.options & NoWaitGroup)
         options << QStringLiteral("--no-wait");
@@ -373,7 +379,8 @@ ParsedCommandLine parseCommandLine(const QList<QByteArray> &arguments)
                 bareUsb = true;
         } else if (name == u"--virtual") {
             virtualBoard = true;
-        } else if (name == u"--virtual-accept-ms" || name == u"--virtual-speech-scale") {
+        } else if (name == u"--virtual-accept-ms" || name == u"--virtual-speech-scale"
+            || name == u"--virtual-usb-acks") {
             o.virtualOptions.append({name, value});   // read by the virtual board itself
         } else if (name == u"--timeout" || name == u"--speech-timeout") {
             const std::optional<double> s = positiveNumber(value, 7 * 86400.0);

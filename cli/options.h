@@ -33,7 +33,8 @@ struct CliOptions
     QList<QByteArray> arguments;   // what follows the command words, as given
     QList<BoardSpec> boards;
     int baud = 9600;
-    // --virtual-accept-ms and --virtual-speech-scale with their values, for the virtual board
+    // --virtual-accept-ms, --virtual-speech-scale and --virtual-usb-acks with their values, for
+    // the virtual board
     QList<QPair<QString, QString>> virtualOptions;
     int encoding = 1;   // index of the encoding list: GBK
     bool inputGbk = false;   // text arguments and files are GBK, not UTF-8

@@ -13,8 +13,8 @@ class VirtualBoards
 {
 public:
     virtual ~VirtualBoards() = default;
-    // --virtual-accept-ms and --virtual-speech-scale, read as the window reads them; the reason
-    // when a value is refused.
+    // --virtual-accept-ms, --virtual-speech-scale and --virtual-usb-acks, read as the window
+    // reads them; the reason when a value is refused.
     virtual QString setOption(const QString &option, const QString &value) = 0;
     // Starts the serial board on a pseudo-terminal (once); its device path, or empty with *error.
     virtual QString serialPath(QString *error) = 0;

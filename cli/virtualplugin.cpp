@@ -17,6 +17,8 @@ public:
             m_options.baud = value.toInt();
             return {};
         }
+        if (option == u"--virtual-usb-acks")
+            return setUsbAcks(&m_options, option, value);
         const QString error = option == u"--virtual-accept-ms"
             ? setAcceptDelay(&m_options, option, value)
             : setSpeechScale(&m_options, option, value);

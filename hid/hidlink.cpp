@@ -15,9 +15,12 @@
 
 namespace {
 
-QString reportsNotSent(qsizetype count)
+qint64 totalBytes(const QList<QByteArray> &frames)
 {
-    return QStringLiteral("：本帧其余 %1 个报告未发送").arg(count);
+    qint64 bytes = 0;
+    for (const QByteArray &frame : frames)
+        bytes += frame.size();
+    return bytes;
 }
 
 }   // namespace
@@ -31,6 +34,7 @@ struct HidTransfer
     {
         QByteArray bytes;
         QList<HidOutputReport> reports;
+        qsizetype firstReport = 0;   // reports before it were written through an earlier search
     };
 
     HidTransfer(HidApi &api, HidDevice *write, int outputBytes, int ackTimeoutMs, HidLink *link)
@@ -53,7 +57,24 @@ struct HidTransfer
         post([entry](HidLink *l) { emit l->notice(entry + kCrLf, false); });
     }
 
-    // Writes reports until one waits for its 0x5E or none is left.
+    // Frame bytes of the frame in transfer that its reports not yet written carry. Only full
+    // reports of 31 bytes come before the last one.
+    qint64 currentBytesNotSent() const
+    {
+        if (!inTransfer)
+            return 0;
+        const qint64 sent = qint64(next) * kHidFullReportFrameBytes;
+        return qMax(qint64(0), current.bytes.size() - sent);
+    }
+
+    void dropped(const QList<QByteArray> &frames, qint64 bytesNotSent)
+    {
+        if (frames.isEmpty())
+            return;
+        post([frames, bytesNotSent](HidLink *l) { emit l->framesDropped(frames, bytesNotSent); });
+    }
+
+    // Writes reports until a full one waits for its 0x5E or none is left.
     void writeUntilAck()
     {
         while (!ended && !waitingAck) {
@@ -62,12 +83,14 @@ struct HidTransfer
                     return;
                 current = std::move(frames.front());
                 frames.pop_front();
-                next = 0;
+                next = current.firstReport;
                 inTransfer = true;
             }
             const HidOutputReport &report = current.reports.at(next);
             QByteArray bytes = report.bytes;
             bytes.append(QByteArray(outputBytes - bytes.size(), '\0'));   // the device's length
+            // A 0x5E read from here on may acknowledge this report; one read before cannot.
+            ackAfterRead = readsSeen.load();
             const int written = api.write(write, bytes);
             if (written != bytes.size()) {
                 fail(written < 0
@@ -76,7 +99,6 @@ struct HidTransfer
                 return;
             }
             ++next;
-            ++acksOwed;
             if (next == current.reports.size()) {
                 inTransfer = false;
                 const LinkTime now = linkNow();
@@ -90,44 +112,45 @@ struct HidTransfer
         }
     }
 
-    // The device is gone: nothing more is written; the frames not yet begun go back to the link.
+    // The device is gone: nothing more is written. The rest of the frame in transfer is lost;
+    // the frames not yet begun go back to the link, which searches once more for them.
     void fail(const QString &reason)
     {
         if (ended)
             return;
         ended = true;
-        QString entry = QStringLiteral("USB设备连接中断（%1）").arg(reason);
-        if (inTransfer)
-            entry += reportsNotSent(current.reports.size() - next);
+        const QString entry = QStringLiteral("USB设备连接中断（%1）").arg(reason);
+        const QByteArray cut = inTransfer ? current.bytes : QByteArray();
+        const qint64 cutNotSent = currentBytesNotSent();
         QList<QByteArray> unsent;
         for (const Frame &frame : frames)
             unsent << frame.bytes;
         frames.clear();
         inTransfer = waitingAck = false;
-        post([entry, unsent](HidLink *l) { l->deviceLost(entry, unsent); });
+        post([entry, cut, cutNotSent, unsent](
+                 HidLink *l) { l->deviceLost(entry, cut, cutNotSent, unsent); });
     }
 
-    void onReport(const QByteArray &report, LinkTime arrival)
+    // sequence: the reader's count of reports read, this one included.
+    void onReport(const QByteArray &report, LinkTime arrival, quint64 sequence)
     {
-        post([report, arrival](HidLink *l) { emit l->received(report, arrival); });
-        if (report.size() < 2 || quint8(report.at(1)) != Answer::ReportAccepted)
-            return;
-        if (acksOwed > 0)
-            --acksOwed;
-        if (waitingAck && acksOwed == 0) {
-            waitingAck = false;
+        const bool accepted =
+            report.size() >= 2 && quint8(report.at(1)) == Answer::ReportAccepted;
+        if (accepted && waitingAck && sequence > ackAfterRead) {
+            waitingAck = false;   // the acknowledgement waited for: the link's own
             writeUntilAck();
+            return;
         }
+        post([report, arrival](HidLink *l) { emit l->received(report, arrival); });
     }
 
     void checkAckDeadline()
     {
         if (!waitingAck || !ackDeadline.hasExpired())
             return;
-        notice(QStringLiteral("USB等待应答 0x5E 超时")
-            + reportsNotSent(current.reports.size() - next));
+        notice(QStringLiteral("USB等待应答 0x5E 超时"));
+        dropped({current.bytes}, currentBytesNotSent());
         inTransfer = waitingAck = false;
-        acksOwed = 0;   // what is still owed is not waited for again
         writeUntilAck();
     }
 
@@ -148,11 +171,11 @@ struct HidTransfer
     Frame current;
     qsizetype next = 0;   // the next report of current to write
     bool inTransfer = false;
-    // The board acknowledges every report it accepts with 0x5E. A full report waits until every
-    // report written so far, itself included, has been acknowledged.
-    int acksOwed = 0;
-    bool waitingAck = false;
+    bool waitingAck = false;   // a full report waits for its 0x5E
     bool ended = false;
+    // Reports the reader has read so far; counted as each read returns, before the lock is taken.
+    std::atomic<quint64> readsSeen = 0;
+    quint64 ackAfterRead = 0;   // readsSeen just before the waiting full report was written
     QDeadlineTimer ackDeadline;
 };
 
@@ -182,6 +205,7 @@ protected:
             QByteArray report;
             const int got = t.api.read(m_read, &report, m_inputBytes, timeout);
             const LinkTime arrival = linkNow();
+            const quint64 sequence = got > 0 ? ++t.readsSeen : 0;
             if (m_stop)
                 break;
             QMutexLocker locker(&t.lock);
@@ -190,7 +214,7 @@ protected:
                 break;
             }
             if (got > 0)
-                t.onReport(report, arrival);
+                t.onReport(report, arrival, sequence);
             t.checkAckDeadline();
         }
         t.api.close(m_read);
@@ -285,19 +309,31 @@ bool HidLink::find()
         break;
     }
 
-    // The handles of an earlier search are replaced; a frame in transfer goes on with the new ones.
+    // The device in use was found again: its handles and reader stay, so no report is lost
+    // between two readers and the transfer goes on untouched.
+    if (write && m_found && path == m_path && m_transfer) {
+        QMutexLocker locker(&m_transfer->lock);
+        if (!m_transfer->ended) {
+            m_api.close(write);
+            m_api.close(read);
+            return true;
+        }
+    }
+
+    // The handles of an earlier search are replaced; a frame in transfer goes on with the new
+    // ones from its next report (the board has taken the ones before).
     std::deque<HidTransfer::Frame> carried;
     if (m_transfer) {
         QMutexLocker locker(&m_transfer->lock);
         HidTransfer &old = *m_transfer;
         if (old.inTransfer) {
-            HidTransfer::Frame rest {old.current.bytes, old.current.reports.mid(old.next)};
+            HidTransfer::Frame rest {old.current.bytes, old.current.reports, old.next};
             carried.push_back(std::move(rest));
         }
         for (HidTransfer::Frame &frame : old.frames)
             carried.push_back(std::move(frame));
         old.frames.clear();
-        old.inTransfer = false;
+        old.inTransfer = old.waitingAck = false;
     }
     stopReading();
 
@@ -310,10 +346,17 @@ bool HidLink::find()
                                        "/etc/udev/rules.d 或 /lib/udev/rules.d，然后重新插入设备")
                     + kCrLf,
                 false);
-        for (const HidTransfer::Frame &frame : carried)
-            emit notice(
-                QStringLiteral("USB设备未找到") + reportsNotSent(frame.reports.size()) + kCrLf,
-                false);
+        if (!carried.empty()) {
+            QList<QByteArray> frames;
+            qint64 notSent = 0;
+            for (const HidTransfer::Frame &frame : carried) {
+                frames << frame.bytes;
+                notSent += qMax(qint64(0),
+                    frame.bytes.size() - qint64(frame.firstReport) * kHidFullReportFrameBytes);
+            }
+            emit notice(QStringLiteral("USB设备未找到") + kCrLf, false);
+            emit framesDropped(frames, notSent);
+        }
         emit boardMissing();
         return false;
     }
@@ -372,18 +415,54 @@ void HidLink::reset()
 {
     if (!m_transfer)
         return;
-    QMutexLocker locker(&m_transfer->lock);
-    m_transfer->frames.clear();
+    QList<QByteArray> dropped;
+    {
+        QMutexLocker locker(&m_transfer->lock);
+        for (const HidTransfer::Frame &frame : m_transfer->frames)
+            dropped << frame.bytes;
+        m_transfer->frames.clear();
+    }
+    if (!dropped.isEmpty())
+        emit framesDropped(dropped, totalBytes(dropped));
 }
 
-void HidLink::deviceLost(const QString &reason, QList<QByteArray> unsent)
+void HidLink::deviceLost(const QString &reason, const QByteArray &cut, qint64 cutBytesNotSent,
+    const QList<QByteArray> &unsent)
 {
     m_found = false;   // the next frame searches again
     m_error = reason;
+    QList<QByteArray> waiting = unsent;
+    if (m_transfer) {
+        // frames sent after the transfer had ended, before this was told
+        QMutexLocker locker(&m_transfer->lock);
+        for (const HidTransfer::Frame &frame : m_transfer->frames)
+            waiting << frame.bytes;
+        m_transfer->frames.clear();
+    }
     stopReading();
     m_path.clear();
     emit openChanged(false);
     emit failed(reason);
-    for (const QByteArray &frame : unsent)
-        send(frame);
+    QList<QByteArray> dropped;
+    qint64 notSent = 0;
+    if (!cut.isEmpty()) {
+        dropped << cut;
+        notSent += cutBytesNotSent;
+    }
+    // The frames not yet begun go to a board found again at once (the same one, re-enumerated);
+    // one search serves them all.
+    if (!waiting.isEmpty()) {
+        if (find()) {
+            QMutexLocker locker(&m_transfer->lock);
+            for (const QByteArray &frame : waiting)
+                m_transfer->frames.push_back({frame, hidReports(frame)});
+            m_transfer->writeUntilAck();
+        } else {
+            emit notice(kUsbMissingEntry, true);
+            dropped += waiting;
+            notSent += totalBytes(waiting);
+        }
+    }
+    if (!dropped.isEmpty())
+        emit framesDropped(dropped, notSent);
 }

@@ -168,6 +168,8 @@ void Session::readUsbReport(const QByteArray &report)
         emit reportAccepted();
         return;
     }
-    if (const std::optional<QString> label = usbAnswerLabel(code))
+    if (const std::optional<QString> label = usbAnswerLabel(code)) {
         append(usbAnswerEntry(*label));
+        emit usbAnswerRead(code);
+    }
 }

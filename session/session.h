@@ -87,8 +87,10 @@ signals:
     void bytesReceived(Link *link, const QByteArray &bytes, LinkTime arrival);
     // The serial idle answer 0x4F was read into the log.
     void idleAnswerRead();
-    // The USB board accepted a report (0x5E).
+    // The USB board's 0x5E that no report of the link waited for: its status, ready for more.
     void reportAccepted();
+    // A USB answer with a work-log line was read (any code but 0x5E).
+    void usbAnswerRead(quint8 code);
 
 private:
     struct Attached;

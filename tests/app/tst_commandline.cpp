@@ -37,6 +37,14 @@ void TstCommandLine::options_data()
         << QStringList {"--fast"} << true << 2 << QString() << false << false;
     QTest::newRow("stray argument")
         << QStringList {"COM1"} << true << 2 << QString() << false << false;
+    QTest::newRow("USB acknowledgements of the virtual board")
+        << QStringList {"--virtual", "--virtual-usb-acks", "full"} << false << 0 << QString()
+        << false << true;
+    QTest::newRow("USB acknowledgements of no known kind")
+        << QStringList {"--virtual", "--virtual-usb-acks", "some"} << true << 2 << QString()
+        << false << false;
+    QTest::newRow("USB acknowledgements without --virtual")
+        << QStringList {"--virtual-usb-acks", "all"} << true << 2 << QString() << false << false;
 }
 
 void TstCommandLine::options()
@@ -57,6 +65,8 @@ void TstCommandLine::options()
     QCOMPARE(line.options.ports.overrides().value(1), com1);
     QCOMPARE(line.options.internal, internal);
     QCOMPARE(line.virtualBoard, virtualBoard);
+    const qsizetype acks = arguments.indexOf(QStringLiteral("--virtual-usb-acks"));
+    QCOMPARE(line.board.usbAcks, acks < 0 ? UsbAcks::Ready : UsbAcks::Full);   // ready by default
 }
 
 void TstCommandLine::workDir_data()

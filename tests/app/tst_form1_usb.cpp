@@ -76,8 +76,9 @@ private slots:
     void silentBoard();
     void serialOptionAfterUsb_data();
     void serialOptionAfterUsb();
+    void continuousPlayThroughLongText_data();
     void continuousPlayThroughLongText();
-    void continuousPlayEndsWithoutAcknowledgement();
+    void continuousPlayEndsWithoutReceipt();
     void acknowledgementWithoutContinuousPlay();
 };
 
@@ -203,7 +204,7 @@ void TstForm1Usb::silentBoard()
     w.f->click("Command8");
     QVERIFY(w.f->log().endsWith(QStringLiteral("----> FD 00 01 03 \r\n")));
     QTRY_VERIFY_WITH_TIMEOUT(
-        w.f->log().contains(QStringLiteral("USB等待应答 0x5E 超时：本帧其余 16 个报告未发送\r\n")),
+        w.f->log().contains(QStringLiteral("USB等待应答 0x5E 超时\r\n")),
         5000);
     QTRY_COMPARE(w.written().size(), 2);
     QCOMPARE(w.written().at(1), reportsFor(QByteArray::fromHex("fd000103")).first());
@@ -254,16 +255,30 @@ static QList<QByteArray> framesIn(const QList<QByteArray> &reports)
     return frames;
 }
 
+void TstForm1Usb::continuousPlayThroughLongText_data()
+{
+    QTest::addColumn<FakeHidApi::Acks>("acks");
+    QTest::newRow("board acknowledging full reports only") << FakeHidApi::Acks::Full;
+    QTest::newRow("board acknowledging every report at once") << FakeHidApi::Acks::All;
+    QTest::newRow("board acknowledging the closing report when ready") << FakeHidApi::Acks::Ready;
+}
+
 void TstForm1Usb::continuousPlayThroughLongText()
 {
+    QFETCH(FakeHidApi::Acks, acks);
     UsbWindow w;
+    w.hid.setAcks(w.boardPath, acks);
+    w.hid.device(w.boardPath).speaks = true;
     // 1200 GBK bytes: two full frames of 512 and the rest of 176.
     const QString text = QString(600, u'你');
     w.setText(text);
-    // Each piece is logged only after the one before it has been written whole.
+    // Each piece is logged only after the one before it has been written whole and spoken.
     QList<int> framesWrittenBefore;
-    connect(w.f->window->session(), &Session::frameSent, w.f->window.get(),
-        [&] { framesWrittenBefore << int(framesIn(w.written()).size()); });
+    QList<int> idleAnswersBefore;
+    connect(w.f->window->session(), &Session::frameSent, w.f->window.get(), [&] {
+        framesWrittenBefore << int(framesIn(w.written()).size());
+        idleAnswersBefore << int(w.f->log().count(QStringLiteral("<-0x4F  芯片空闲")));
+    });
     w.f->find<QLineEdit>("Text2")->setText(QStringLiteral("30"));
     w.f->click("Command3");
     const QList<QByteArray> expected = {gbkSynthesisFrame(toGbk(QString(256, u'你'))),
@@ -271,30 +286,34 @@ void TstForm1Usb::continuousPlayThroughLongText()
         gbkSynthesisFrame(toGbk(QString(88, u'你')))};
     QTRY_COMPARE(framesIn(w.written()).size(), 3);
     QTRY_VERIFY(!w.f->window->continuousPlay());
+    QTRY_COMPARE(w.f->log().count(QStringLiteral("<-0x4F  芯片空闲")), 3);
     QCOMPARE(framesIn(w.written()), expected);
     QCOMPARE(framesWrittenBefore, (QList<int> {0, 1, 2}));
+    QCOMPARE(idleAnswersBefore, (QList<int> {0, 1, 2}));
     // The selection ends on the last part, which reaches the end of the text.
     const QTextCursor cursor = w.f->find<QPlainTextEdit>("Text3")->textCursor();
     QCOMPARE(cursor.selectionStart(), 512);
     QCOMPARE(cursor.selectionEnd(), 600);
     QCOMPARE(w.f->log().count(QStringLiteral("发出一帧")), 3);
+    QVERIFY(!w.f->log().contains(QStringLiteral("超时")));
     QVERIFY(w.f->messages.shown == QStringList {kUsbNotice});
 }
 
-void TstForm1Usb::continuousPlayEndsWithoutAcknowledgement()
+void TstForm1Usb::continuousPlayEndsWithoutReceipt()
 {
-    // The board acknowledges the piece's full reports but not its closing one: those
-    // acknowledgements belong to the piece and start nothing, so the replay waits and ends.
+    // The board acknowledges every report, but the chip never takes the piece up: the replay
+    // waits for the receipt within the bound and ends; the 0x5E alone starts nothing.
     UsbWindow w;
-    w.hid.setAcksFullOnly(w.boardPath);
     w.f->window->usbLink()->setAckTimeout(100);
     w.setText(QString(600, u'你'));
     w.f->find<QLineEdit>("Text2")->setText(QStringLiteral("30"));
     w.f->click("Command3");
     QTRY_VERIFY(w.f->window->continuousPlay());   // raised once the piece is written
     QTRY_VERIFY(!w.f->window->continuousPlay());
-    QVERIFY(w.f->window->statusBar()->currentMessage().contains(QStringLiteral("0x5E")));
-    QTest::qWait(50);
+    QVERIFY(w.f->window->statusBar()->currentMessage().contains(QStringLiteral("0xAA")));
+    w.hid.queueAnswer(w.boardPath, 0x5E);
+    w.hid.queueAnswer(w.boardPath, 0x4F);
+    QTRY_VERIFY(w.f->log().contains(QStringLiteral("<-0x4F")));
     QCOMPARE(framesIn(w.written()).size(), 1);
 }
 

@@ -1,12 +1,15 @@
 #include "form1fixture.h"
 
+#include "commandline.h"
 #include "messages.h"
+#include "session.h"
 #include "virtualhidapi.h"
 #include "virtualserialboard.h"
 
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTableView>
@@ -38,6 +41,10 @@ class TstVirtual : public QObject
 private slots:
     void serialBoard();
     void usbBoard();
+    void usbScenarios_data();
+    void usbScenarios();
+    void demonstrationOverUsb_data();
+    void demonstrationOverUsb();
     void timingOfASynthesis();
     void internalTestReport();
     void reportThatDoesNotFit();
@@ -95,6 +102,117 @@ void TstVirtual::usbBoard()
         f.log().contains(QStringLiteral("<-0x4F  芯片空闲\r\n")), kSpeechTimeoutMs);
     QVERIFY(!f.log().contains(QStringLiteral("USB设备")));   // no fault of the link
     QCOMPARE(f.messages.shown.size(), 3);
+}
+
+// The virtual board's three readings of which USB reports get a 0x5E.
+static void addUsbBoardRows()
+{
+    QTest::addColumn<QString>("acks");
+    for (const char *acks : {"full", "all", "ready"})
+        QTest::newRow(acks) << QString::fromLatin1(acks);
+}
+
+void TstVirtual::usbScenarios_data()
+{
+    addUsbBoardRows();
+}
+
+void TstVirtual::usbScenarios()
+{
+    QFETCH(QString, acks);
+    BoardOptions options = silentBoard();
+    options.speechScale = 0.05;
+    QVERIFY(setUsbAcks(&options, QStringLiteral("--virtual-usb-acks"), acks).isEmpty());
+    VirtualHidApi hid(options);
+    Form1Fixture f({}, false, true, [&](Form1Options &o) { o.hid = &hid; });
+    f.find<QRadioButton>("Option4")->click();
+    QTRY_VERIFY(f.log().contains(QStringLiteral("<-0x4A  初始化成功回传\r\n")));
+    auto *text = f.find<QPlainTextEdit>("Text3");
+    const QString longText = QStringLiteral(
+        "欢迎观看语音合成系统的演示，银行行长穿过人行道向骑着自行车的银行职员行走过去。");
+    const auto receipts = [&] {
+        return f.log().count(QStringLiteral("<-0xAA")) + f.log().count(QStringLiteral("<-0xAB"))
+            + f.log().count(QStringLiteral("<-0xAC"));
+    };
+    // A synthesis of several reports followed at once by another: both are taken whole, the
+    // second while the chip speaks the first.
+    text->setPlainText(longText);
+    f.click("Command6");
+    f.click("Command6");
+    QTRY_COMPARE_WITH_TIMEOUT(receipts(), 2, kSpeechTimeoutMs);
+    QTRY_VERIFY(f.log().contains(QStringLiteral("<-0xAC")));
+    // A control frame (a status query) between two long frames.
+    f.click("Command6");
+    f.click("Command28");
+    f.click("Command6");
+    QTRY_COMPARE_WITH_TIMEOUT(receipts(), 5, kSpeechTimeoutMs);
+    f.click("Command7");   // stop
+    QTRY_COMPARE_WITH_TIMEOUT(receipts(), 6, kSpeechTimeoutMs);
+    // The version query: the board takes it; the chip has no version over USB.
+    f.click("Command12");
+    QTRY_COMPARE_WITH_TIMEOUT(receipts(), 7, kSpeechTimeoutMs);
+    QTest::qWait(200);
+    QCOMPARE(f.log().count(QStringLiteral("发出一帧")), 7);
+    QCOMPARE(receipts(), 7);
+    QVERIFY2(!f.log().contains(QStringLiteral("超时")), qPrintable(f.log()));
+    QVERIFY(!f.log().contains(QStringLiteral("USB设备")));
+}
+
+void TstVirtual::demonstrationOverUsb_data()
+{
+    addUsbBoardRows();
+}
+
+void TstVirtual::demonstrationOverUsb()
+{
+    // orv4120-demo --virtual --internal --virtual-usb-acks ...: continuous replay of the
+    // demonstration text, then the internal test, over USB.
+    QFETCH(QString, acks);
+    const CommandLine commandLine = parseCommandLine({QStringLiteral("orv4120-demo"),
+        QStringLiteral("--virtual"), QStringLiteral("--internal"),
+        QStringLiteral("--virtual-usb-acks"), acks, QStringLiteral("--virtual-speech-scale"),
+        QStringLiteral("0.01")});
+    QVERIFY2(!commandLine.exitNow, qPrintable(commandLine.output));
+    BoardOptions options = commandLine.board;
+    options.playback = false;
+    VirtualHidApi hid(options);
+    Form1Fixture f({}, false, commandLine.options.internal, [&](Form1Options &o) { o.hid = &hid; });
+    f.find<QRadioButton>("Option4")->click();
+    QTRY_VERIFY(f.log().contains(QStringLiteral("<-0x4A  初始化成功回传\r\n")));
+
+    QElapsedTimer clock;
+    QList<qint64> pieceTimes;   // ms from the start of the replay
+    connect(f.window->session(), &Session::frameSent, f.window.get(),
+        [&] { pieceTimes << clock.elapsed(); });
+    f.click("Command31");
+    const int textLength = f.find<QPlainTextEdit>("Text3")->document()->characterCount() - 1;
+    f.find<QLineEdit>("Text2")->setText(QStringLiteral("600"));
+    clock.start();
+    f.click("Command3");
+    QTRY_VERIFY_WITH_TIMEOUT(!f.window->continuousPlay(), 120000);
+    QTRY_VERIFY_WITH_TIMEOUT(f.log().endsWith(QStringLiteral("<-0x4F  芯片空闲\r\n")), 60000);
+    const qsizetype cutOff = f.log().count(QStringLiteral("<-0xAC"));
+    qInfo("%s: %lld pieces at %s ms; %lld answered 0xAC", qPrintable(acks),
+        qlonglong(pieceTimes.size()),
+        qPrintable([&] {
+            QStringList times;
+            for (const qint64 t : pieceTimes)
+                times << QString::number(t);
+            return times.join(u' ');
+        }()),
+        qlonglong(cutOff));
+    QVERIFY(pieceTimes.size() > 1);
+    QCOMPARE(f.find<QPlainTextEdit>("Text3")->textCursor().selectionEnd(), textLength);
+    QCOMPARE(f.log().count(QStringLiteral("<-0xAA")), pieceTimes.size());   // each spoken whole
+    QCOMPARE(cutOff, 0);
+
+    const qsizetype pieces = pieceTimes.size();
+    f.click("Command14");   // the internal test
+    QTest::qWait(3000);
+    f.click("Command14");
+    QVERIFY(f.log().count(QStringLiteral("发出一帧")) > pieces + 2);
+    QVERIFY2(!f.log().contains(QStringLiteral("超时")), qPrintable(f.log().right(2000)));
+    QVERIFY(!f.log().contains(QStringLiteral("USB设备")));
 }
 
 void TstVirtual::timingOfASynthesis()

@@ -511,29 +511,59 @@ void TstBoard::wavStopsAtItsLimit()
 
 void TstBoard::usbReports_data()
 {
+    QTest::addColumn<UsbAcks>("acks");
+    QTest::addColumn<int>("msPerCharacter");   // of speech
     QTest::addColumn<QList<QByteArray>>("frames");   // each goes out as its reports
     QTest::addColumn<QByteArray>("codes");   // byte 1 of every input report after 0x4A
     const QByteArray status = hex("fd000121");
     const QByteArray speak = synthesisFrame(1, "ab");
-    QByteArray of62 = synthesisFrame(1, QByteArray(57, 'a'));
-    QTest::newRow("command as one closing report") << QList {status} << hex("5e aa 41 4f");
-    QTest::newRow("62 bytes: FC, FC, BC") << QList {of62} << hex("5e 5e 5e aa 41");
-    QTest::newRow("while playing") << QList {speak, status} << hex("5e 5e aa 41 ac ad 41 4e");
-    QTest::newRow("while paused") << QList {speak, hex("fd000103"), status}
-                                  << hex("5e 5e 5e aa 41 ac 41 ab 41 4e");
-    QTest::newRow("short form") << QList {hex("fd0001")} << hex("5e aa 45");
-    QTest::newRow("over 512 text bytes")
-        << QList {synthesisFrame(1, QByteArray(513, 'a'))} << QByteArray(17, 0x5e) + hex("45");
-    QTest::newRow("512 text bytes")
-        << QList {synthesisFrame(1, QByteArray(512, 'a'))} << QByteArray(17, 0x5e) + hex("aa41");
+    const QByteArray of62 = synthesisFrame(1, QByteArray(57, 'a'));
+    const QByteArray over = synthesisFrame(1, QByteArray(513, 'a'));
+    const QByteArray most = synthesisFrame(1, QByteArray(512, 'a'));
+    const QByteArray pause = hex("fd000103");
+    const QByteArray ack16(16, 0x5e);
+    // full: 0x5E for 0xFC reports only; all: for every report at once; ready: the closing 0x5E
+    // of a frame that speaks once its speech has ended, of any other frame at once.
+    const struct
+    {
+        const char *name;
+        QList<QByteArray> frames;
+        int ms;
+        QByteArray full, all, ready;
+    } rows[] = {
+        {"command as one closing report", {status}, 10000, hex("aa 41 4f"), hex("5e aa 41 4f"),
+            hex("5e aa 41 4f")},
+        {"62 bytes: FC, FC, BC", {of62}, 10000, hex("5e 5e aa 41"), hex("5e 5e 5e aa 41"),
+            hex("5e 5e aa 41")},
+        {"speech that ends", {speak}, 1, hex("aa 41 4f"), hex("5e aa 41 4f"), hex("aa 41 4f 5e")},
+        {"while playing", {speak, status}, 10000, hex("aa 41 ac ad 41 4e"),
+            hex("5e 5e aa 41 ac ad 41 4e"), hex("5e aa 41 ac ad 41 4e")},
+        {"speech cut off by the next", {speak, speak}, 10000, hex("aa 41 ac 41"),
+            hex("5e 5e aa 41 ac 41"), hex("aa 41 ac 41 5e")},
+        {"while paused", {speak, pause, status}, 10000, hex("aa 41 ac 41 ab 41 4e"),
+            hex("5e 5e 5e aa 41 ac 41 ab 41 4e"), hex("5e 5e aa 41 ac 41 ab 41 4e")},
+        {"short form", {hex("fd0001")}, 10000, hex("aa 45"), hex("5e aa 45"), hex("5e aa 45")},
+        {"over 512 text bytes", {over}, 10000, ack16 + hex("45"), ack16 + hex("5e 45"),
+            ack16 + hex("5e 45")},
+        {"512 text bytes", {most}, 10000, ack16 + hex("aa 41"), ack16 + hex("5e aa 41"),
+            ack16 + hex("aa 41")},
+    };
+    for (const auto &r : rows) {
+        QTest::addRow("full: %s", r.name) << UsbAcks::Full << r.ms << r.frames << r.full;
+        QTest::addRow("all: %s", r.name) << UsbAcks::All << r.ms << r.frames << r.all;
+        QTest::addRow("ready: %s", r.name) << UsbAcks::Ready << r.ms << r.frames << r.ready;
+    }
 }
 
 void TstBoard::usbReports()
 {
+    QFETCH(UsbAcks, acks);
+    QFETCH(int, msPerCharacter);
     QFETCH(QList<QByteArray>, frames);
     QFETCH(QByteArray, codes);
-    BoardOptions options = quietBoard(10000);
+    BoardOptions options = quietBoard(msPerCharacter);
     options.acceptDelayMs = 2;
+    options.usbAcks = acks;
     UsbBoard board(options);
     QByteArray got;
     connect(&board, &UsbBoard::inputReport,
@@ -544,6 +574,8 @@ void TstBoard::usbReports()
             board.receiveReport(report);
     }
     QTRY_COMPARE(got.toHex(' '), codes.toHex(' '));
+    QTest::qWait(30);
+    QCOMPARE(got.toHex(' '), codes.toHex(' '));
 }
 
 void TstBoard::hidReadWaits_data()

@@ -331,8 +331,11 @@ void TstCli::exitCodes_data()
         << QStringList {"stop", "--port", "PEER", "--no-wait"} << QByteArray() << 0 << true;
     QTest::newRow("the chip answers 0x45")
         << QStringList {"stop", "--port", "PEER"} << QByteArray("E") << 5 << true;
-    QTest::newRow("version over USB")
-        << QStringList {"version", "--virtual", "--usb"} << QByteArray() << 6 << false;
+    for (const char *acks : {"full", "all", "ready"}) {
+        QTest::addRow("version over USB, acks %s", acks)
+            << QStringList {"version", "--virtual", "--usb", "--virtual-usb-acks", acks}
+            << QByteArray() << 6 << false;
+    }
 }
 
 void TstCli::exitCodes()
@@ -358,9 +361,20 @@ void TstCli::jsonEvents_data()
     QTest::newRow("say over the serial board")
         << QStringList {"say", "你好", "--virtual", "--virtual-speech-scale", "0.9"}
         << QStringList {"sent", "answer 41", "answer 4F", "result"} << QStringLiteral("你好");
-    QTest::newRow("status over the USB board: the receipt is the first answer")
-        << (QStringList {"status", "--usb"} + kFastVirtual)
-        << QStringList {"sent", "answer AA", "answer 41", "answer 4F", "result"} << QString();
+    // Over USB with each board: a text of several reports, then a query; whichever reports the
+    // board answers with 0x5E, the frame leaves whole and the chip's answers come.
+    const QString text = QStringLiteral(
+        "欢迎观看语音合成系统的演示，银行行长穿过人行道向骑着自行车的银行职员行走过去");
+    for (const char *acks : {"full", "all", "ready"}) {
+        const QStringList board =
+            QStringList {"--usb", "--virtual-usb-acks", QString::fromLatin1(acks)} + kFastVirtual;
+        QTest::addRow("say over the USB board, acks %s", acks)
+            << (QStringList {"say", text} + board)
+            << QStringList {"sent", "answer AA", "answer 41", "answer 4F", "result"} << text;
+        QTest::addRow("status over the USB board, acks %s: the receipt is the first answer", acks)
+            << (QStringList {"status"} + board)
+            << QStringList {"sent", "answer AA", "answer 41", "answer 4F", "result"} << QString();
+    }
 }
 
 void TstCli::jsonEvents()

@@ -48,6 +48,54 @@ struct LinkLines
 
 using IdList = QList<QPair<int, int>>;   // vendor, product
 
+// The frames a series of reports carries, put together as the board does.
+QList<QByteArray> framesIn(const QList<QByteArray> &reports)
+{
+    QList<QByteArray> frames;
+    QByteArray frame;
+    for (const QByteArray &r : reports) {
+        if (quint8(r.at(1)) == 0xFC) {
+            frame += r.mid(2, 31);
+        } else if (quint8(r.at(1)) == 0xBC) {
+            frames << frame + r.mid(3, quint8(r.at(2)));
+            frame.clear();
+        } else {
+            frames << r.mid(1, 3);
+        }
+    }
+    return frames;
+}
+
+// The board's status reports (0x5E) the link handed on.
+int statusReports(const QSignalSpy &received)
+{
+    int count = 0;
+    for (const QList<QVariant> &args : received)
+        count += quint8(args.at(0).toByteArray().at(1)) == 0x5E;
+    return count;
+}
+
+// Every signal of a link that writes to the work log or drops frames, in the order emitted.
+struct LinkEvents
+{
+    explicit LinkEvents(Link &link)
+    {
+        QObject::connect(&link, &Link::notice, &link,
+            [this](const QString &entry) { events << QStringLiteral("notice ") + entry; });
+        QObject::connect(&link, &Link::failed, &link,
+            [this](const QString &reason) { events << QStringLiteral("failed ") + reason; });
+        QObject::connect(&link, &Link::framesDropped, &link,
+            [this](const QList<QByteArray> &frames, qint64 bytes) {
+                events << QStringLiteral("dropped %1 %2").arg(frames.size()).arg(bytes);
+                dropped += frames;
+            });
+    }
+    QStringList events;
+    QList<QByteArray> dropped;
+};
+
+using Frames = QList<QByteArray>;
+
 }   // namespace
 
 class TstHid : public QObject
@@ -65,6 +113,12 @@ private slots:
     void boardAbsent();
     void permissionDenied();
     void silentBoard();
+    void whichReportsWait_data();
+    void whichReportsWait();
+    void boardsTakeFramesWhole_data();
+    void boardsTakeFramesWhole();
+    void searchDuringTransfer_data();
+    void searchDuringTransfer();
     void resetDropsQueuedFrames();
     void sendDuringTransfer_data();
     void sendDuringTransfer();
@@ -237,12 +291,18 @@ void TstHid::searchTwice()
     const QByteArray board = api.addBoard();
     HidLink link(api);
     QVERIFY(link.find());
-    QVERIFY(link.find());
-    QCOMPARE(api.opens(board), 4);
-    QTRY_COMPARE(api.openHandles(board), 2);   // the first reader lets go of its handle
     QSignalSpy reports(&link, &Link::received);
-    api.queueAnswer(board, 0x41);
-    QTRY_COMPARE(reports.size(), 1);   // read through the new handle
+    QVERIFY(link.find());
+    // Answers that come right after the search all arrive: no reader of the earlier search
+    // takes one and lets it go.
+    const QList<quint8> codes {0xAA, 0x41, 0x4F};
+    for (const quint8 code : codes)
+        api.queueAnswer(board, code);
+    QCOMPARE(api.opens(board), 4);
+    QCOMPARE(api.openHandles(board), 2);   // the search's own handles are closed again
+    QTRY_COMPARE(reports.size(), codes.size());
+    for (int i = 0; i < codes.size(); ++i)
+        QCOMPARE(quint8(reports.at(i).at(0).toByteArray().at(1)), codes.at(i));
 }
 
 void TstHid::boardAbsent()
@@ -299,6 +359,7 @@ void TstHid::silentBoard()
     link.setAckTimeout(20);
     QVERIFY(link.find());
     LinkLines lines(link);
+    LinkEvents events(link);
     link.send(patternFrame(93));
     link.send(patternFrame(4));
     QCOMPARE(api.written(board).size(), 1);
@@ -310,8 +371,142 @@ void TstHid::silentBoard()
     QCOMPARE(reports[1].left(3), QByteArray::fromHex("00bc04"));
     QCOMPARE(lines.all().size(), 1);
     QVERIFY(lines.all().first().contains(QLatin1String("0x5E")));
-    QVERIFY(lines.all().first().contains(QLatin1String(" 3 ")));
+    // the reason first, then the frame with the 62 bytes its two reports not written carry
+    QCOMPARE(events.events,
+        (QStringList {QStringLiteral("notice USB等待应答 0x5E 超时\r\n"), "dropped 1 62"}));
+    QCOMPARE(events.dropped, Frames {patternFrame(93)});
     QVERIFY(link.hidFound());
+}
+
+void TstHid::whichReportsWait_data()
+{
+    QTest::addColumn<FakeHidApi::Acks>("acks");
+    QTest::newRow("board acknowledging full reports only") << FakeHidApi::Acks::Full;
+    QTest::newRow("board holding the closing 0x5E") << FakeHidApi::Acks::Ready;
+}
+
+void TstHid::whichReportsWait()
+{
+    // Only a full report waits, and only for a 0x5E read after it was written.
+    QFETCH(FakeHidApi::Acks, acks);
+    FakeHidApi api;
+    const QByteArray board = api.addBoard();
+    api.device(board).acks = acks;
+    api.device(board).holdFullAcks = true;
+    HidLink link(api);
+    QSignalSpy received(&link, &Link::received);
+    QVERIFY(link.find());
+    // A status 0x5E read while nothing waits is handed on and pays for no later report.
+    api.queueAnswer(board, 0x5E);
+    QTRY_COMPARE(statusReports(received), 1);
+    const Frames frames {patternFrame(93), patternFrame(4), patternFrame(3), patternFrame(62)};
+    for (const QByteArray &frame : frames)
+        link.send(frame);
+    // 93: three full reports and a closing one; 4: closing; 3: short; 62: two full, closing
+    for (const int written : {1, 2, 3, 7, 8, 9}) {
+        QTest::qWait(30);
+        QCOMPARE(api.written(board).size(), written);
+        api.releaseFullAck(board);
+    }
+    QVERIFY(drained(link));
+    QCOMPARE(framesIn(api.written(board)), frames);
+    QCOMPARE(statusReports(received), 1);
+}
+
+void TstHid::boardsTakeFramesWhole_data()
+{
+    QTest::addColumn<FakeHidApi::Acks>("acks");
+    QTest::addColumn<bool>("readyOnNextReport");
+    QTest::addColumn<Frames>("frames");
+    const Frames twoLong {patternFrame(517), patternFrame(93)};
+    const Frames controlBetween {patternFrame(124), patternFrame(4), patternFrame(62)};
+    const struct
+    {
+        const char *name;
+        FakeHidApi::Acks acks;
+        bool crossing;
+    } boards[] = {{"full", FakeHidApi::Acks::Full, false}, {"all", FakeHidApi::Acks::All, false},
+        {"ready", FakeHidApi::Acks::Ready, false},
+        {"ready, late 0x5E crossing the next frame", FakeHidApi::Acks::Ready, true}};
+    for (const auto &b : boards) {
+        QTest::addRow("%s: two long frames at once", b.name) << b.acks << b.crossing << twoLong;
+        QTest::addRow("%s: a control frame between long ones", b.name)
+            << b.acks << b.crossing << controlBetween;
+    }
+}
+
+void TstHid::boardsTakeFramesWhole()
+{
+    QFETCH(FakeHidApi::Acks, acks);
+    QFETCH(bool, readyOnNextReport);
+    QFETCH(Frames, frames);
+    FakeHidApi api;
+    const QByteArray board = api.addBoard();
+    api.device(board).acks = acks;
+    api.device(board).readyOnNextReport = readyOnNextReport;
+    HidLink link(api);
+    link.setAckTimeout(300);
+    QSignalSpy received(&link, &Link::received);
+    QSignalSpy written(&link, &Link::frameWritten);
+    QVERIFY(link.find());
+    LinkEvents events(link);
+    for (const QByteArray &frame : frames)
+        link.send(frame);
+    QVERIFY(drained(link));
+    QCOMPARE(framesIn(api.written(board)), frames);   // each report once, in order
+    QCOMPARE(written.size(), frames.size());
+    QCOMPARE(events.events, QStringList());   // no time-out, nothing dropped
+    // The board's 0x5E beyond those of the full reports reach the session, one per frame.
+    api.chipReady(board);
+    QTRY_COMPARE(statusReports(received), acks == FakeHidApi::Acks::Full ? 0 : frames.size());
+    QTest::qWait(20);
+    QCOMPARE(statusReports(received), acks == FakeHidApi::Acks::Full ? 0 : frames.size());
+}
+
+void TstHid::searchDuringTransfer_data()
+{
+    QTest::addColumn<bool>("sameBoard");   // else the board in use can no longer be opened
+    QTest::newRow("the board in use found again") << true;
+    QTest::newRow("another board found") << false;
+}
+
+void TstHid::searchDuringTransfer()
+{
+    // A search while a full report waits: the frame goes on from its next report.
+    QFETCH(bool, sameBoard);
+    FakeHidApi api;
+    const QByteArray first = api.addBoard();
+    const QByteArray second = api.addBoard();
+    for (const QByteArray &board : {first, second}) {
+        api.device(board).acks = FakeHidApi::Acks::Full;
+        api.device(board).holdFullAcks = true;
+    }
+    HidLink link(api);
+    QVERIFY(link.find());
+    LinkEvents events(link);
+    const QByteArray frame = patternFrame(93);
+    link.send(frame);
+    link.send(patternFrame(4));
+    QTRY_COMPARE(api.written(first).size(), 1);
+    if (!sameBoard)
+        api.device(first).openDenied = true;
+    QVERIFY(link.find());
+    const QByteArray next = sameBoard ? first : second;
+    // Each 0x5E of the board now in use releases one report: FC2, FC3, then closing and control.
+    const QList<int> counts = sameBoard ? QList<int> {1, 2, 3, 5} : QList<int> {1, 2, 4};
+    for (const int written : counts) {
+        QTRY_COMPARE(api.written(next).size(), written);
+        QTest::qWait(20);
+        QCOMPARE(api.written(next).size(), written);
+        api.releaseFullAck(next);
+    }
+    QVERIFY(drained(link));
+    QList<QByteArray> reports = api.written(first);
+    if (!sameBoard)
+        reports += api.written(second);
+    QCOMPARE(framesIn(reports), (Frames {frame, patternFrame(4)}));
+    QCOMPARE(events.events, QStringList());
+    QTRY_COMPARE(api.openHandles(), 2);
 }
 
 void TstHid::resetDropsQueuedFrames()
@@ -323,9 +518,13 @@ void TstHid::resetDropsQueuedFrames()
     link.setAckTimeout(50);
     QVERIFY(link.find());
     link.send(patternFrame(93));   // its first report waits for a 0x5E that never comes
+    const QByteArray control = QByteArray::fromHex("fd000102");
     link.send(patternFrame(4));
-    link.send(patternFrame(4));
+    link.send(control);
+    LinkEvents events(link);
     link.reset();
+    QCOMPARE(events.events, QStringList {"dropped 2 8"});
+    QCOMPARE(events.dropped, (Frames {patternFrame(4), control}));
     QVERIFY(drained(link));
     QCOMPARE(api.written(board).size(), 1);
 }
@@ -386,22 +585,30 @@ void TstHid::unplug()
     HidLink link(api);
     QVERIFY(link.find());
     LinkLines lines(link);
+    LinkEvents events(link);
     QSignalSpy missing(&link, &HidLink::boardMissing);
     if (whileWaiting) {
         link.send(patternFrame(93));
+        link.send(patternFrame(4));   // waits behind it; no board is found for it
         api.unplug(board);
     } else {
         api.failWrites(board);
         link.send(patternFrame(93));
+        api.unplug(board);
+        link.send(patternFrame(4));   // before the link has heard of the fault
     }
     QTRY_VERIFY(!link.hidFound());
     QVERIFY(!link.isSending());
     QTRY_COMPARE(api.openHandles(), 0);
     QCOMPARE(lines.faults.size(), 1);
-    QCOMPARE(lines.all().size(), 1);
-    QVERIFY(
-        lines.all().first().contains(whileWaiting ? QLatin1String(" 3 ") : QLatin1String(" 4 ")));
-    QCOMPARE(missing.size(), 0);
+    // the fault first, then the frames lost with the bytes that did not reach the board
+    QVERIFY(events.events.first().startsWith(QStringLiteral("failed USB设备连接中断")));
+    QCOMPARE(events.events.mid(1),
+        (QStringList {QStringLiteral("notice ") + kUsbMissingEntry,
+            whileWaiting ? "dropped 2 66" : "dropped 2 97"}));
+    QCOMPARE(events.dropped, (Frames {patternFrame(93), patternFrame(4)}));
+    QCOMPARE(missing.size(), 1);
+    missing.clear();
 
     api.unplug(board);
     link.send(patternFrame(4));   // searches again: the board is gone

@@ -29,10 +29,28 @@ void FakeHidApi::setSilent(const QByteArray &path, bool silent)
     device(path).silent = silent;
 }
 
-void FakeHidApi::setAcksFullOnly(const QByteArray &path)
+void FakeHidApi::setAcks(const QByteArray &path, Acks acks)
 {
     QMutexLocker locker(&m_lock);
-    device(path).acksFullOnly = true;
+    device(path).acks = acks;
+}
+
+void FakeHidApi::chipReady(const QByteArray &path)
+{
+    QMutexLocker locker(&m_lock);
+    Device &d = device(path);
+    for (; d.heldAcks > 0; --d.heldAcks)
+        queueLocked(d, QByteArray(1, char(0x5E)), false);
+}
+
+void FakeHidApi::releaseFullAck(const QByteArray &path)
+{
+    QMutexLocker locker(&m_lock);
+    Device &d = device(path);
+    if (d.heldFullAcks > 0) {
+        --d.heldFullAcks;
+        queueLocked(d, QByteArray(1, char(0x5E)), false);
+    }
 }
 
 void FakeHidApi::failWrites(const QByteArray &path)
@@ -173,8 +191,25 @@ int FakeHidApi::write(HidDevice *handle, const QByteArray &report)
     d->written.append(report);
     const bool board = d->vendorId == 0x0FFF && d->productId == 0x0002;
     const bool full = report.size() > 1 && quint8(report.at(1)) == 0xFC;
-    if (board && !d->silent && (full || !d->acksFullOnly))
-        queueLocked(*d, QByteArray(1, char(0x5E)), false);
+    if (!board || d->silent)
+        return int(report.size());
+    const QByteArray accepted(1, char(0x5E));
+    if (d->readyOnNextReport) {
+        for (; d->heldAcks > 0; --d->heldAcks)
+            queueLocked(*d, accepted, false);
+    }
+    if (full && d->holdFullAcks)
+        ++d->heldFullAcks;
+    else if (full || d->acks == Acks::All)
+        queueLocked(*d, accepted, false);
+    else if (d->acks == Acks::Ready)
+        ++d->heldAcks;
+    if (!full && d->speaks) {
+        queueLocked(*d, QByteArray(1, char(0xAA)), false);
+        queueLocked(*d, QByteArray(1, char(0x4F)), false);
+        for (; d->heldAcks > 0; --d->heldAcks)
+            queueLocked(*d, accepted, false);
+    }
     return int(report.size());
 }
 

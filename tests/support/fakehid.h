@@ -10,11 +10,18 @@
 #include <QWaitCondition>
 
 // A HidApi with devices made up by the test. A device with the board's ids behaves as the board:
-// it keeps every output report and, unless silent, acknowledges each one with 0x5E. Safe to read on
-// one thread while another writes; read() waits up to its time-out.
+// it keeps every output report and, unless silent, acknowledges them with 0x5E as its Acks say.
+// Safe to read on one thread while another writes; read() waits up to its time-out.
 class FakeHidApi final : public HidApi
 {
 public:
+    // Which reports the board acknowledges with 0x5E.
+    enum class Acks {
+        Full,   // each 0xFC report, nothing else
+        All,   // every report, at once
+        Ready,   // each 0xFC report at once; a closing or short one once the chip is ready
+    };
+
     struct Device
     {
         QByteArray path;
@@ -22,7 +29,16 @@ public:
         quint16 productId = 0;
         bool openDenied = false;   // open() fails with EACCES
         bool silent = false;   // never acknowledges
-        bool acksFullOnly = false;   // acknowledges 0xFC reports only
+        Acks acks = Acks::All;
+        // Plays the chip: a frame closed is answered 0xAA, and its speech ends at once (0x4F,
+        // then the held 0x5E of a Ready board).
+        bool speaks = false;
+        int heldAcks = 0;   // Ready: closing and short reports not yet acknowledged
+        // Ready: the chip gets ready just as the next report comes, so the held 0x5E goes out
+        // right before that report's own.
+        bool readyOnNextReport = false;
+        bool holdFullAcks = false;   // 0xFC reports wait for releaseFullAck()
+        int heldFullAcks = 0;
         int inputBytes = 0;   // declared report lengths; 0: unknown
         int outputBytes = 0;
         bool present = true;
@@ -39,7 +55,11 @@ public:
     // Takes the device away: it leaves the enumeration and its handles fail.
     void unplug(const QByteArray &path);
     void setSilent(const QByteArray &path, bool silent);
-    void setAcksFullOnly(const QByteArray &path);
+    void setAcks(const QByteArray &path, Acks acks);
+    // A Ready board's chip can take the next text: the held acknowledgements go out.
+    void chipReady(const QByteArray &path);
+    // With holdFullAcks: acknowledges the oldest 0xFC report not yet acknowledged.
+    void releaseFullAck(const QByteArray &path);
     // From now on every write to the device fails, as on a board that hangs up mid-transfer.
     void failWrites(const QByteArray &path);
     // Queues an input report: report id 0, then the bytes given, padded to 33 bytes unless raw.
