@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QMetaType>
 #include <QObject>
 #include <QString>
@@ -44,6 +45,10 @@ public:
 
 signals:
     void frameWritten(const FrameWritten &written);
+    // Frames handed to the link that will not leave whole (dropped by reset, a time-out or a
+    // lost device), in the order they were handed over, and how many of their bytes did not
+    // reach the device.
+    void framesDropped(const QList<QByteArray> &frames, qint64 bytesNotSent);
     // Bytes as they came from the device (USB: one input report), stamped on arrival.
     void received(const QByteArray &bytes, LinkTime arrival);
     // A line for the work log (ends with CR LF). keepCaret: appended without moving the caret.
