@@ -185,6 +185,7 @@ private:
     QLabel *m_linkStatus = nullptr;   // status bar: the link in use
     QLabel *m_textStatus = nullptr;   // status bar: what the last text frame carried
     QTimer *m_replayAckBound = nullptr;   // a USB replay waits this long for the next 0x5E
+    QTimer *m_replayResumeBound = nullptr;   // a serial replay's chip answers after a reconnect
     InternalTestRunner *m_internalTest = nullptr;
     QString m_workDir;
     bool m_unloaded = false;

@@ -42,7 +42,8 @@ private slots:
     void noAnswerIsNamed_data();
     void noAnswerIsNamed();
     void portsListedOnceAChoice();
-    void adapterThatComesBackIsUsedAgain();
+    void reconnectOnlyByIdentity_data();
+    void reconnectOnlyByIdentity();
     void pulledAdapterClosesPort();
     void clearButtonsTouchOnlyTheirBox();
     void hexPrefix();
@@ -171,7 +172,7 @@ void TstForm1::portByPathOrDeviceName()
     PtyPeer other;
     Form1Fixture f({}, true, false, [&](Form1Options &o) {
         o.ports.setPresentDevicesForTest({{other.slavePath(), QStringLiteral("pts"),
-            QStringLiteral("pseudo terminal"), QString(), false}});
+            QStringLiteral("pseudo terminal"), QString(), false, QString()}});
     });
     auto *ports = f.find<QComboBox>("Combo1");
     QCOMPARE(ports->count(), 21);   // COM1 ... COM20, then the present device by its own name
@@ -318,7 +319,8 @@ void TstForm1::closedPortLogsButSendsNothing()
     Form1Fixture f;
     f.window->serialControl()->setPortOpen(false);
     f.click("Command7");
-    QCOMPARE(f.log(), QStringLiteral("发出一帧，字节数 4\r\n----> FD 00 01 02 \r\n"));
+    QCOMPARE(f.log(),
+        QStringLiteral("发出一帧，字节数 4\r\n----> FD 00 01 02 \r\n未发送：1 帧，4 字节\r\n"));
     QTest::qWait(30);
     QVERIFY(f.board.received().isEmpty());
     QVERIFY(f.messages.shown.isEmpty());
@@ -389,28 +391,60 @@ void TstForm1::portsListedOnceAChoice()
     QCOMPARE(f.window->ports().listings(), 2);
 }
 
-void TstForm1::adapterThatComesBackIsUsedAgain()
+void TstForm1::reconnectOnlyByIdentity_data()
 {
-    // COM1 is a link to the board's device, as /dev/serial/by-id names an adapter.
+    QTest::addColumn<bool>("serialNumber");   // the system lists the board's adapter with one
+    QTest::newRow("adapter with a serial number: opened again") << true;
+    QTest::newRow("pseudo-terminal: the operator picks the port again") << false;
+}
+
+// COM1 is a link to the board's device; the board is pulled out and a device comes back under
+// the same name.
+void TstForm1::reconnectOnlyByIdentity()
+{
+    QFETCH(bool, serialNumber);
+    const auto listing = [serialNumber](const QString &path) {
+        if (!serialNumber)
+            return QList<SerialDevice> {};   // a pseudo-terminal is not listed
+        return QList<SerialDevice> {{path, QFileInfo(path).fileName(),
+            QStringLiteral("FT232R USB UART"), QStringLiteral("0403:6001"), true,
+            QStringLiteral("A5028")}};
+    };
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("board"));
     auto first = std::make_unique<PtyPeer>();
     QVERIFY(QFile::link(first->slavePath(), link));
-    Form1Fixture f({}, false, false, [&](Form1Options &o) { o.ports.setOverride(1, link); });
+    QList<SerialDevice> listed = listing(first->slavePath());
+    Form1Fixture f({}, false, false, [&](Form1Options &o) {
+        o.ports.setOverride(1, link);
+        o.ports.setPresentDeviceSourceForTest([&listed] { return listed; });
+    });
     QVERIFY(f.window->serialControl()->PortOpen());
 
     first.reset();   // pulled out
+    listed.clear();
     QTRY_VERIFY(!f.window->serialControl()->PortOpen());
     QVERIFY(f.log().contains(QStringLiteral("串口设备已断开")));
     PtyPeer second;   // plugged in again, under the same name
+    listed = listing(second.slavePath());
     QVERIFY(QFile::link(second.slavePath(), dir.filePath(QStringLiteral("new"))));
     QVERIFY(::rename(QFile::encodeName(dir.filePath(QStringLiteral("new"))).constData(),
                 QFile::encodeName(link).constData())
         == 0);
-    QTRY_VERIFY_WITH_TIMEOUT(f.window->serialControl()->PortOpen(), 5000);
-    QCOMPARE(f.log().count(QStringLiteral("串口设备已重新连接")), 1);
+    if (serialNumber)
+        QTRY_VERIFY_WITH_TIMEOUT(f.window->serialControl()->PortOpen(), 5000);
+    else
+        QTest::qWait(2500);
+    QCOMPARE(f.window->serialControl()->PortOpen(), serialNumber);
+    QCOMPARE(f.log().count(QStringLiteral("串口设备已重新连接")), serialNumber ? 1 : 0);
     f.click("Command7");
-    QTRY_COMPARE(second.received(), QByteArray::fromHex("fd000102"));
+    if (serialNumber) {
+        QTRY_COMPARE(second.received(), QByteArray::fromHex("fd000102"));
+    } else {
+        QVERIFY(f.log().endsWith(QStringLiteral("未发送：1 帧，4 字节\r\n")));
+        QTest::qWait(50);
+        QVERIFY(second.received().isEmpty());
+    }
     QVERIFY(f.messages.shown.isEmpty());
 }
 
