@@ -119,6 +119,7 @@ private:
     void showPortInfo();
     void onSerialIdleAnswer();
     void onSerialReconnected();
+    void onSerialLost();
     void awaitSerialAnswer(const FrameWritten &written);
 
     // USB link

@@ -112,6 +112,17 @@ void Form1::reopenPort(const QString &path)
     showPortInfo();
 }
 
+// The port closed on a fault. The status bar says whether it opens again by itself: only an
+// adapter known by its identity does; for any other device the operator picks the port again.
+void Form1::onSerialLost()
+{
+    showPortInfo();
+    showNotice(MSComm1->awaitsReturn()
+            ? MSComm1->devicePath() + QStringLiteral("：串口已关闭，同一适配器回来时自动重新打开")
+            : MSComm1->devicePath()
+                + QStringLiteral("：串口已关闭，不会自动重新打开，请重新选择端口"));
+}
+
 // The device that went away is back and open again. A replay that waited for the chip's 0x4F
 // does not send its piece again at once: only the adapter may have gone, and the chip may still
 // be speaking the piece (it would say it twice), or may have ended it while its 0x4F was lost.

@@ -425,6 +425,9 @@ void TstForm1::reconnectOnlyByIdentity()
     listed.clear();
     QTRY_VERIFY(!f.window->serialControl()->PortOpen());
     QVERIFY(f.log().contains(QStringLiteral("串口设备已断开")));
+    QVERIFY(f.window->statusBar()->currentMessage().endsWith(serialNumber
+            ? QStringLiteral("同一适配器回来时自动重新打开")
+            : QStringLiteral("请重新选择端口")));
     PtyPeer second;   // plugged in again, under the same name
     listed = listing(second.slavePath());
     QVERIFY(QFile::link(second.slavePath(), dir.filePath(QStringLiteral("new"))));
