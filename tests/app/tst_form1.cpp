@@ -42,6 +42,7 @@ private slots:
     void noAnswerIsNamed_data();
     void noAnswerIsNamed();
     void portsListedOnceAChoice();
+    void stopSaysWhatItDropped();
     void reconnectOnlyByIdentity_data();
     void reconnectOnlyByIdentity();
     void pulledAdapterClosesPort();
@@ -389,6 +390,24 @@ void TstForm1::portsListedOnceAChoice()
     f.click("Command7");
     f.pick("Combo2", 3);
     QCOMPARE(f.window->ports().listings(), 2);
+}
+
+void TstForm1::stopSaysWhatItDropped()
+{
+    Form1Fixture f;
+    f.board.setReading(false);   // the board hangs: the kernel takes a few KB, then nothing moves
+    QVariantList big {0xFD, 0x4E, 0x1B, 0x01, 0x01};
+    while (big.size() < 20000)
+        big << 0x61;
+    f.window->SendFrameData(big);
+    f.click("Command8");   // pause and resume wait behind it
+    f.click("Command9");
+    f.click("Command7");   // stop drops them and goes out next
+    QVERIFY(f.log().endsWith(QStringLiteral(
+        "未发送：2 帧，8 字节\r\n发出一帧，字节数 4\r\n----> FD 00 01 02 \r\n")));
+    f.board.setReading(true);
+    QTRY_COMPARE(f.board.received().size(), 20004);
+    QVERIFY(f.board.received().endsWith(QByteArray::fromHex("fd000102")));
 }
 
 void TstForm1::reconnectOnlyByIdentity_data()
