@@ -195,7 +195,7 @@ void Form1::wireControls()
     connect(ui->Option3, &QRadioButton::clicked, this, &Form1::Option3_Click);
     connect(ui->Option4, &QRadioButton::clicked, this, &Form1::Option4_Click);
     connect(ui->Combo2, &QComboBox::activated, this, &Form1::Combo2_Click);
-    connect(MSComm1, &Link::failed, this, &Form1::showPortInfo);
+    connect(MSComm1, &Link::failed, this, &Form1::onSerialLost);
     connect(MSComm1, &MSComm::reconnected, this, &Form1::onSerialReconnected);
     // Devices coming and going show in the port list once they have settled.
     m_devicesChanged = new QTimer(this);

@@ -119,6 +119,7 @@ private:
     void showPortInfo();
     void onSerialIdleAnswer();
     void onSerialReconnected();
+    void onSerialLost();
     void awaitSerialAnswer(const FrameWritten &written);
 
     // USB link
@@ -187,6 +188,7 @@ private:
     QLabel *m_linkStatus = nullptr;   // status bar: the link in use
     QLabel *m_textStatus = nullptr;   // status bar: what the last text frame carried
     QTimer *m_replayAckBound = nullptr;   // a USB replay piece's receipt is due before it runs out
+    QTimer *m_replayResumeBound = nullptr;   // a serial replay's chip answers after a reconnect
     InternalTestRunner *m_internalTest = nullptr;
     QString m_workDir;
     bool m_unloaded = false;

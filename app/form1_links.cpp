@@ -2,6 +2,7 @@
 #include "Form1.h"
 #include "ui_Form1.h"
 
+#include "frame.h"
 #include "messages.h"
 #include "mscomm.h"
 #include "session.h"
@@ -9,6 +10,10 @@
 #include <QLineEdit>
 
 static constexpr int kComItems = 20;   // "COM1" ... "COM20"
+// How long after its last byte the chip has to answer a replay's state query after a reconnect:
+// the no-answer bound of every serial frame, and a little more, so that the replay's end is what
+// the status bar says last.
+static constexpr int kReplayResumeBoundMs = 1000 + 200;
 
 // Lists the system's serial devices (once: at start-up, for each port choice and when devices
 // come or go) and describes what COM1 ... COM20 stand for in their tooltips.
@@ -99,7 +104,7 @@ void Form1::reopenPort(const QString &path)
         MSComm1->setCommPort(CommPortNumber, m_options.ports.pathFor(CommPortNumber, m_devices),
             m_options.ports.deviceFor(CommPortNumber, m_devices));
     else
-        MSComm1->setCommPath(path);
+        MSComm1->setCommPath(path, PortResolver::deviceAt(path, m_devices));
     if (!MSComm1->setPortOpen(true)) {
         m_session->log(QStringLiteral("串口打开失败：") + MSComm1->errorString());
         tell(Msg::PortMissing);
@@ -107,16 +112,33 @@ void Form1::reopenPort(const QString &path)
     showPortInfo();
 }
 
-// The device that went away is back and open again: a replay that waited for its 0x4F sends
-// its piece once more.
+// The port closed on a fault. The status bar says whether it opens again by itself: only an
+// adapter known by its identity does; for any other device the operator picks the port again.
+void Form1::onSerialLost()
+{
+    showPortInfo();
+    showNotice(MSComm1->awaitsReturn()
+            ? MSComm1->devicePath() + QStringLiteral("：串口已关闭，同一适配器回来时自动重新打开")
+            : MSComm1->devicePath()
+                + QStringLiteral("：串口已关闭，不会自动重新打开，请重新选择端口"));
+}
+
+// The device that went away is back and open again. A replay that waited for the chip's 0x4F
+// does not send its piece again at once: only the adapter may have gone, and the chip may still
+// be speaking the piece (it would say it twice), or may have ended it while its 0x4F was lost.
+// The replay asks the chip's state instead. An idle chip answers 0x4F, which goes on with the
+// next piece as any 0x4F does; a chip still speaking answers 0x4E, and the 0x4F that ends its
+// piece goes on. A chip that answers nothing within the no-answer bound ends the replay, with a
+// note in the status bar.
 void Form1::onSerialReconnected()
 {
     showPortInfo();
-    if (!ContinuousPlay)
+    if (!ContinuousPlay || m_session->currentLink() != MSComm1)
         return;
-    Command6_Click();
-    if (ContinuousPlayTicks > 0.0)
-        ContinuousPlay = true;
+    m_session->send(commandFrame(Command::StatusQuery));
+    m_replayResumeBound->start(
+        int(MSComm1->wireTime(commandFrame(Command::StatusQuery).size()) / 1000)
+        + kReplayResumeBoundMs);
 }
 
 void Form1::Option3_Click()   // 串口

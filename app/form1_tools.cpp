@@ -5,6 +5,7 @@
 #include "hidlink.h"
 #include "internaltestrunner.h"
 #include "messages.h"
+#include "mscomm.h"
 #include "replay.h"
 #include "session.h"
 
@@ -23,6 +24,17 @@ void Form1::setupTools()
         statusBar()->showMessage(
             QStringLiteral("内部连续播放已停止：%1 毫秒内没有收到 USB 板的接收回传（0xAA/0xAB/0xAC）")
                 .arg(m_usb->ackTimeout()));
+    });
+    m_replayResumeBound = new QTimer(this);
+    m_replayResumeBound->setSingleShot(true);
+    connect(m_session.get(), &Session::bytesReceived, m_replayResumeBound, [this](Link *link) {
+        if (link == MSComm1)
+            m_replayResumeBound->stop();   // the chip answered; its 0x4F goes on
+    });
+    connect(m_replayResumeBound, &QTimer::timeout, this, [this] {
+        stopReplay();
+        statusBar()->showMessage(
+            QStringLiteral("内部连续播放已停止：串口重新连接后芯片 1 秒内没有应答"));
     });
     m_internalTest = new InternalTestRunner(this);
     m_internalTest->setMaxTextBytesSource([this] { return maxTextBytes(); });
@@ -44,6 +56,7 @@ void Form1::stopReplay()
     ContinuousPlay = false;
     m_replayArmed = false;
     m_replayAckBound->stop();
+    m_replayResumeBound->stop();
 }
 
 // Over USB the replay goes on only once this piece's transfer has ended: its receipt is due

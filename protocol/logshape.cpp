@@ -29,3 +29,8 @@ QString usbAnswerEntry(const QString &label)
 {
     return label + kCrLf;
 }
+
+QString droppedFramesEntry(qsizetype frames, qint64 bytesNotSent)
+{
+    return QStringLiteral("未发送：%1 帧，%2 字节").arg(frames).arg(bytesNotSent) + kCrLf;
+}

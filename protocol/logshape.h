@@ -20,6 +20,10 @@ QString versionAnswerEntry(const QString &hexPrefix, const QString &receivedText
 // A USB label (it carries its own code) + CR LF.
 QString usbAnswerEntry(const QString &label);
 
+// "未发送：N 帧，B 字节" + CR LF: frames logged as sent that the link dropped before they left
+// whole (N frames, B of their bytes never reached the device). One entry per drop.
+QString droppedFramesEntry(qsizetype frames, qint64 bytesNotSent);
+
 // Logged when a USB report finds no board.
 inline const QString kUsbMissingEntry = QStringLiteral("操作失败请先联接\r\n");
 

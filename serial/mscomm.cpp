@@ -8,6 +8,7 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -23,6 +24,22 @@ constexpr int kArrivalSettleMs = 300;
 constexpr int kFirstRetryMs = 1000;
 constexpr int kLastRetryMs = 30000;
 
+// The device node a path leads to, as the system made it: a node made anew (the adapter plugged
+// in again) differs from the one before, even at the same path.
+QByteArray nodeStamp(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return QByteArray::number(qulonglong(st.st_rdev)) + ':' + QByteArray::number(qulonglong(st.st_ino))
+        + ':' + QByteArray::number(qlonglong(st.st_ctim.tv_sec)) + '.'
+        + QByteArray::number(qlonglong(st.st_ctim.tv_nsec));
+#else
+    return path.toUtf8();
+#endif
+}
+
 }   // namespace
 
 MSComm::MSComm(const PortResolver *resolver, QObject *parent)
@@ -37,13 +54,15 @@ MSComm::MSComm(const PortResolver *resolver, QObject *parent)
         fault(m_port.portName()
                 + QStringLiteral("：串口写出停滞，%1 字节未能发出，串口已关闭")
                       .arg(m_port.bytesToWrite()),
-            false);
+            Lost::StillThere);
     });
     m_arrival.setSingleShot(true);
     m_arrival.setInterval(kArrivalSettleMs);
     m_retry.setSingleShot(true);
-    connect(
-        &m_watcher, &QFileSystemWatcher::directoryChanged, &m_arrival, qOverload<>(&QTimer::start));
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
+        noteAbsence();
+        m_arrival.start();
+    });
     connect(&m_arrival, &QTimer::timeout, this, &MSComm::tryReopen);
     connect(&m_retry, &QTimer::timeout, this, &MSComm::tryReopen);
 }
@@ -60,6 +79,8 @@ void MSComm::setCommPort(int number)
     m_commPort = number;
     m_commPath.clear();
     m_adapter.reset();
+    m_adapterKnown = false;
+    m_noDevice = false;
 }
 
 void MSComm::setCommPort(int number, const QString &path, std::optional<SerialDevice> adapter)
@@ -68,14 +89,22 @@ void MSComm::setCommPort(int number, const QString &path, std::optional<SerialDe
     m_commPort = number;
     m_commPath = path.isEmpty() ? QString() : path;
     m_adapter = std::move(adapter);
+    m_adapterKnown = true;
     m_noDevice = path.isEmpty();
 }
 
 void MSComm::setCommPath(const QString &path)
 {
+    setCommPath(path, std::nullopt);
+    m_adapterKnown = false;
+}
+
+void MSComm::setCommPath(const QString &path, std::optional<SerialDevice> adapter)
+{
     stopWatching();
     m_commPath = path;
-    m_adapter.reset();
+    m_adapter = std::move(adapter);
+    m_adapterKnown = true;
     m_noDevice = false;
 }
 
@@ -160,9 +189,10 @@ bool MSComm::setPortOpen(bool open)
     stopWatching();
     if (!open) {
         if (m_port.isOpen()) {
-            forgetQueued();
+            const Dropped dropped = forgetQueued();
             m_port.close();
             emit openChanged(false);
+            reportDropped(dropped);
         }
         return true;
     }
@@ -192,6 +222,11 @@ bool MSComm::setPortOpen(bool open)
     }
     forgetQueued();
     m_openPath = path;
+    if (!m_adapterKnown) {
+        m_adapter = m_resolver ? PortResolver::deviceAt(path, m_resolver->presentDevices())
+                               : std::nullopt;
+        m_adapterKnown = true;
+    }
     emit openChanged(true);
     return true;
 }
@@ -214,8 +249,12 @@ qint64 MSComm::wireTime(qint64 bytes) const
 
 void MSComm::send(const QByteArray &frame)
 {
-    if (!m_port.isOpen() || frame.isEmpty())
-        return;   // port closed: logged, not sent
+    if (frame.isEmpty())
+        return;
+    if (!m_port.isOpen()) {
+        reportDropped({{frame}, frame.size()});   // port closed: logged, and said not sent
+        return;
+    }
     m_waiting.push_back(frame);
     handOver();
 }
@@ -243,7 +282,7 @@ void MSComm::Output(const QByteArray &bytes)
     if (written != bytes.size()) {
         fault(m_port.portName() + QStringLiteral("：串口写入失败 (") + m_port.errorString()
                 + QStringLiteral(")，串口已关闭"),
-            false);
+            Lost::StillThere);
         return;
     }
     m_queuedBytes += written;
@@ -276,16 +315,43 @@ void MSComm::onBytesWritten(qint64 bytes)
 
 void MSComm::reset()
 {
+    Dropped dropped;
+    for (const QByteArray &frame : m_waiting) {
+        dropped.frames << frame;
+        dropped.bytes += frame.size();
+    }
     m_waiting.clear();
+    reportDropped(dropped);
 }
 
-void MSComm::forgetQueued()
+MSComm::Dropped MSComm::forgetQueued()
 {
+    Dropped dropped;
+    // A frame handed to the port may have reached the device in part; its rest is not sent.
+    // What left Qt's buffer reached the device, whether or not bytesWritten has said so yet
+    // (it says so only once the device can take more).
+    const qint64 reached = m_queuedBytes - (m_port.isOpen() ? m_port.bytesToWrite() : 0);
+    for (const QueuedFrame &queued : m_queued) {
+        const qint64 start = queued.end - queued.frame.size();
+        dropped.frames << queued.frame;
+        dropped.bytes += queued.end - qBound(start, reached, queued.end);
+    }
+    for (const QByteArray &frame : m_waiting) {
+        dropped.frames << frame;
+        dropped.bytes += frame.size();
+    }
     m_waiting.clear();
     m_drainTimer.stop();
     m_queued.clear();
     m_queuedBytes = m_writtenBytes = 0;
     m_wireFree = 0;
+    return dropped;
+}
+
+void MSComm::reportDropped(const Dropped &dropped)
+{
+    if (!dropped.frames.isEmpty())
+        emit framesDropped(dropped.frames, dropped.bytes);
 }
 
 void MSComm::onReadyRead()
@@ -298,30 +364,39 @@ void MSComm::onReadyRead()
     emit OnComm();
 }
 
-void MSComm::fault(const QString &reason, bool watch)
+// A stalled or failed write is a lost device as much as a hang-up is: the port closes, the
+// frames not yet with the device are reported dropped, and the device is watched for.
+void MSComm::fault(const QString &reason, Lost lost)
 {
     if (!m_port.isOpen())
         return;   // reported already: the port closed with the first fault
     m_errorString = reason;
     m_port.clearError();
-    forgetQueued();
+    const Dropped dropped = forgetQueued();
     m_port.close();
     m_commEvent = kEventDeviceLost;
+    watchForReturn(lost);
     emit OnComm();
     emit openChanged(false);
     emit failed(reason);
-    if (watch)
-        watchForReturn();
+    reportDropped(dropped);
 }
 
-// The device went away: the same device coming back (its path, or the same adapter found again
-// by its serial number) is opened again by itself. Another adapter that now has the same COMn is
-// not taken for it.
-void MSComm::watchForReturn()
+// The device went away: it is opened again by itself only when it comes back provably the same
+// adapter (returningDevicePath()). A device without an identity is not watched for at all: a
+// pseudo-terminal's number, or a bare path, may go to another program's terminal next, and
+// opening that would change its settings and write into it.
+void MSComm::watchForReturn(Lost lost)
 {
     m_lostPath = m_openPath;
     m_lostAdapter = m_adapter;
+    if (!isByIdName(m_lostPath)
+        && !(m_lostAdapter
+            && (!m_lostAdapter->serialNumber.isEmpty() || !m_lostAdapter->vidPid.isEmpty())))
+        return;   // the operator picks the port again
     m_watching = true;
+    m_seenGone = lost == Lost::Gone;
+    m_faultNode = m_seenGone ? QByteArray() : nodeStamp(m_openPath);
     m_retryMs = kFirstRetryMs;
     m_nextAttempt = 0;
     QStringList folders {QFileInfo(m_lostPath).absolutePath()};
@@ -343,6 +418,20 @@ void MSComm::stopWatching()
         m_watcher.removePaths(m_watcher.directories());
 }
 
+QString MSComm::returningPath() const
+{
+    const QString path = returningDevicePath(m_lostPath, m_lostAdapter,
+        m_lostAdapter && m_resolver ? m_resolver->presentDevices() : QList<SerialDevice>(),
+        QFileInfo::exists(m_lostPath));
+    return QFileInfo::exists(path) ? path : QString();
+}
+
+void MSComm::noteAbsence()
+{
+    if (m_watching && !m_seenGone && returningPath().isEmpty())
+        m_seenGone = true;
+}
+
 void MSComm::tryReopen()
 {
     if (!m_watching || m_port.isOpen())
@@ -352,21 +441,16 @@ void MSComm::tryReopen()
         m_retry.start(int((m_nextAttempt - now) / 1000) + 1);
         return;
     }
-    QString path = m_lostPath;
-    if (m_lostAdapter && m_resolver) {
-        path.clear();
-        for (const SerialDevice &device : m_resolver->presentDevices()) {
-            if (device.sameAdapter(*m_lostAdapter))
-                path = device.path;
-        }
-    }
+    const QString path = returningPath();
     const auto later = [this, now] {
         m_nextAttempt = now + qint64(m_retryMs) * 1000;
         m_retry.start(m_retryMs);
         m_retryMs = qMin(m_retryMs * 2, kLastRetryMs);
     };
-    if (path.isEmpty() || !QFileInfo::exists(path)) {
-        later();   // not back yet
+    if (path.isEmpty())
+        m_seenGone = true;
+    if (path.isEmpty() || (!m_seenGone && nodeStamp(path) == m_faultNode)) {
+        later();   // not back yet, or after a write fault still the node that failed
         return;
     }
     m_port.setPortName(path);
@@ -380,8 +464,9 @@ void MSComm::tryReopen()
     forgetQueued();
     m_errorString.clear();
     m_openPath = path;
-    if (m_lostAdapter)
-        m_commPath = path;
+    m_commPath = path;
+    m_adapter = m_lostAdapter;
+    m_adapterKnown = true;
     emit openChanged(true);
     emit notice(
         path + QStringLiteral("：串口设备已重新连接，串口已重新打开") + QStringLiteral("\r\n"),
@@ -403,12 +488,12 @@ void MSComm::onError(QSerialPort::SerialPortError error)
     case QSerialPort::DeviceNotFoundError:
         fault(
             m_port.portName() + QStringLiteral("：串口设备已断开 (") + m_port.errorString() + u')',
-            true);
+            Lost::Gone);
         return;
     case QSerialPort::WriteError:
         fault(m_port.portName() + QStringLiteral("：串口写入失败 (") + m_port.errorString()
                 + QStringLiteral(")，串口已关闭"),
-            false);
+            Lost::StillThere);
         return;
     default:
         // A parity or framing fault on one character is no reason to close the port.

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QFileSystemWatcher>
+#include <QList>
 #include <QSerialPort>
 #include <QString>
 #include <QTimer>
@@ -37,7 +38,10 @@ public:
     // adapter found there, so that the adapter is known again when it comes back.
     void setCommPort(int number, const QString &path, std::optional<SerialDevice> adapter);
     // Opens a device by its path instead of a number (a device picked by name, or a typed path).
+    // The adapter there is looked up when the port opens.
     void setCommPath(const QString &path);
+    // The same, with the adapter found at path already looked up (none: no listed device).
+    void setCommPath(const QString &path, std::optional<SerialDevice> adapter);
     // The device the next open uses; empty when COMn stands for no device.
     QString devicePath() const;
 
@@ -63,6 +67,8 @@ public:
 
     // The reason for the current OnComm.
     int CommEvent() const { return m_commEvent; }
+    // The device was lost and is watched for: it opens again by itself when it comes back.
+    bool awaitsReturn() const { return m_watching; }
 
     // Link
     bool isOpen() const override { return PortOpen(); }
@@ -85,11 +91,24 @@ private:
     void onBytesWritten(qint64 bytes);
     void handOver();
     void onError(QSerialPort::SerialPortError error);
-    void fault(const QString &reason, bool watchForReturn);
-    void watchForReturn();
+    // How a fault leaves the device: gone (hung up), or still there (a stalled or failed write):
+    // such a device is taken back only after it has gone and come again.
+    enum class Lost { Gone, StillThere };
+    void fault(const QString &reason, Lost lost);
+    void watchForReturn(Lost lost);
     void stopWatching();
+    QString returningPath() const;
+    void noteAbsence();
     void tryReopen();
-    void forgetQueued();
+    // Forgets every frame not yet wholly with the device; what it drops, and how many of their
+    // bytes never reached the device.
+    struct Dropped
+    {
+        QList<QByteArray> frames;
+        qint64 bytes = 0;
+    };
+    Dropped forgetQueued();
+    void reportDropped(const Dropped &dropped);
     bool applySettings();
     void armDrainTimer();
     int bitsPerCharacter() const;
@@ -123,6 +142,7 @@ private:
     OpenError m_openError = OpenError::None;
     QString m_errorString;
     std::optional<SerialDevice> m_adapter;   // what COMn stood for when it was looked up
+    bool m_adapterKnown = false;   // m_adapter was looked up by the caller
     bool m_noDevice = false;   // COMn was looked up and stands for no device
 
     // A device that was lost is watched for: its folder changing, and a slow timer besides.
@@ -132,6 +152,8 @@ private:
     QString m_lostPath;
     std::optional<SerialDevice> m_lostAdapter;
     bool m_watching = false;
+    bool m_seenGone = false;   // the lost device has been missing since the fault
+    QByteArray m_faultNode;   // the node whose write failed, while it has not been seen gone
     int m_retryMs = 0;
     LinkTime m_nextAttempt = 0;   // no attempt before this after one that failed
 };

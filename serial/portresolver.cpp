@@ -1,5 +1,6 @@
 #include "portresolver.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 
@@ -18,7 +19,12 @@ void PortResolver::setOverride(int number, const QString &path, const QString &o
 
 void PortResolver::setPresentDevicesForTest(const QList<SerialDevice> &devices)
 {
-    m_testDevices = devices;
+    setPresentDeviceSourceForTest([devices] { return devices; });
+}
+
+void PortResolver::setPresentDeviceSourceForTest(std::function<QList<SerialDevice>()> source)
+{
+    m_testDevices = std::move(source);
     m_useTestDevices = true;
 }
 
@@ -27,7 +33,7 @@ QList<SerialDevice> PortResolver::presentDevices() const
     ++m_listings;
     QList<SerialDevice> devices;
     if (m_useTestDevices) {
-        devices = m_testDevices;
+        devices = m_testDevices();
     } else {
         for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
             SerialDevice device;
@@ -81,14 +87,55 @@ QString PortResolver::pathFor(int number, const QList<SerialDevice> &devices) co
 std::optional<SerialDevice> PortResolver::deviceFor(
     int number, const QList<SerialDevice> &devices) const
 {
-    if (m_overrides.contains(number))
+    return deviceAt(pathFor(number, devices), devices);
+}
+
+std::optional<SerialDevice> PortResolver::deviceAt(
+    const QString &path, const QList<SerialDevice> &devices)
+{
+    if (path.isEmpty())
         return std::nullopt;
-    const QString path = pathFor(number, devices);
     for (const SerialDevice &device : devices) {
-        if (!path.isEmpty() && device.path == path)
+        if (device.path == path)
+            return device;
+    }
+    const QString node = QFileInfo(path).canonicalFilePath();
+    for (const SerialDevice &device : devices) {
+        if (!node.isEmpty() && device.path == node)
             return device;
     }
     return std::nullopt;
+}
+
+bool isByIdName(const QString &path)
+{
+    static const QString folder = QStringLiteral("/dev/serial/by-id/");
+    if (!path.startsWith(folder))
+        return false;
+    const QString name = path.mid(folder.size());
+    return !name.isEmpty() && !name.contains(u'/') && name != u"." && name != u"..";
+}
+
+QString returningDevicePath(const QString &lostPath, const std::optional<SerialDevice> &adapter,
+    const QList<SerialDevice> &present, bool lostPathExists)
+{
+    if (adapter && !adapter->serialNumber.isEmpty()) {
+        for (const SerialDevice &device : present) {
+            if (device.serialNumber == adapter->serialNumber && device.vidPid == adapter->vidPid)
+                return device.path;
+        }
+        return {};
+    }
+    if (isByIdName(lostPath))
+        return lostPathExists ? lostPath : QString();
+    if (adapter && !adapter->vidPid.isEmpty()) {
+        for (const SerialDevice &device : present) {
+            if (device.path == adapter->path && device.vidPid == adapter->vidPid
+                && device.serialNumber.isEmpty() && device.description == adapter->description)
+                return device.path;
+        }
+    }
+    return {};
 }
 
 QString PortResolver::describe(int number) const

@@ -4,6 +4,7 @@
 #include <QMap>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // A serial device present on this machine.
@@ -15,15 +16,21 @@ struct SerialDevice
     QString vidPid;   // "0403:6001" for USB adapters, else empty
     bool usb = false;
     QString serialNumber;   // the adapter's own serial number, when it has one
-
-    // The same adapter: by its serial number where it has one, else by path and ids.
-    bool sameAdapter(const SerialDevice &other) const
-    {
-        if (!serialNumber.isEmpty() || !other.serialNumber.isEmpty())
-            return serialNumber == other.serialNumber && vidPid == other.vidPid;
-        return path == other.path && vidPid == other.vidPid;
-    }
 };
+
+// A name under /dev/serial/by-id: udev names an adapter there by its vendor, model and serial
+// number, and only root can make one.
+bool isByIdName(const QString &path);
+
+// Where a device that went away is now, when it is provably the same adapter: found by its
+// serial number (with the same ids) at any node; its /dev/serial/by-id name there again; or,
+// for a USB adapter without a serial number, the same node again with the same ids and
+// description. Empty otherwise: a device with no identity of its own (a pseudo-terminal, a
+// built-in port, a bare path) is never taken for the one that went, whatever now has its path.
+// lostPath is the path the port was opened by, adapter what was listed for it then, present
+// the devices listed now, lostPathExists whether lostPath is there now.
+QString returningDevicePath(const QString &lostPath, const std::optional<SerialDevice> &adapter,
+    const QList<SerialDevice> &present, bool lostPathExists);
 
 // Maps the port numbers COM1 ... COM20 to devices. On Windows COMn is the system's COMn. Elsewhere
 // an explicit mapping wins; otherwise COMn is the n-th present serial device, USB adapters
@@ -41,9 +48,12 @@ public:
     // devices afresh; listings() counts the calls.
     QList<SerialDevice> presentDevices() const;
     int listings() const { return m_listings; }
-    // The device COMn stands for in a list taken from presentDevices(); none when there is none
-    // or COMn is mapped by --com.
+    // The device COMn stands for in a list taken from presentDevices() (a --com mapping too, when
+    // its path leads to a listed device); none when it is not listed.
     std::optional<SerialDevice> deviceFor(int number, const QList<SerialDevice> &devices) const;
+    // The listed device a path leads to: the path itself, or where its links lead.
+    static std::optional<SerialDevice> deviceAt(
+        const QString &path, const QList<SerialDevice> &devices);
 
     // The device path COMn stands for; empty when there is none.
     QString pathFor(int number) const;
@@ -56,13 +66,15 @@ public:
 
     // For tests: replaces the system's device list.
     void setPresentDevicesForTest(const QList<SerialDevice> &devices);
+    // For tests: the system's device list comes from source at each listing.
+    void setPresentDeviceSourceForTest(std::function<QList<SerialDevice>()> source);
 
     static bool isUsbName(const QString &name);
 
 private:
     QMap<int, QString> m_overrides;
     QMap<int, QString> m_origins;
-    QList<SerialDevice> m_testDevices;
+    std::function<QList<SerialDevice>()> m_testDevices;
     bool m_useTestDevices = false;
     mutable int m_listings = 0;
 };

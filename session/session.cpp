@@ -42,6 +42,13 @@ void Session::attachLink(Link *link, AnswerRule rule)
         [this, a](const QByteArray &bytes, LinkTime arrival) { onReceived(*a, bytes, arrival); });
     connect(link, &Link::frameWritten, this,
         [this, link](const FrameWritten &written) { emit frameWritten(link, written); });
+    connect(link, &Link::framesDropped, this,
+        [this, link](const QList<QByteArray> &frames, qint64 bytesNotSent) {
+            if (frames.isEmpty())
+                return;
+            append(droppedFramesEntry(frames.size(), bytesNotSent));
+            emit framesDropped(link, frames, bytesNotSent);
+        });
     connect(link, &Link::notice, this, [this](const QString &entry, bool keepCaret) {
         if (!m_sink)
             return;

@@ -83,6 +83,8 @@ signals:
     // A frame was logged and handed to link at the given time.
     void frameSent(const QByteArray &frame, Link *link, LinkTime at);
     void frameWritten(Link *link, const FrameWritten &written);
+    // Frames logged as sent that link dropped before they left whole.
+    void framesDropped(Link *link, const QList<QByteArray> &frames, qint64 bytesNotSent);
     // Raw bytes from a link, as they arrived.
     void bytesReceived(Link *link, const QByteArray &bytes, LinkTime arrival);
     // The serial idle answer 0x4F was read into the log.

@@ -124,6 +124,8 @@ void TransactionModel::follow(Session *session)
     connect(session, &Session::frameSent, this, &TransactionModel::frameSent);
     connect(session, &Session::frameWritten, this, &TransactionModel::frameWritten);
     connect(session, &Session::bytesReceived, this, &TransactionModel::bytesReceived);
+    connect(session, &Session::framesDropped, this,
+        [this](Link *link, const QList<QByteArray> &frames) { framesDropped(link, frames); });
 }
 
 TransactionModel::LinkState *TransactionModel::stateOf(Link *link)
@@ -218,6 +220,26 @@ void TransactionModel::frameWritten(Link *link, const FrameWritten &written)
         after = after || t.get() == match;
     }
     emit transactionChanged(*match);
+    settle(*s);
+    armTimer();
+}
+
+void TransactionModel::framesDropped(Link *link, const QList<QByteArray> &frames)
+{
+    LinkState *s = stateOf(link);
+    if (!s)
+        return;
+    for (const QByteArray &frame : frames) {
+        for (const auto &t : s->open) {
+            if (t->written || (t->problems & NotWritten) || t->frame != frame)
+                continue;
+            t->problems |= NotWritten;
+            if (t->phase == Phase::Receipt)
+                t->phase = Phase::Done;
+            emit transactionChanged(*t);
+            break;
+        }
+    }
     settle(*s);
     armTimer();
 }

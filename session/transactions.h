@@ -46,7 +46,7 @@
 //   bound starts no earlier than the one before it left) was not sent; a frame without a first
 //   answer within the bound after its last byte left got no answer; an answer announced by the
 //   first (USB chip answer, state, version text, 0x4F after a stop) that does not come within
-//   the bound after it is missing. Each ends the frame's wait; a later answer finds a newer
+//   the bound after it is missing. A frame the link reports dropped was not sent, at once. Each ends the frame's wait; a later answer finds a newer
 //   frame or none.
 // - The speech time runs from the first answer to the 0x4F; pauses count. Only speeches that
 //   end with a 0x4F of their own enter the speech percentiles.
@@ -126,6 +126,9 @@ public:
 
     void frameSent(const QByteArray &frame, Link *link, LinkTime at);
     void frameWritten(Link *link, const FrameWritten &written);
+    // Each dropped frame is the oldest one of link with the same bytes that was neither written
+    // nor already found not sent; it was not sent.
+    void framesDropped(Link *link, const QList<QByteArray> &frames);
     void bytesReceived(Link *link, const QByteArray &bytes, LinkTime arrival);
     // Ends the waits that have run out; its own timer calls it, tests call it after moving
     // their clock.

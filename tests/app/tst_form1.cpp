@@ -42,7 +42,9 @@ private slots:
     void noAnswerIsNamed_data();
     void noAnswerIsNamed();
     void portsListedOnceAChoice();
-    void adapterThatComesBackIsUsedAgain();
+    void stopSaysWhatItDropped();
+    void reconnectOnlyByIdentity_data();
+    void reconnectOnlyByIdentity();
     void pulledAdapterClosesPort();
     void clearButtonsTouchOnlyTheirBox();
     void hexPrefix();
@@ -171,7 +173,7 @@ void TstForm1::portByPathOrDeviceName()
     PtyPeer other;
     Form1Fixture f({}, true, false, [&](Form1Options &o) {
         o.ports.setPresentDevicesForTest({{other.slavePath(), QStringLiteral("pts"),
-            QStringLiteral("pseudo terminal"), QString(), false}});
+            QStringLiteral("pseudo terminal"), QString(), false, QString()}});
     });
     auto *ports = f.find<QComboBox>("Combo1");
     QCOMPARE(ports->count(), 21);   // COM1 ... COM20, then the present device by its own name
@@ -318,7 +320,8 @@ void TstForm1::closedPortLogsButSendsNothing()
     Form1Fixture f;
     f.window->serialControl()->setPortOpen(false);
     f.click("Command7");
-    QCOMPARE(f.log(), QStringLiteral("发出一帧，字节数 4\r\n----> FD 00 01 02 \r\n"));
+    QCOMPARE(f.log(),
+        QStringLiteral("发出一帧，字节数 4\r\n----> FD 00 01 02 \r\n未发送：1 帧，4 字节\r\n"));
     QTest::qWait(30);
     QVERIFY(f.board.received().isEmpty());
     QVERIFY(f.messages.shown.isEmpty());
@@ -389,28 +392,81 @@ void TstForm1::portsListedOnceAChoice()
     QCOMPARE(f.window->ports().listings(), 2);
 }
 
-void TstForm1::adapterThatComesBackIsUsedAgain()
+void TstForm1::stopSaysWhatItDropped()
 {
-    // COM1 is a link to the board's device, as /dev/serial/by-id names an adapter.
+    Form1Fixture f;
+    f.board.setReading(false);   // the board hangs: the kernel takes a few KB, then nothing moves
+    QVariantList big {0xFD, 0x4E, 0x1B, 0x01, 0x01};
+    while (big.size() < 20000)
+        big << 0x61;
+    f.window->SendFrameData(big);
+    f.click("Command8");   // pause and resume wait behind it
+    f.click("Command9");
+    f.click("Command7");   // stop drops them and goes out next
+    QVERIFY(f.log().endsWith(QStringLiteral(
+        "未发送：2 帧，8 字节\r\n发出一帧，字节数 4\r\n----> FD 00 01 02 \r\n")));
+    f.board.setReading(true);
+    QTRY_COMPARE(f.board.received().size(), 20004);
+    QVERIFY(f.board.received().endsWith(QByteArray::fromHex("fd000102")));
+}
+
+void TstForm1::reconnectOnlyByIdentity_data()
+{
+    QTest::addColumn<bool>("serialNumber");   // the system lists the board's adapter with one
+    QTest::newRow("adapter with a serial number: opened again") << true;
+    QTest::newRow("pseudo-terminal: the operator picks the port again") << false;
+}
+
+// COM1 is a link to the board's device; the board is pulled out and a device comes back under
+// the same name.
+void TstForm1::reconnectOnlyByIdentity()
+{
+    QFETCH(bool, serialNumber);
+    const auto listing = [serialNumber](const QString &path) {
+        if (!serialNumber)
+            return QList<SerialDevice> {};   // a pseudo-terminal is not listed
+        return QList<SerialDevice> {{path, QFileInfo(path).fileName(),
+            QStringLiteral("FT232R USB UART"), QStringLiteral("0403:6001"), true,
+            QStringLiteral("A5028")}};
+    };
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("board"));
     auto first = std::make_unique<PtyPeer>();
     QVERIFY(QFile::link(first->slavePath(), link));
-    Form1Fixture f({}, false, false, [&](Form1Options &o) { o.ports.setOverride(1, link); });
+    QList<SerialDevice> listed = listing(first->slavePath());
+    Form1Fixture f({}, false, false, [&](Form1Options &o) {
+        o.ports.setOverride(1, link);
+        o.ports.setPresentDeviceSourceForTest([&listed] { return listed; });
+    });
     QVERIFY(f.window->serialControl()->PortOpen());
 
     first.reset();   // pulled out
+    listed.clear();
     QTRY_VERIFY(!f.window->serialControl()->PortOpen());
     QVERIFY(f.log().contains(QStringLiteral("串口设备已断开")));
+    QVERIFY(f.window->statusBar()->currentMessage().endsWith(serialNumber
+            ? QStringLiteral("同一适配器回来时自动重新打开")
+            : QStringLiteral("请重新选择端口")));
     PtyPeer second;   // plugged in again, under the same name
+    listed = listing(second.slavePath());
     QVERIFY(QFile::link(second.slavePath(), dir.filePath(QStringLiteral("new"))));
     QVERIFY(::rename(QFile::encodeName(dir.filePath(QStringLiteral("new"))).constData(),
                 QFile::encodeName(link).constData())
         == 0);
-    QTRY_VERIFY_WITH_TIMEOUT(f.window->serialControl()->PortOpen(), 5000);
-    QCOMPARE(f.log().count(QStringLiteral("串口设备已重新连接")), 1);
+    if (serialNumber)
+        QTRY_VERIFY_WITH_TIMEOUT(f.window->serialControl()->PortOpen(), 5000);
+    else
+        QTest::qWait(2500);
+    QCOMPARE(f.window->serialControl()->PortOpen(), serialNumber);
+    QCOMPARE(f.log().count(QStringLiteral("串口设备已重新连接")), serialNumber ? 1 : 0);
     f.click("Command7");
-    QTRY_COMPARE(second.received(), QByteArray::fromHex("fd000102"));
+    if (serialNumber) {
+        QTRY_COMPARE(second.received(), QByteArray::fromHex("fd000102"));
+    } else {
+        QVERIFY(f.log().endsWith(QStringLiteral("未发送：1 帧，4 字节\r\n")));
+        QTest::qWait(50);
+        QVERIFY(second.received().isEmpty());
+    }
     QVERIFY(f.messages.shown.isEmpty());
 }
 

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTimer>
 
 namespace {
@@ -48,6 +49,8 @@ private slots:
     void replayOnIdleAnswers_data();
     void replayOnIdleAnswers();
     void replayWithoutInterpretation();
+    void replayAfterReconnect_data();
+    void replayAfterReconnect();
     void replayCount_data();
     void replayCount();
     void internalTestFirstFrame();
@@ -121,6 +124,64 @@ void TstForm1Tools::replayWithoutInterpretation()
     QTest::qWait(150);
     QCOMPARE(w.syntheses(), 1);
     QVERIFY(!w.f.log().contains(kIdleLine));
+}
+
+void TstForm1Tools::replayAfterReconnect_data()
+{
+    QTest::addColumn<QByteArray>("answer");   // the chip's answer to the state query
+    QTest::addColumn<bool>("goesOn");
+    QTest::newRow("idle chip: its 0x4F sends the next piece") << QByteArray("AO") << true;
+    QTest::newRow("still speaking: the piece's own 0x4F goes on") << QByteArray("AN") << true;
+    QTest::newRow("no answer: the replay ends") << QByteArray() << false;
+}
+
+// The board's adapter, which carries a serial number, is pulled out during a replay and comes
+// back at another node.
+void TstForm1Tools::replayAfterReconnect()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, goesOn);
+    const auto adapterAt = [](const QString &path) {
+        return SerialDevice {path, QFileInfo(path).fileName(), QStringLiteral("FT232R USB UART"),
+            QStringLiteral("0403:6001"), true, QStringLiteral("A5028")};
+    };
+    auto first = std::make_unique<PtyPeer>();
+    QList<SerialDevice> listed {adapterAt(first->slavePath())};
+    Form1Fixture f(toGbk(u"你好"), false, true, [&](Form1Options &o) {
+        o.ports.setOverride(1, first->slavePath());
+        o.ports.setPresentDeviceSourceForTest([&listed] { return listed; });
+    });
+    f.find<QLineEdit>("Text2")->setText(QStringLiteral("30"));
+    f.click("Command3");
+    QTRY_COMPARE(first->received(), kHelloFrame);
+
+    first.reset();   // pulled out while the chip speaks
+    listed.clear();
+    QTRY_VERIFY(!f.window->serialControl()->PortOpen());
+    PtyPeer back;
+    listed = {adapterAt(back.slavePath())};
+    QTRY_VERIFY_WITH_TIMEOUT(f.window->serialControl()->PortOpen(), 5000);
+    // The piece is not sent again at once: the chip is asked for its state.
+    const QByteArray query = QByteArray::fromHex("fd000121");
+    QTRY_COMPARE(back.received(), query);
+    back.answer(answer);
+    if (answer == "AN") {
+        QTest::qWait(1300);   // past the no-answer bound: the chip did answer
+        QCOMPARE(back.received(), query);
+        back.answer("O");
+    }
+    if (goesOn) {
+        QTRY_COMPARE(back.received(), query + kHelloFrame);
+        QVERIFY(f.window->continuousPlay());
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(!f.window->continuousPlay(), 3000);
+        QVERIFY(f.window->statusBar()->currentMessage().startsWith(
+            QStringLiteral("内部连续播放已停止")));
+        back.answer("O");
+        QTest::qWait(150);
+        QCOMPARE(back.received(), query);
+    }
+    QVERIFY(f.messages.shown.isEmpty());
 }
 
 void TstForm1Tools::replayCount_data()

@@ -167,7 +167,9 @@ void TstLogFile::twoClosesLeaveTwoExports()
     for (const QVariantList &frame :
         {QVariantList {0xFD, 0, 1, 2}, QVariantList {0xFD, 0, 1, 0x21}}) {
         Form1 window(optionsFor(dir.path()), &messages);
+        const qsizetype before = m_board.received().size();
         window.SendFrameData(frame);
+        QTRY_COMPARE(m_board.received().size(), before + 4);   // sent, not dropped by the close
         window.close();
     }
     QCOMPARE(readAll(dir.filePath("LOG.txt")),
@@ -198,7 +200,9 @@ void TstLogFile::unwritableLogGoesToFallback()
     RecordedMessages messages;
     {
         Form1 window(optionsFor(dir.path()), &messages);
+        const qsizetype before = m_board.received().size();
         window.SendFrameData({0xFD, 0, 1, 3});
+        QTRY_COMPARE(m_board.received().size(), before + 4);   // sent, not dropped by the close
         window.close();
     }
     QCOMPARE(messages.shown.size(), 1);   // where the log went

@@ -2,11 +2,15 @@
 #include "portresolver.h"
 #include "ptypeer.h"
 
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cerrno>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 class TstSerial : public QObject
 {
@@ -26,11 +30,27 @@ private slots:
     void resetDropsWhatWaits();
     void stalledPortFaultsOnce();
     void settingsChangeKeepsPortOpen();
+    void wireTimeByHand_data();
+    void wireTimeByHand();
+    void droppedFramesReported_data();
+    void droppedFramesReported();
+    void returningDevice_data();
+    void returningDevice();
+    void ptyNumberTakenByAnotherIsNotOpened();
+    void adapterWithSerialNumberComesBack_data();
+    void adapterWithSerialNumberComesBack();
 };
+
+// A USB adapter with a serial number, as the system lists it, at path.
+static SerialDevice adapterAt(const QString &path, const QString &serial = QStringLiteral("A5028"))
+{
+    return {path, QFileInfo(path).fileName(), QStringLiteral("FT232R USB UART"),
+        QStringLiteral("0403:6001"), true, serial};
+}
 
 static SerialDevice device(const QString &name, bool usb = false)
 {
-    return {QStringLiteral("/dev/") + name, name, QString(), QString(), usb};
+    return {QStringLiteral("/dev/") + name, name, QString(), QString(), usb, QString()};
 }
 
 void TstSerial::numbering_data()
@@ -248,6 +268,232 @@ void TstSerial::settingsChangeKeepsPortOpen()
     QCOMPARE(failures.count(), 0);
     port.send(QByteArray("\xFD\x00\x01\x02", 4));
     QTRY_COMPARE(board.received(), QByteArray("\xFD\x00\x01\x02", 4));
+}
+
+void TstSerial::wireTimeByHand_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<int>("bytes");
+    QTest::addColumn<qint64>("micros");
+    // start bit + data bits + parity bit + stop bits, per byte
+    QTest::newRow("9600 8N1: 10 bits") << "9600,N,8,1" << 96 << qint64(100000);
+    QTest::newRow("9600 E,8,2: 12 bits") << "9600,E,8,2" << 96 << qint64(120000);
+    QTest::newRow("115200 O,7,1: 10 bits") << "115200,O,7,1" << 1152 << qint64(100000);
+    QTest::newRow("4800 8N1, rounded up") << "4800,N,8,1" << 1 << qint64(2084);
+}
+
+void TstSerial::wireTimeByHand()
+{
+    QFETCH(QString, settings);
+    QFETCH(int, bytes);
+    QFETCH(qint64, micros);
+    PtyPeer board;
+    MSComm port(nullptr);
+    QVERIFY(port.setSettings(settings));
+    QCOMPARE(port.wireTime(bytes), micros);
+    // The frame's last byte is due no sooner than that after it was handed over on an idle line.
+    port.setCommPath(board.slavePath());
+    QVERIFY(port.setPortOpen(true));
+    QSignalSpy written(&port, &Link::frameWritten);
+    const LinkTime sentAt = linkNow();
+    port.send(QByteArray(bytes, 'x'));
+    QTRY_COMPARE(written.count(), 1);
+    QVERIFY(written.first().first().value<FrameWritten>().lastByteDue - sentAt >= micros);
+}
+
+void TstSerial::droppedFramesReported_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("reset: the frames behind the one going out") << "reset";
+    QTest::newRow("close: every frame not wholly with the device") << "close";
+    QTest::newRow("stall: the same, when nothing moves") << "stall";
+    QTest::newRow("closed port: a frame handed over then") << "closed";
+}
+
+void TstSerial::droppedFramesReported()
+{
+    QFETCH(QString, how);
+    PtyPeer board;
+    MSComm port(nullptr);
+    port.setCommPath(board.slavePath());
+    QVERIFY(port.setSettings(QStringLiteral("115200,N,8,1")));
+    QVERIFY(port.setPortOpen(true));
+    QSignalSpy dropped(&port, &Link::framesDropped);
+    QSignalSpy failed(&port, &Link::failed);
+    QList<QByteArray> sent;
+    if (how == u"closed") {
+        port.setPortOpen(false);
+        sent << QByteArray::fromHex("fd000102");
+    } else {
+        board.setReading(false);   // the kernel takes a few KB, then nothing moves
+        sent << QByteArray(20000, 'a') << QByteArray(100, 'b') << QByteArray(3000, 'c');
+    }
+    for (const QByteArray &frame : sent)
+        port.send(frame);
+    if (how == u"reset")
+        port.reset();
+    else if (how == u"close")
+        port.setPortOpen(false);
+    QTRY_COMPARE_WITH_TIMEOUT(dropped.count(), 1, 10000);
+    if (how == u"stall") {
+        QCOMPARE(failed.count(), 1);
+        QVERIFY(failed.first().first().toString().contains(QStringLiteral("写出停滞")));
+    }
+    const auto frames = dropped.first().at(0).value<QList<QByteArray>>();
+    const qint64 bytesNotSent = dropped.first().at(1).toLongLong();
+    const QList<QByteArray> expected = how == u"reset" ? sent.mid(1) : sent;
+    QCOMPARE(frames, expected);
+    // What was not sent is exactly what never reaches the board.
+    board.setReading(true);
+    qint64 total = 0;
+    for (const QByteArray &frame : sent)
+        total += frame.size();
+    QTRY_COMPARE(board.received().size(), total - bytesNotSent);
+    QTest::qWait(50);
+    QCOMPARE(board.received().size(), total - bytesNotSent);
+    QCOMPARE(dropped.count(), 1);
+}
+
+void TstSerial::returningDevice_data()
+{
+    QTest::addColumn<QString>("lostPath");
+    QTest::addColumn<QList<SerialDevice>>("lost");   // what was listed for it: none or one
+    QTest::addColumn<QList<SerialDevice>>("present");
+    QTest::addColumn<bool>("lostPathExists");
+    QTest::addColumn<QString>("reopened");
+    const QString usb0 = QStringLiteral("/dev/ttyUSB0");
+    const QString usb1 = QStringLiteral("/dev/ttyUSB1");
+    const QString byId = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_A5028-if00-port0");
+    SerialDevice noSerial = adapterAt(usb0, QString());
+    SerialDevice otherIds = noSerial;
+    otherIds.vidPid = QStringLiteral("1a86:7523");
+    QTest::newRow("serial number, at another node")
+        << usb0 << QList {adapterAt(usb0)} << QList {adapterAt(usb1)} << false << usb1;
+    QTest::newRow("serial number, another adapter at its node")
+        << usb0 << QList {adapterAt(usb0)} << QList {adapterAt(usb0, "B7")} << true << QString();
+    QTest::newRow("by-id name there again") << byId << QList<SerialDevice> {}
+                                            << QList<SerialDevice> {} << true << byId;
+    QTest::newRow("by-id name not back yet") << byId << QList<SerialDevice> {}
+                                             << QList<SerialDevice> {} << false << QString();
+    QTest::newRow("a look-alike of by-id elsewhere")
+        << "/tmp/serial/by-id/usb-x" << QList<SerialDevice> {} << QList<SerialDevice> {} << true
+        << QString();
+    QTest::newRow("no serial number: same node, same ids")
+        << usb0 << QList {noSerial} << QList {noSerial} << true << usb0;
+    QTest::newRow("no serial number: same node, other ids")
+        << usb0 << QList {noSerial} << QList {otherIds} << true << QString();
+    QTest::newRow("no serial number: same ids, other node")
+        << usb0 << QList {noSerial} << QList {adapterAt(usb1, QString())} << false << QString();
+    QTest::newRow("pseudo-terminal, its number taken again")
+        << "/dev/pts/3" << QList<SerialDevice> {} << QList<SerialDevice> {} << true << QString();
+    QTest::newRow("built-in port without ids")
+        << "/dev/ttyS0" << QList {device("ttyS0")} << QList {device("ttyS0")} << true
+        << QString();
+}
+
+void TstSerial::returningDevice()
+{
+    QFETCH(QString, lostPath);
+    QFETCH(QList<SerialDevice>, lost);
+    QFETCH(QList<SerialDevice>, present);
+    QFETCH(bool, lostPathExists);
+    QFETCH(QString, reopened);
+    const std::optional<SerialDevice> adapter =
+        lost.isEmpty() ? std::nullopt : std::optional(lost.first());
+    QCOMPARE(returningDevicePath(lostPath, adapter, present, lostPathExists), reopened);
+}
+
+// Another program now holds the pseudo-terminal number the lost board had: the port stays
+// closed, the other terminal keeps its settings and gets nothing written into it.
+void TstSerial::ptyNumberTakenByAnotherIsNotOpened()
+{
+    auto board = std::make_unique<PtyPeer>();
+    const QString number = board->slavePath();
+    PortResolver ports;
+    ports.setPresentDevicesForTest({});
+    MSComm port(&ports);
+    port.setCommPath(number);
+    QVERIFY(port.setPortOpen(true));
+    QSignalSpy failed(&port, &Link::failed);
+    board.reset();   // pulled out
+    QTRY_COMPARE(failed.count(), 1);
+
+    std::vector<std::unique_ptr<PtyPeer>> others;
+    PtyPeer *holder = nullptr;
+    while (!holder && others.size() < 32) {
+        others.push_back(std::make_unique<PtyPeer>());
+        if (others.back()->slavePath() == number)
+            holder = others.back().get();
+    }
+    if (!holder)
+        QSKIP("the pseudo-terminal number went to another program");
+    const int fd = ::open(QFile::encodeName(number).constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(fd >= 0);
+    termios before {};
+    ::tcgetattr(fd, &before);
+    QTest::qWait(2500);   // past the first retry and a settled folder change
+    QVERIFY(!port.PortOpen());
+    port.send(QByteArray::fromHex("fd000102"));
+    QTest::qWait(50);
+    QVERIFY(holder->received().isEmpty());
+    termios after {};
+    ::tcgetattr(fd, &after);
+    ::close(fd);
+    QCOMPARE(cfgetospeed(&after), cfgetospeed(&before));
+    QVERIFY(!port.awaitsReturn());
+}
+
+void TstSerial::adapterWithSerialNumberComesBack_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("comesBackAs");
+    QTest::addColumn<bool>("reopens");
+    QTest::newRow("pulled out, back with its serial number") << "pulled" << "A5028" << true;
+    QTest::newRow("pulled out, another adapter comes") << "pulled" << "B7" << false;
+    QTest::newRow("stalled write: back after it went") << "stalled" << "A5028" << true;
+}
+
+// The board's adapter carries a serial number, as the system would list a USB adapter.
+void TstSerial::adapterWithSerialNumberComesBack()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, comesBackAs);
+    QFETCH(bool, reopens);
+    auto board = std::make_unique<PtyPeer>();
+    QList<SerialDevice> listed {adapterAt(board->slavePath())};
+    PortResolver ports;
+    ports.setPresentDeviceSourceForTest([&listed] { return listed; });
+    MSComm port(&ports);
+    port.setCommPath(board->slavePath());
+    QVERIFY(port.setSettings(QStringLiteral("115200,N,8,1")));
+    QVERIFY(port.setPortOpen(true));
+    QSignalSpy failed(&port, &Link::failed);
+    QSignalSpy reconnected(&port, &MSComm::reconnected);
+    if (fault == u"stalled") {
+        board->setReading(false);
+        for (int i = 0; i < 40; ++i)
+            port.send(QByteArray(4096, 'x'));
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
+        QVERIFY(port.awaitsReturn());
+        QTest::qWait(1500);   // still there: not taken back before it went away
+        QCOMPARE(reconnected.count(), 0);
+    }
+    board.reset();
+    listed.clear();
+    QTRY_COMPARE(failed.count(), 1);
+    QVERIFY(port.awaitsReturn());
+    PtyPeer back;
+    listed = {adapterAt(back.slavePath(), comesBackAs)};
+    if (reopens) {
+        QTRY_COMPARE_WITH_TIMEOUT(reconnected.count(), 1, 5000);
+        QCOMPARE(port.devicePath(), back.slavePath());
+        port.send(QByteArray::fromHex("fd000102"));
+        QTRY_COMPARE(back.received(), QByteArray::fromHex("fd000102"));
+    } else {
+        QTest::qWait(2500);
+        QVERIFY(!port.PortOpen());
+        QVERIFY(back.received().isEmpty());
+    }
 }
 
 QTEST_GUILESS_MAIN(TstSerial)

@@ -48,6 +48,7 @@ private slots:
     void textFrameFollowsTheLink_data();
     void textFrameFollowsTheLink();
     void sendLogsThenHandsOver();
+    void droppedFramesLogged();
 };
 
 void TstSession::serialReads_data()
@@ -158,6 +159,17 @@ void TstSession::sendLogsThenHandsOver()
     f.session.send(stop);
     QCOMPARE(f.serial.sent.size(), 1);
     QCOMPARE(f.log.text.count(QStringLiteral("发出一帧")), 2);
+}
+
+void TstSession::droppedFramesLogged()
+{
+    Fixture f;
+    QSignalSpy dropped(&f.session, &Session::framesDropped);
+    emit f.usb.framesDropped({QByteArray(40, 'a'), QByteArray(4, 'b')}, 33);
+    emit f.serial.framesDropped({}, 0);   // nothing dropped: nothing to say
+    QCOMPARE(f.log.text, QStringLiteral("未发送：2 帧，33 字节\r\n"));
+    QCOMPARE(dropped.size(), 1);
+    QCOMPARE(dropped.first().at(0).value<Link *>(), static_cast<Link *>(&f.usb));
 }
 
 QTEST_GUILESS_MAIN(TstSession)

@@ -25,11 +25,12 @@ struct Fixture
 
     // Events, separated by ";": "send HEX @ms" (serial, or "usend" for USB), "written BYTES @ms
     // due MS" (serial; "uwritten" for USB), "rx HEX @ms" (serial bytes), "usb HEX @ms" (one
-    // report whose byte 1 is the code), "tick @ms", "finish".
+    // report whose byte 1 is the code), "dropped HEX,HEX @ms" (serial frames the link dropped),
+    // "tick @ms", "finish".
     void run(const QString &script)
     {
         static const QRegularExpression event(
-            QStringLiteral("^(\\w+)(?: ([0-9a-f]+))? @(\\d+)(?: due (\\d+))?$"));
+            QStringLiteral("^(\\w+)(?: ([0-9a-f,]+))? @(\\d+)(?: due (\\d+))?$"));
         for (const QString &step : script.split(u';', Qt::SkipEmptyParts)) {
             const QString text = step.trimmed();
             if (text == u"finish") {
@@ -50,6 +51,11 @@ struct Fixture
                 model.frameWritten(link, {m.captured(2).toLongLong(), now, due});
             } else if (kind == u"rx") {
                 model.bytesReceived(&serial, bytes, now);
+            } else if (kind == u"dropped") {
+                QList<QByteArray> frames;
+                for (const QString &hex : m.captured(2).split(u','))
+                    frames << QByteArray::fromHex(hex.toLatin1());
+                model.framesDropped(&serial, frames);
             } else if (kind == u"usb") {
                 model.bytesReceived(&usb, QByteArray(1, '\0') + bytes, now);
             } else {
@@ -136,6 +142,15 @@ void TstTransactions::pairing_data()
         << QStringLiteral("usend %1 @0; usend fd000102 @1; uwritten 4 @5; usb aa @8; usb 41 @9")
                .arg(synth)
         << QStringList {" | - |  | 未发出", "AA, 41 | 3 |  | "};
+    QTest::newRow("dropped frames: not sent at once, matched by their bytes, oldest first")
+        << QStringLiteral("send fd000102 @0; send fd000103 @1; send fd000102 @2; written 4 @3; "
+                          "dropped fd000103,fd000102 @4; rx 41 @10")
+        << QStringList {" | - |  | 未发出", " | - |  | 未发出", "41 | 7 |  | "};
+    QTest::newRow("a dropped frame is the one with its bytes, not the oldest waiting")
+        << QStringLiteral("send fd000102 @0; send %1 @1; dropped %1 @2; written 4 @3; rx 41 @10; "
+                          "finish")
+               .arg(synth)
+        << QStringList {" | - |  | 未发出", "41 | 7 |  | "};
     QTest::newRow("stop ends the speech: its 0x4F goes to the frame that spoke")
         << QStringLiteral("send %1 @0; written 9 @0; rx 41 @10; send %2 @500; written 4 @500; "
                           "rx 414f @510")
