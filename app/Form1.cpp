@@ -27,6 +27,7 @@
 #include <QFileSystemWatcher>
 #include <QLabel>
 #include <QLayout>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -62,6 +63,18 @@ Form1::Form1(Form1Options options, OperatorMessages *messages, QWidget *parent)
     ui->Frame16Caption->setMinimumHeight(
         ui->Frame16Caption->heightForWidth(ui->Text3->minimumWidth()));
     ui->PortInfo->setMinimumHeight(3 * ui->PortInfo->fontMetrics().lineSpacing());
+    // The work log takes the height left in its column and grows with the window; the send box
+    // and the hex editor keep a useful few lines.
+    const auto lines = [](QPlainTextEdit *box, int count) {
+        const QMargins margins = box->contentsMargins();
+        return count * box->fontMetrics().lineSpacing() + 2 * box->document()->documentMargin()
+            + margins.top() + margins.bottom() + 2 * box->frameWidth();
+    };
+    ui->Text3->setMinimumHeight(lines(ui->Text3, 4));
+    ui->Text3->setMaximumHeight(lines(ui->Text3, 6));
+    ui->Text5->setMinimumHeight(lines(ui->Text5, 3));
+    ui->Text5->setMaximumHeight(lines(ui->Text5, 4));
+    ui->Text4->setMinimumHeight(lines(ui->Text4, 8));
     // On a screen smaller than the controls need, the window scrolls instead of squashing them.
     auto *scroll = new QScrollArea(this);
     scroll->setObjectName(QStringLiteral("CentralScroll"));
@@ -308,16 +321,33 @@ void Form1::showEvent(QShowEvent *event)
     if (m_sized || event->spontaneous())
         return;
     m_sized = true;
-    // As large as the controls like, within the screen it opens on (room left for a title bar);
-    // their sizes are final once the window is about to show.
+    // As large as the controls like and at least kComfortableHeight tall (the work log takes what
+    // is left), within the room the screen has for it.
+    constexpr int kComfortableHeight = 800;
     const auto *scroll = static_cast<QScrollArea *>(centralWidget());
     QWidget *content = scroll->widget();
     content->layout()->activate();
     const QSize contentSize = content->sizeHint().expandedTo(content->minimumSizeHint());
     const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    const QSize wanted = contentSize + QSize(bar, statusBar()->sizeHint().height());
-    if (const QScreen *where = screen())
-        resize(wanted.boundedTo(where->availableGeometry().size() - QSize(0, 40)));
+    QSize wanted = contentSize + QSize(bar, statusBar()->sizeHint().height());
+    wanted.setHeight(qMax(wanted.height(), kComfortableHeight));
+    resize(wanted.boundedTo(roomOnScreen()));
+}
+
+// The largest size the window may take on its screen with its frame. Where the system names no
+// work area (the available area is the whole screen) a desktop panel is still assumed.
+QSize Form1::roomOnScreen() const
+{
+    constexpr int kTitleBar = 36;
+    constexpr int kPanel = 32;
+    const QScreen *where = screen();
+    if (!where)
+        return QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    const QRect room = where->availableGeometry();
+    const QSize frame = frameGeometry().size() - size();
+    const int panel = room == where->geometry() ? kPanel : 0;
+    return QSize(
+        room.width() - frame.width(), room.height() - qMax(frame.height(), kTitleBar) - panel);
 }
 
 void Form1::closeEvent(QCloseEvent *event)

@@ -158,6 +158,8 @@ private:
 
     // timing
     void setupTiming();
+    QSize roomOnScreen() const;
+    void placeTimingDock();
     std::unique_ptr<TransactionModel> makeTimingModel();
     void newTimingModel();
     void clearTiming();

@@ -16,6 +16,7 @@
 #include "transactions.h"
 
 #include <QDockWidget>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
@@ -26,8 +27,18 @@ void Form1::setupTiming()
     m_timingDock = new QDockWidget(QStringLiteral("时序"), this);
     m_timingDock->setObjectName(QStringLiteral("TimingDock"));
     m_timingDock->setWidget(m_timingView);
+    m_timingDock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable
+        | QDockWidget::DockWidgetFloatable);
     addDockWidget(Qt::BottomDockWidgetArea, m_timingDock);
     m_timingDock->hide();
+    const auto orient = [this] {
+        const Qt::DockWidgetArea area = dockWidgetArea(m_timingDock);
+        const bool below = !m_timingDock->isFloating()
+            && (area == Qt::BottomDockWidgetArea || area == Qt::TopDockWidgetArea);
+        m_timingView->setOrientation(below ? Qt::Horizontal : Qt::Vertical);
+    };
+    connect(m_timingDock, &QDockWidget::dockLocationChanged, this, orient);
+    connect(m_timingDock, &QDockWidget::topLevelChanged, this, orient);
 
     auto *toggle = new QToolButton(this);
     toggle->setObjectName(QStringLiteral("TimingToggle"));
@@ -38,11 +49,8 @@ void Form1::setupTiming()
     statusBar()->addPermanentWidget(toggle);
     connect(toggle, &QToolButton::toggled, this, [this](bool on) {
         if (on && !m_timingShown) {
-            // The first time it floats beside the window, which keeps its own size.
             m_timingShown = true;
-            m_timingDock->setFloating(true);
-            m_timingDock->resize(1000, 640);
-            m_timingDock->move(geometry().topLeft() + QPoint(40, 40));
+            placeTimingDock();
         }
         m_timingDock->setVisible(on);
     });
@@ -63,6 +71,37 @@ void Form1::setupTiming()
     m_decodeSettle->start();   // the frame the editor starts with
 }
 
+// The first time the view opens it docks beside the controls where the screen has the room, else
+// below them, and the window grows to take it as far as the screen allows.
+void Form1::placeTimingDock()
+{
+    constexpr int kBeside = 720;
+    constexpr int kBelow = 300;
+    if (isMaximized() || isFullScreen())
+        return;
+    const QSize room = roomOnScreen();
+    if (width() + kBeside <= room.width()) {
+        addDockWidget(Qt::RightDockWidgetArea, m_timingDock);
+        resize(width() + kBeside, height());
+        QTimer::singleShot(
+            0, this, [this] { resizeDocks({m_timingDock}, {kBeside}, Qt::Horizontal); });
+    } else {
+        addDockWidget(Qt::BottomDockWidgetArea, m_timingDock);
+        resize(width(), qMin(height() + kBelow, room.height()));
+        QTimer::singleShot(
+            0, this, [this] { resizeDocks({m_timingDock}, {kBelow}, Qt::Vertical); });
+    }
+    // Kept on the screen: a window grown past its edge moves back inside it.
+    if (const QScreen *where = screen()) {
+        const QRect area = where->availableGeometry();
+        const QRect frame = frameGeometry();
+        QPoint at = pos();
+        at.setX(qMax(area.left(), qMin(at.x(), area.right() + 1 - frame.width())));
+        at.setY(qMax(area.top(), qMin(at.y(), area.bottom() + 1 - frame.height())));
+        move(at);
+    }
+}
+
 std::unique_ptr<TransactionModel> Form1::makeTimingModel()
 {
     auto model = std::make_unique<TransactionModel>(linkNow);
@@ -77,6 +116,11 @@ void Form1::newTimingModel()
 {
     m_timing = makeTimingModel();
     connect(m_timing.get(), &TransactionModel::rowAdded, m_timingView, &TimingView::addRow);
+    // A frame's row shows from the moment it is sent and fills in as its answers come.
+    TransactionModel *model = m_timing.get();
+    connect(model, &TransactionModel::transactionChanged, m_timingView,
+        [this, model](
+            const TransactionModel::Transaction &t) { m_timingView->showRow(model->row(t)); });
 }
 
 void Form1::clearTiming()

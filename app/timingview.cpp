@@ -18,6 +18,9 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 // A round marker drawn once and stamped at every point.
@@ -86,25 +89,41 @@ QVariant TimingRows::headerData(int section, Qt::Orientation orientation, int ro
                                                  : QVariant();
 }
 
-void TimingRows::append(const QList<TransactionRow> &rows)
+void TimingRows::put(const QMap<quint64, TransactionRow> &rows)
 {
-    if (rows.isEmpty())
-        return;
-    const int excess = int(m_rows.size() + rows.size()) - kMaxRows;
-    if (excess > 0) {
-        const int drop = qMin(excess, int(m_rows.size()));
-        if (drop > 0) {
-            beginRemoveRows({}, 0, drop - 1);
-            m_rows.erase(m_rows.begin(), m_rows.begin() + drop);
-            endRemoveRows();
+    const auto byId = [](const TransactionRow &row, quint64 id) { return row.id < id; };
+    auto it = rows.cbegin();
+    // Rows already shown, or older ones that come late, go in where they belong by id.
+    for (; it != rows.cend() && !m_rows.empty() && it.key() <= m_rows.back().id; ++it) {
+        const quint64 id = it.key();
+        if (id < m_rows.front().id)
+            continue;   // older than every row kept
+        const auto at = std::lower_bound(m_rows.begin(), m_rows.end(), id, byId);
+        const int index = int(at - m_rows.begin());
+        if (at->id == id) {
+            *at = it.value();
+            emit dataChanged(this->index(index, 0), this->index(index, ColumnCount - 1));
+            continue;
         }
+        beginInsertRows({}, index, index);
+        m_rows.insert(at, it.value());
+        endInsertRows();
     }
-    const qsizetype skip = qMax<qsizetype>(0, rows.size() - kMaxRows);
-    const int first = int(m_rows.size());
-    beginInsertRows({}, first, first + int(rows.size() - skip) - 1);
-    for (qsizetype i = skip; i < rows.size(); ++i)
-        m_rows.push_back(rows.at(i));
-    endInsertRows();
+    // Newer frames: one insertion at the end.
+    const int added = int(std::distance(it, rows.cend()));
+    if (added > 0) {
+        const int first = int(m_rows.size());
+        beginInsertRows({}, first, first + added - 1);
+        for (; it != rows.cend(); ++it)
+            m_rows.push_back(it.value());
+        endInsertRows();
+    }
+    const int excess = int(m_rows.size()) - kMaxRows;
+    if (excess > 0) {
+        beginRemoveRows({}, 0, excess - 1);
+        m_rows.erase(m_rows.begin(), m_rows.begin() + excess);
+        endRemoveRows();
+    }
 }
 
 void TimingRows::clear()
@@ -129,53 +148,6 @@ TimingView::TimingView(QWidget *parent)
     m_table->setColumnWidth(TimingRows::Frame, 260);
     m_table->setColumnWidth(TimingRows::Answers, 180);
     m_table->setWordWrap(false);
-
-    auto *chart = new QChart;
-    chart->legend()->setAlignment(Qt::AlignTop);
-    m_latency = new QLineSeries;
-    m_latency->setName(QStringLiteral("延迟 ms"));
-    m_speech = new QLineSeries;
-    m_speech->setName(QStringLiteral("播音 s"));
-    chart->addSeries(m_latency);
-    chart->addSeries(m_speech);
-    m_time = new QValueAxis;
-    m_time->setTitleText(QStringLiteral("时间 s"));
-    m_time->setLabelFormat(QStringLiteral("%.0f"));
-    m_latencyAxis = new QValueAxis;
-    m_latencyAxis->setTitleText(QStringLiteral("延迟 ms"));
-    // One decimal: labels of one digit leave the rotated title no room, and Qt elides it.
-    m_latencyAxis->setLabelFormat(QStringLiteral("%.1f"));
-    m_speechAxis = new QValueAxis;
-    m_speechAxis->setTitleText(QStringLiteral("播音 s"));
-    m_speechAxis->setLabelFormat(QStringLiteral("%.1f"));
-    chart->addAxis(m_time, Qt::AlignBottom);
-    chart->addAxis(m_latencyAxis, Qt::AlignLeft);
-    chart->addAxis(m_speechAxis, Qt::AlignRight);
-    m_latency->attachAxis(m_time);
-    m_latency->attachAxis(m_latencyAxis);
-    m_speech->attachAxis(m_time);
-    m_speech->attachAxis(m_speechAxis);
-    // Points only, each stamped from one image. A scatter series would keep a graphics item per
-    // point: 2.5 KB each, and a refresh of a long run took 100 ms of the window's thread.
-    for (QLineSeries *series : {m_latency, m_speech}) {
-        const QColor color = series->color();
-        series->setPointsVisible(true);
-        series->setMarkerSize(7);
-        series->setLightMarker(marker(color, 7));
-        series->setPen(Qt::NoPen);
-        for (QLegendMarker *legend : chart->legend()->markers(series)) {
-            legend->setBrush(color);
-            legend->setPen(Qt::NoPen);
-        }
-    }
-    m_time->setRange(0, 10);
-    m_latencyAxis->setRange(0, 1);
-    m_speechAxis->setRange(0, 1);
-    m_chart = new QChartView(chart, this);
-    m_chart->setObjectName(QStringLiteral("TimingChart"));
-    m_chart->setAccessibleName(QStringLiteral("延迟和播音时间"));
-    m_chart->setRenderHint(QPainter::Antialiasing, false);
-    m_chart->setMinimumHeight(220);
 
     m_summary = new QLabel(this);
     m_summary->setObjectName(QStringLiteral("TimingSummary"));
@@ -214,17 +186,16 @@ TimingView::TimingView(QWidget *parent)
     buttons->addStretch(1);
     sideLayout->addLayout(buttons);
     auto *lower = new QWidget(this);
-    auto *lowerLayout = new QHBoxLayout(lower);
-    lowerLayout->setContentsMargins(0, 0, 0, 0);
-    lowerLayout->addWidget(m_chart, 3);
-    lowerLayout->addWidget(side, 2);
-    auto *split = new QSplitter(Qt::Vertical, this);
-    split->addWidget(m_table);
-    split->addWidget(lower);
-    split->setStretchFactor(0, 1);
-    split->setStretchFactor(1, 1);
+    m_lower = new QHBoxLayout(lower);
+    m_lower->setContentsMargins(0, 0, 0, 0);
+    m_lower->addWidget(side, 2);
+    m_split = new QSplitter(Qt::Vertical, this);
+    m_split->addWidget(m_table);
+    m_split->addWidget(lower);
+    m_split->setStretchFactor(0, 1);
+    m_split->setStretchFactor(1, 1);
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(split);
+    layout->addWidget(m_split);
 
     m_refresh.setObjectName(QStringLiteral("TimingRefresh"));
     m_refresh.setInterval(kRefreshMs);
@@ -232,13 +203,91 @@ TimingView::TimingView(QWidget *parent)
     connect(&m_refresh, &QTimer::timeout, this, &TimingView::refresh);
 }
 
-void TimingView::addRow(const TransactionRow &row)
+// The chart costs a graphics scene and its items: it is made when the view is first shown.
+void TimingView::createChart()
 {
-    if (m_pending.size() >= TimingRows::kMaxRows)
-        m_pending.removeFirst();   // more than the table keeps, within one refresh
-    m_pending.append(row);
+    auto *chart = new QChart;
+    chart->legend()->setAlignment(Qt::AlignTop);
+    m_latency = new QLineSeries;
+    m_latency->setName(QStringLiteral("延迟 ms"));
+    m_speech = new QLineSeries;
+    m_speech->setName(QStringLiteral("播音 s"));
+    chart->addSeries(m_latency);
+    chart->addSeries(m_speech);
+    m_time = new QValueAxis;
+    m_time->setTitleText(QStringLiteral("时间 s"));
+    m_time->setTickType(QValueAxis::TicksDynamic);
+    m_time->setTickAnchor(0);
+    m_latencyAxis = new QValueAxis;
+    m_latencyAxis->setTitleText(QStringLiteral("延迟 ms"));
+    // One decimal: labels of one digit leave the rotated title no room, and Qt elides it.
+    m_latencyAxis->setLabelFormat(QStringLiteral("%.1f"));
+    m_speechAxis = new QValueAxis;
+    m_speechAxis->setTitleText(QStringLiteral("播音 s"));
+    m_speechAxis->setLabelFormat(QStringLiteral("%.1f"));
+    chart->addAxis(m_time, Qt::AlignBottom);
+    chart->addAxis(m_latencyAxis, Qt::AlignLeft);
+    chart->addAxis(m_speechAxis, Qt::AlignRight);
+    m_latency->attachAxis(m_time);
+    m_latency->attachAxis(m_latencyAxis);
+    m_speech->attachAxis(m_time);
+    m_speech->attachAxis(m_speechAxis);
+    // Points only, each stamped from one image. A scatter series would keep a graphics item per
+    // point: 2.5 KB each, and a refresh of a long run took 100 ms of the window's thread.
+    for (QLineSeries *series : {m_latency, m_speech}) {
+        const QColor color = series->color();
+        series->setPointsVisible(true);
+        series->setMarkerSize(7);
+        series->setLightMarker(marker(color, 7));
+        series->setPen(Qt::NoPen);
+        for (QLegendMarker *legend : chart->legend()->markers(series)) {
+            legend->setBrush(color);
+            legend->setPen(Qt::NoPen);
+        }
+    }
+    m_latencyAxis->setRange(0, 1);
+    m_speechAxis->setRange(0, 1);
+    m_chart = new QChartView(chart);
+    m_chart->setObjectName(QStringLiteral("TimingChart"));
+    m_chart->setAccessibleName(QStringLiteral("延迟和播音时间"));
+    m_chart->setRenderHint(QPainter::Antialiasing, false);
+    m_chart->setMinimumHeight(200);
+
+    m_lower->insertWidget(0, m_chart, 3);
+    m_latency->append(m_latencyPoints);
+    m_speech->append(m_speechPoints);
+    m_latencyAxis->setRange(0, m_maxLatencyMs * 1.1);
+    m_latencyAxis->applyNiceNumbers();
+    m_speechAxis->setRange(0, m_maxSpeechS * 1.1);
+    m_speechAxis->applyNiceNumbers();
+    fitTimeAxis(0, 0);
+}
+
+void TimingView::showEvent(QShowEvent *event)
+{
+    if (!m_chart)
+        createChart();
+    QWidget::showEvent(event);
+}
+
+void TimingView::setOrientation(Qt::Orientation orientation)
+{
+    m_split->setOrientation(orientation);
+}
+
+void TimingView::showRow(const TransactionRow &row)
+{
+    m_pending.insert(row.id, row);
     if (!m_refresh.isActive())
         m_refresh.start();   // nothing wakes while no row comes
+}
+
+void TimingView::addRow(const TransactionRow &row)
+{
+    showRow(row);
+    if (m_ended.size() >= kMaxPoints)
+        m_ended.removeFirst();   // more than the chart keeps, within one refresh
+    m_ended.append(row);
 }
 
 void TimingView::setSummary(const QString &summary)
@@ -270,35 +319,45 @@ void TimingView::setReport(const QString &report)
 void TimingView::clear()
 {
     m_pending.clear();
+    m_ended.clear();
     m_rows.clear();
-    m_latency->clear();
-    m_speech->clear();
+    m_latencyPoints.clear();
+    m_speechPoints.clear();
     m_startMs = -1;
     m_maxLatencyMs = m_maxSpeechS = 1;
-    m_time->setRange(0, 10);
+    if (!m_chart)
+        return;
+    m_latency->clear();
+    m_speech->clear();
+    fitTimeAxis(0, 0);
     m_latencyAxis->setRange(0, 1);
     m_speechAxis->setRange(0, 1);
 }
 
-// Everything that arrived since the last refresh goes in at once: one insertion into the table,
-// one append per series; points beyond kMaxPoints leave from the start.
+// Everything that arrived since the last refresh goes in at once: one update of the table, one
+// append per series; points beyond kMaxPoints leave from the start.
 void TimingView::refresh()
 {
     emit summaryWanted();
     if (m_pending.isEmpty())
         return;
-    const QList<TransactionRow> rows = std::exchange(m_pending, {});
+    const QMap<quint64, TransactionRow> rows = std::exchange(m_pending, {});
+    const QList<TransactionRow> ended = std::exchange(m_ended, {});
     const bool atBottom =
         m_table->verticalScrollBar()->value() == m_table->verticalScrollBar()->maximum();
-    m_rows.append(rows);
+    m_rows.put(rows);
     if (atBottom)
         m_table->scrollToBottom();
+    if (ended.isEmpty())
+        return;
 
     QList<QPointF> latency;
     QList<QPointF> speech;
-    for (const TransactionRow &row : rows) {
+    qint64 lastMs = 0;
+    for (const TransactionRow &row : ended) {
         if (m_startMs < 0)
             m_startMs = row.wallMs;
+        lastMs = qMax(lastMs, row.wallMs);
         const double at = (row.wallMs - m_startMs) / 1000.0;
         if (row.latencyUs >= 0) {
             latency.append({at, row.latencyUs / 1000.0});
@@ -309,23 +368,33 @@ void TimingView::refresh()
             m_maxSpeechS = qMax(m_maxSpeechS, row.speechUs / 1e6);
         }
     }
-    const auto keep = [](QLineSeries *series, const QList<QPointF> &points) {
+    const auto keep = [](QList<QPointF> &kept, QLineSeries *series, const QList<QPointF> &points) {
         if (points.isEmpty())
             return;
-        series->append(points);
-        const int excess = int(series->count()) - kMaxPoints;
+        kept.append(points);
+        const int excess = int(kept.size()) - kMaxPoints;
         if (excess > 0)
-            series->removePoints(0, excess);
+            kept.remove(0, excess);
+        if (!series)
+            return;
+        series->append(points);
+        const int seriesExcess = int(series->count()) - kMaxPoints;
+        if (seriesExcess > 0)
+            series->removePoints(0, seriesExcess);
     };
-    keep(m_latency, latency);
-    keep(m_speech, speech);
+    keep(m_latencyPoints, m_latency, latency);
+    keep(m_speechPoints, m_speech, speech);
+    if (!m_chart)
+        return;
     // An axis changes only when a point falls beyond it, and then by a quarter more than needed:
     // a change lays the whole chart out again, a point within the axes only draws itself.
-    const double first = m_latency->count() ? m_latency->at(0).x() : 0;
-    const double start = qMin(first, m_speech->count() ? m_speech->at(0).x() : first);
-    const double last = (rows.last().wallMs - m_startMs) / 1000.0;
-    if (last > m_time->max())
-        m_time->setRange(start, qMax(start + 10, last + (last - start) / 4));
+    const double last = (lastMs - m_startMs) / 1000.0;
+    if (last > m_time->max()) {
+        double start = m_latencyPoints.isEmpty() ? last : m_latencyPoints.first().x();
+        if (!m_speechPoints.isEmpty())
+            start = qMin(start, m_speechPoints.first().x());
+        fitTimeAxis(start, last);
+    }
     if (m_maxLatencyMs > m_latencyAxis->max()) {
         m_latencyAxis->setRange(0, m_maxLatencyMs * 1.1);
         m_latencyAxis->applyNiceNumbers();
@@ -334,4 +403,35 @@ void TimingView::refresh()
         m_speechAxis->setRange(0, m_maxSpeechS * 1.1);
         m_speechAxis->applyNiceNumbers();
     }
+}
+
+// The time axis from start to a quarter beyond last (at least 10 s), its ticks at round values.
+void TimingView::fitTimeAxis(double start, double last)
+{
+    const double end = qMax(start + 10, last + (last - start) / 4);
+    const double step = roundTickStep(end - start, 6);
+    const double from = std::floor(start / step) * step;
+    m_time->setRange(from, end);
+    m_time->setTickAnchor(from);
+    m_time->setTickInterval(step);
+    // As many decimals as the step has: 2.5 s steps read 0, 2.5, 5, 7.5.
+    int decimals = 0;
+    while (decimals < 3
+        && std::abs(step * std::pow(10.0, decimals) - std::round(step * std::pow(10.0, decimals)))
+            > 1e-9)
+        ++decimals;
+    m_time->setLabelFormat(QStringLiteral("%.%1f").arg(decimals));
+}
+
+double roundTickStep(double span, int ticks)
+{
+    if (!(span > 0) || ticks < 1)
+        return 1;
+    const double rough = span / ticks;
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    for (const double factor : {1.0, 2.0, 2.5, 5.0}) {
+        if (factor * power >= rough)
+            return factor * power;
+    }
+    return 10 * power;
 }

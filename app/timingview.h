@@ -4,18 +4,23 @@
 
 #include <QAbstractTableModel>
 #include <QList>
+#include <QMap>
+#include <QPointF>
 #include <QTimer>
 #include <QWidget>
 
 #include <deque>
 
 class QChartView;
+class QHBoxLayout;
 class QLabel;
 class QLineSeries;
+class QSplitter;
 class QTableView;
 class QValueAxis;
 
-// The rows of the timing view: the newest finished transactions, at most kMaxRows.
+// The rows of the timing view, in the order their frames were sent (by transaction id): a row
+// appears when its frame is sent and is filled in as its answers arrive; the newest kMaxRows stay.
 class TimingRows : public QAbstractTableModel
 {
     Q_OBJECT
@@ -29,7 +34,9 @@ public:
     QVariant data(const QModelIndex &index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    void append(const QList<TransactionRow> &rows);
+    // Puts rows in by id: a known id is replaced where it stands, a new one goes in by send order.
+    // Ids older than every row kept (trimmed away) are dropped.
+    void put(const QMap<quint64, TransactionRow> &rows);
     void clear();
 
 private:
@@ -49,6 +56,12 @@ public:
 
     explicit TimingView(QWidget *parent = nullptr);
 
+    // Vertical: the table above the chart (a view beside the controls or on its own); horizontal:
+    // the table beside the chart (a view below the controls, where height is short).
+    void setOrientation(Qt::Orientation orientation);
+    // A frame's row as it stands while its answers come.
+    void showRow(const TransactionRow &row);
+    // A frame's row once it has ended; its latency and speech time enter the chart.
     void addRow(const TransactionRow &row);
     void setSummary(const QString &summary);
     void setReport(const QString &report);
@@ -62,12 +75,19 @@ signals:
     // Asks for the summary of the counts so far, at each refresh.
     void summaryWanted();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void refresh();
     void chooseReportFolder();
+    void createChart();
+    void fitTimeAxis(double start, double last);
 
     TimingRows m_rows;
     QTableView *m_table = nullptr;
+    QSplitter *m_split = nullptr;
+    QHBoxLayout *m_lower = nullptr;   // the chart's place, beside the counts
     QChartView *m_chart = nullptr;
     QLineSeries *m_latency = nullptr;
     QLineSeries *m_speech = nullptr;
@@ -76,9 +96,17 @@ private:
     QValueAxis *m_speechAxis = nullptr;
     QLabel *m_summary = nullptr;
     QLabel *m_report = nullptr;
-    QList<TransactionRow> m_pending;
+    QMap<quint64, TransactionRow> m_pending;   // rows changed since the last refresh, by id
+    QList<TransactionRow> m_ended;   // rows ended since the last refresh
+    // The chart's points, kept while the chart does not exist yet (it is made when the view is
+    // first shown).
+    QList<QPointF> m_latencyPoints;
+    QList<QPointF> m_speechPoints;
     QTimer m_refresh;
     qint64 m_startMs = -1;   // wall time of the first row: the chart's zero
     double m_maxLatencyMs = 1;
     double m_maxSpeechS = 1;
 };
+
+// A step of 1, 2, 2.5 or 5 times a power of ten that cuts span into at most about ticks parts.
+double roundTickStep(double span, int ticks);

@@ -241,6 +241,8 @@ void TstVirtual::timingOfASynthesis()
     };
     QTRY_VERIFY_WITH_TIMEOUT(synthesisRow() >= 0, kSpeechTimeoutMs);
     const int row = synthesisRow();
+    // The row is there from the moment the frame is sent; it is complete once the speech ended.
+    QTRY_VERIFY_WITH_TIMEOUT(!cell(row, TimingRows::Speech).isEmpty(), kSpeechTimeoutMs);
     QVERIFY(cell(row, TimingRows::Answers).startsWith(QStringLiteral("41")));
     QVERIFY(cell(row, TimingRows::Latency).toDouble() > 0);
     QVERIFY(cell(row, TimingRows::Speech).section(u' ', 0, 0).toDouble() > 0);
