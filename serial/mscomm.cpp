@@ -29,11 +29,14 @@ constexpr int kLastRetryMs = 30000;
 QByteArray nodeStamp(const QString &path)
 {
 #ifdef Q_OS_UNIX
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return {};
-    return QByteArray::number(qulonglong(st.st_rdev)) + ':' + QByteArray::number(qulonglong(st.st_ino))
-        + ':' + QByteArray::number(qlonglong(st.st_ctim.tv_sec)) + '.'
+    return QByteArray::number(qulonglong(st.st_rdev)) + ':'
+        + QByteArray::number(qulonglong(st.st_ino)) + ':'
+        + QByteArray::number(qlonglong(st.st_ctim.tv_sec)) + '.'
         + QByteArray::number(qlonglong(st.st_ctim.tv_nsec));
 #else
     return path.toUtf8();
@@ -223,8 +226,8 @@ bool MSComm::setPortOpen(bool open)
     forgetQueued();
     m_openPath = path;
     if (!m_adapterKnown) {
-        m_adapter = m_resolver ? PortResolver::deviceAt(path, m_resolver->presentDevices())
-                               : std::nullopt;
+        m_adapter =
+            m_resolver ? PortResolver::deviceAt(path, m_resolver->presentDevices()) : std::nullopt;
         m_adapterKnown = true;
     }
     emit openChanged(true);

@@ -83,7 +83,7 @@ public:
 signals:
     // Raised on the window's thread when data arrives, and when the device is lost.
     void OnComm();
-    // The device that was lost is back and the port is open again.
+    // The device that was lost is back, provably the same adapter, and the port is open again.
     void reconnected();
 
 private:
@@ -142,7 +142,7 @@ private:
     OpenError m_openError = OpenError::None;
     QString m_errorString;
     std::optional<SerialDevice> m_adapter;   // what COMn stood for when it was looked up
-    bool m_adapterKnown = false;   // m_adapter was looked up by the caller
+    bool m_adapterKnown = false;   // m_adapter was looked up (by the caller, or at the open)
     bool m_noDevice = false;   // COMn was looked up and stands for no device
 
     // A device that was lost is watched for: its folder changing, and a slow timer besides.

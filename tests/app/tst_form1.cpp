@@ -403,8 +403,8 @@ void TstForm1::stopSaysWhatItDropped()
     f.click("Command8");   // pause and resume wait behind it
     f.click("Command9");
     f.click("Command7");   // stop drops them and goes out next
-    QVERIFY(f.log().endsWith(QStringLiteral(
-        "未发送：2 帧，8 字节\r\n发出一帧，字节数 4\r\n----> FD 00 01 02 \r\n")));
+    QVERIFY(f.log().endsWith(
+        QStringLiteral("未发送：2 帧，8 字节\r\n发出一帧，字节数 4\r\n----> FD 00 01 02 \r\n")));
     f.board.setReading(true);
     QTRY_COMPARE(f.board.received().size(), 20004);
     QVERIFY(f.board.received().endsWith(QByteArray::fromHex("fd000102")));
@@ -425,9 +425,9 @@ void TstForm1::reconnectOnlyByIdentity()
     const auto listing = [serialNumber](const QString &path) {
         if (!serialNumber)
             return QList<SerialDevice> {};   // a pseudo-terminal is not listed
-        return QList<SerialDevice> {{path, QFileInfo(path).fileName(),
-            QStringLiteral("FT232R USB UART"), QStringLiteral("0403:6001"), true,
-            QStringLiteral("A5028")}};
+        return QList<SerialDevice> {
+            {path, QFileInfo(path).fileName(), QStringLiteral("FT232R USB UART"),
+                QStringLiteral("0403:6001"), true, QStringLiteral("A5028")}};
     };
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("board"));

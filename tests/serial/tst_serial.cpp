@@ -371,10 +371,10 @@ void TstSerial::returningDevice_data()
         << usb0 << QList {adapterAt(usb0)} << QList {adapterAt(usb1)} << false << usb1;
     QTest::newRow("serial number, another adapter at its node")
         << usb0 << QList {adapterAt(usb0)} << QList {adapterAt(usb0, "B7")} << true << QString();
-    QTest::newRow("by-id name there again") << byId << QList<SerialDevice> {}
-                                            << QList<SerialDevice> {} << true << byId;
-    QTest::newRow("by-id name not back yet") << byId << QList<SerialDevice> {}
-                                             << QList<SerialDevice> {} << false << QString();
+    QTest::newRow("by-id name there again")
+        << byId << QList<SerialDevice> {} << QList<SerialDevice> {} << true << byId;
+    QTest::newRow("by-id name not back yet")
+        << byId << QList<SerialDevice> {} << QList<SerialDevice> {} << false << QString();
     QTest::newRow("a look-alike of by-id elsewhere")
         << "/tmp/serial/by-id/usb-x" << QList<SerialDevice> {} << QList<SerialDevice> {} << true
         << QString();
@@ -387,8 +387,7 @@ void TstSerial::returningDevice_data()
     QTest::newRow("pseudo-terminal, its number taken again")
         << "/dev/pts/3" << QList<SerialDevice> {} << QList<SerialDevice> {} << true << QString();
     QTest::newRow("built-in port without ids")
-        << "/dev/ttyS0" << QList {device("ttyS0")} << QList {device("ttyS0")} << true
-        << QString();
+        << "/dev/ttyS0" << QList {device("ttyS0")} << QList {device("ttyS0")} << true << QString();
 }
 
 void TstSerial::returningDevice()
@@ -448,9 +447,12 @@ void TstSerial::adapterWithSerialNumberComesBack_data()
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("comesBackAs");
     QTest::addColumn<bool>("reopens");
-    QTest::newRow("pulled out, back with its serial number") << "pulled" << "A5028" << true;
-    QTest::newRow("pulled out, another adapter comes") << "pulled" << "B7" << false;
-    QTest::newRow("stalled write: back after it went") << "stalled" << "A5028" << true;
+    QTest::newRow("pulled out, back with its serial number") << "pulled"
+                                                             << "A5028" << true;
+    QTest::newRow("pulled out, another adapter comes") << "pulled"
+                                                       << "B7" << false;
+    QTest::newRow("stalled write: back after it went") << "stalled"
+                                                       << "A5028" << true;
 }
 
 // The board's adapter carries a serial number, as the system would list a USB adapter.
