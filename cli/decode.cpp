@@ -581,8 +581,10 @@ void Decoder::decodeTimed(QList<TimedByte> bytes)
         now = b.at;
         model.checkDeadlines();
         if (b.answer) {
-            // The chip answers while a frame is still short of its length: it gave up on it.
-            if (scanner.inFrame() && b.at - scanner.lastArrival() > m_maxGapUs) {
+            // The chip refuses while a frame is still short of its length and the line is
+            // quiet: it gave up on that frame.
+            if (scanner.inFrame() && b.at - scanner.lastArrival() > m_maxGapUs
+                && b.value == Answer::ReceiveFailed) {
                 for (const FrameScanner::Item &item : scanner.finish())
                     scannerItem(item, &model, &link);
             }

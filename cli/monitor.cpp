@@ -234,10 +234,17 @@ void Monitor::onFrameBytes()
 
 void Monitor::onAnswerBytes()
 {
+    // The frame an answer answers may still wait on the other port (two adapters, two
+    // buffers): what is there is read first, without waiting (readyRead comes from within).
+    m_frames->waitForReadyRead(0);
+    if (m_frames->bytesAvailable() > 0)
+        onFrameBytes();
     const QByteArray bytes = m_answers->readAll();
     const LinkTime at = linkNow();
-    // The chip answers while a frame is still short of its length: it gave up on it.
-    if (m_scanner.inFrame() && at - m_scanner.lastArrival() > m_maxGapUs)
+    // The chip refuses while a frame is still short of its length and the line is quiet: it
+    // gave up on that frame.
+    if (m_scanner.inFrame() && at - m_scanner.lastArrival() > m_maxGapUs
+        && bytes.contains(char(Answer::ReceiveFailed)))
         cutPartialFrame(at);
     m_model.bytesReceived(&m_link, bytes, at);
 }
