@@ -18,8 +18,8 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cstdio>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <termios.h>
@@ -116,8 +116,8 @@ int main(int argc, char *argv[])
     QProcess monitor;
     monitor.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     monitor.start(QCoreApplication::applicationDirPath() + QStringLiteral("/orv4120"),
-        {"monitor", "--frames", frames.slave, "--answers", answers.slave, "--baud",
-            "115200", "--json", "--max-gap", "20"});   // the writer's 5 ms steps are no fault
+        {"monitor", "--frames", frames.slave, "--answers", answers.slave, "--baud", "115200",
+            "--json", "--max-gap", "20"});   // the writer's 5 ms steps are no fault
     QByteArray pending;
     QList<qint64> frameWritten;   // ns of the clock, by frame number
     QList<qint64> ackWritten;
@@ -149,8 +149,10 @@ int main(int argc, char *argv[])
                 continue;
             if (line.contains("\"event\":\"frame\"")) {
                 const QJsonObject e = QJsonDocument::fromJson(line).object();
-                const QString text =
-                    e.value(QStringLiteral("frame")).toObject().value(QStringLiteral("text")).toString();
+                const QString text = e.value(QStringLiteral("frame"))
+                                         .toObject()
+                                         .value(QStringLiteral("text"))
+                                         .toString();
                 const int n = text.mid(6, 8).toInt();
                 frameOf.insert(e.value(QStringLiteral("id")).toInteger(), n);
                 if (n < frameWritten.size())
@@ -215,7 +217,8 @@ int main(int argc, char *argv[])
     std::printf("%d s, %lld bytes a line (%.0f B/s), %lld frames\n", seconds,
         static_cast<long long>(sentBytes), double(sentBytes) / wall,
         static_cast<long long>(frameWritten.size()));
-    std::printf("monitor CPU: %.2f s in %.1f s = %.1f %% of a core\n", cpu, wall, 100.0 * cpu / wall);
+    std::printf(
+        "monitor CPU: %.2f s in %.1f s = %.1f %% of a core\n", cpu, wall, 100.0 * cpu / wall);
     std::printf("frame's last byte -> its event: %s\n", qPrintable(percentiles(frameDelay)));
     std::printf("0x41 -> its event: %s; %lld of %lld 0x41 paired with their frame\n",
         qPrintable(percentiles(answerDelay)), static_cast<long long>(firstAnswers),

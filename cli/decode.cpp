@@ -75,14 +75,14 @@ public:
 
 private:
     bool readFile(const QString &name, QByteArray *bytes);
-    void damage(const QString &file, qint64 line, qint64 column, qint64 offset,
-        const QString &message);
+    void damage(
+        const QString &file, qint64 line, qint64 column, qint64 offset, const QString &message);
     static bool looksLikeLog(const QByteArray &bytes);
     static bool looksLikeCsv(const QByteArray &bytes);
     QByteArray parseHex(const QString &file, const QByteArray &text);
     void decodeLog(const QString &file, const QByteArray &bytes);
-    bool readCsv(const QString &file, const QByteArray &bytes, bool secondFile,
-        QList<TimedByte> *out);
+    bool readCsv(
+        const QString &file, const QByteArray &bytes, bool secondFile, QList<TimedByte> *out);
     void decodeUntimed(const QByteArray &bytes, bool answers);
     void decodeTimed(QList<TimedByte> bytes);
     void scannerItem(const FrameScanner::Item &item, TransactionModel *model, Link *link);
@@ -176,7 +176,8 @@ QByteArray Decoder::parseHex(const QString &file, const QByteArray &text)
             ++i;
         QByteArray token = text.mid(start, i - start);
         QByteArray digits = token;
-        const bool prefixed = digits.size() > 2 && (digits.startsWith("0x") || digits.startsWith("0X"));
+        const bool prefixed =
+            digits.size() > 2 && (digits.startsWith("0x") || digits.startsWith("0X"));
         if (prefixed)
             digits = digits.mid(2);
         if (prefixed && digits.size() == 1)
@@ -205,7 +206,8 @@ void Decoder::decodeLog(const QString &file, const QByteArray &bytes)
     static const QString versionLabel = QStringLiteral("软件版本号：");
     // A log saved again as UTF-8 holds the window's words in that form.
     const bool utf8 = !bytes.contains(toGbk(kExportHeading))
-        && !bytes.contains(toGbk(QStringLiteral("返回："))) && !bytes.contains(toGbk(QStringLiteral("发出一帧")));
+        && !bytes.contains(toGbk(QStringLiteral("返回：")))
+        && !bytes.contains(toGbk(QStringLiteral("发出一帧")));
     qint64 offset = 0;
     qint64 lineNumber = 0;
     int block = 0;
@@ -252,8 +254,8 @@ void Decoder::decodeLog(const QString &file, const QByteArray &bytes)
             if (frame.isEmpty())
                 continue;
             ++m_frames;
-            m_report.frame(m_frames, -1, LineReport::kNoTime, frame,
-                decodeFrame(frame, m_o.storeEncoding));
+            m_report.frame(
+                m_frames, -1, LineReport::kNoTime, frame, decodeFrame(frame, m_o.storeEncoding));
             continue;
         }
         if (const QRegularExpressionMatch m = serialAnswer.match(text); m.hasMatch()) {
@@ -275,8 +277,8 @@ void Decoder::decodeLog(const QString &file, const QByteArray &bytes)
                 code = Answer::HardwarePlaying;
             if (code && usbAnswerLabel(*code)) {
                 ++m_answers;
-                m_report.answer(*code, {}, LineReport::kNoTime, -1, 0, -1, false,
-                    AnswerRule::UsbReports);
+                m_report.answer(
+                    *code, {}, LineReport::kNoTime, -1, 0, -1, false, AnswerRule::UsbReports);
             }
         }
     }
@@ -295,7 +297,8 @@ std::optional<int> byteValue(QString field)
         value = field.mid(2).toInt(&ok, 16);
     else if (field.endsWith(u'h', Qt::CaseInsensitive) && field.size() > 1)
         value = field.chopped(1).toInt(&ok, 16);
-    else if (!field.isEmpty() && std::all_of(field.cbegin(), field.cend(), [](QChar c) { return c.isDigit(); }))
+    else if (!field.isEmpty()
+        && std::all_of(field.cbegin(), field.cend(), [](QChar c) { return c.isDigit(); }))
         value = field.toInt(&ok, 10);
     else if (field.size() == 2)
         value = field.toInt(&ok, 16);
@@ -339,8 +342,8 @@ QStringList csvFields(const QString &line)
 // "name,type,start_time,duration,data" (rows of type "data"; name tells two lines apart). Any
 // header with a time and a value or data column is read the same way; a unit in brackets
 // ([s], [ms], [us], [ns]) scales the time.
-bool Decoder::readCsv(const QString &file, const QByteArray &bytes, bool secondFile,
-    QList<TimedByte> *out)
+bool Decoder::readCsv(
+    const QString &file, const QByteArray &bytes, bool secondFile, QList<TimedByte> *out)
 {
     const QList<QByteArray> lines = bytes.split('\n');
     const QStringList header = csvFields(QString::fromUtf8(lines.value(0)).trimmed());
@@ -357,8 +360,9 @@ bool Decoder::readCsv(const QString &file, const QByteArray &bytes, bool secondF
                 scale = 1e-6;
             else if (h.contains(QLatin1String("[ns]")))
                 scale = 1e-9;
-        } else if (byteColumn < 0 && (h == u"value" || h == u"data" || h.startsWith(u"value ")
-                                         || h.startsWith(u"data "))) {
+        } else if (byteColumn < 0
+            && (h == u"value" || h == u"data" || h.startsWith(u"value ")
+                || h.startsWith(u"data "))) {
             byteColumn = i;
         } else if (h == u"name" || h == u"channel") {
             nameColumn = i;
@@ -474,7 +478,9 @@ void Decoder::decodeUntimed(const QByteArray &bytes, bool answers)
             m_report.answer(code, {}, LineReport::kNoTime, i);
         } else {
             m_report.note(QStringLiteral("not_an_answer"), LineReport::kNoTime,
-                QStringLiteral("偏移 %1：%2 不是芯片的应答").arg(i).arg(hexPreview(bytes.mid(i, 1))),
+                QStringLiteral("偏移 %1：%2 不是芯片的应答")
+                    .arg(i)
+                    .arg(hexPreview(bytes.mid(i, 1))),
                 {{QStringLiteral("offset"), double(i)}});
         }
     }
@@ -521,7 +527,8 @@ void Decoder::scannerItem(const FrameScanner::Item &item, TransactionModel *mode
         return;
     ++m_frames;
     const quint64 number = id ? id : m_frames;   // with times, the pairing's numbers
-    m_report.frame(number, item.offset, at, item.bytes, decodeFrame(item.bytes, m_o.storeEncoding), id);
+    m_report.frame(
+        number, item.offset, at, item.bytes, decodeFrame(item.bytes, m_o.storeEncoding), id);
     if (item.kind == Kind::CutFrame)
         m_report.note(QStringLiteral("cut_frame"), item.last,
             QStringLiteral("帧 #%1 被截断：长度字段要求 %2 字节，只来了 %3 字节")
@@ -547,8 +554,9 @@ void Decoder::decodeTimed(QList<TimedByte> bytes)
     std::stable_sort(bytes.begin(), bytes.end(), [](const TimedByte &a, const TimedByte &b) {
         return a.at < b.at || (a.at == b.at && !a.answer && b.answer);
     });
-    const bool bothSides = std::any_of(bytes.cbegin(), bytes.cend(), [](auto &b) { return b.answer; })
-        && std::any_of(bytes.cbegin(), bytes.cend(), [](auto &b) { return !b.answer; });
+    const bool bothSides = std::any_of(bytes.cbegin(), bytes.cend(), [](auto &b) {
+        return b.answer;
+    }) && std::any_of(bytes.cbegin(), bytes.cend(), [](auto &b) { return !b.answer; });
     LinkTime now = bytes.isEmpty() ? 0 : bytes.first().at;
     ListeningLink link(kSerialMaxTextBytes);
     TransactionModel model([&now] { return now; });
@@ -746,7 +754,8 @@ int runDecodeCommand(const QList<QByteArray> &arguments)
             } else if (arg == u"--max-gap") {
                 o.maxGapMs = millisecondsOf(*v, &ok);
                 if (!ok || o.maxGapMs <= 0 || o.maxGapMs > 60000)
-                    return bad(QStringLiteral("--max-gap takes milliseconds above 0, not \"%1\"").arg(*v));
+                    return bad(
+                        QStringLiteral("--max-gap takes milliseconds above 0, not \"%1\"").arg(*v));
             } else if (arg == u"--baud") {
                 o.baud = v->toInt(&ok);
                 if (!ok || o.baud < 300 || o.baud > 4000000)
@@ -754,7 +763,8 @@ int runDecodeCommand(const QList<QByteArray> &arguments)
             } else if (arg == u"--timeout") {
                 const double ms = millisecondsOf(*v, &ok);
                 if (!ok || ms <= 0 || ms > 3600000)
-                    return bad(QStringLiteral("--timeout takes milliseconds above 0, not \"%1\"").arg(*v));
+                    return bad(
+                        QStringLiteral("--timeout takes milliseconds above 0, not \"%1\"").arg(*v));
                 o.boundMs = int(ms);
             } else {
                 static const char *const kNames[] = {"gb2312", "gbk", "big5", "utf16le", "utf16be"};
@@ -765,10 +775,12 @@ int runDecodeCommand(const QList<QByteArray> &arguments)
                 }
                 if (o.storeEncoding < 0)
                     return bad(QStringLiteral("--encoding takes gb2312, gbk, big5, utf16le or "
-                                              "utf16be, not \"%1\"").arg(*v));
+                                              "utf16be, not \"%1\"")
+                                   .arg(*v));
             }
         } else {
-            return bad(QStringLiteral("unknown option %1 for decode; see orv4120 decode --help").arg(arg));
+            return bad(
+                QStringLiteral("unknown option %1 for decode; see orv4120 decode --help").arg(arg));
         }
     }
     if (o.files.isEmpty())
