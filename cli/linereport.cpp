@@ -203,5 +203,6 @@ void LineReport::summary(const QString &heading, const TransactionStats &stats)
             QJsonDocument(summaryEvent(heading, stats)).toJson(QJsonDocument::Compact)));
         return;
     }
-    writeLine(summaryText(stats).trimmed());
+    for (const QString &text : summaryText(stats).trimmed().split(u'\n'))
+        writeLine(text);
 }

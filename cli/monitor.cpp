@@ -186,8 +186,11 @@ bool Monitor::start(int *exitCode)
             continue;
         connect(
             port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError e) {
-                if (e != QSerialPort::ResourceError)
-                    return;   // a pty has no modem lines; nothing else ends the watch
+                // A read on a readable port that finds nothing: the line hung up. A pty has no
+                // modem lines, and a fault on one character ends nothing.
+                if (e != QSerialPort::ResourceError && e != QSerialPort::ReadError
+                    && e != QSerialPort::DeviceNotFoundError)
+                    return;
                 printError(
                     QStringLiteral("%1 was lost: %2").arg(port->portName(), port->errorString()));
                 stop(ExitUnavailable);
