@@ -345,8 +345,8 @@ QStringList csvFields(const QString &line)
 bool Decoder::readCsv(
     const QString &file, const QByteArray &bytes, bool secondFile, QList<TimedByte> *out)
 {
-    const QList<QByteArray> lines = bytes.split('\n');
-    const QStringList header = csvFields(QString::fromUtf8(lines.value(0)).trimmed());
+    const qsizetype headerEnd = bytes.indexOf('\n') < 0 ? bytes.size() : bytes.indexOf('\n');
+    const QStringList header = csvFields(QString::fromUtf8(bytes.left(headerEnd)).trimmed());
     int timeColumn = -1, byteColumn = -1, nameColumn = -1, typeColumn = -1;
     QList<int> errorColumns;
     double scale = 1.0;
@@ -380,17 +380,20 @@ bool Decoder::readCsv(
     struct Row
     {
         double seconds;
-        QString channel;
+        int channel;   // index into channels
         int value;
-        qint64 line;
     };
     QList<Row> rows;
     QStringList channels;
-    qint64 offset = lines.value(0).size() + 1;
-    for (qint64 n = 1; n < lines.size(); ++n) {
+    qint64 offset = headerEnd + 1;
+    for (qint64 n = 1; offset < bytes.size(); ++n) {
         const qint64 lineOffset = offset;
-        offset += lines.at(n).size() + 1;
-        const QString text = QString::fromUtf8(lines.at(n)).trimmed();
+        qsizetype end = bytes.indexOf('\n', offset);
+        if (end < 0)
+            end = bytes.size();
+        offset = end + 1;
+        const QString text =
+            QString::fromUtf8(bytes.constData() + lineOffset, end - lineOffset).trimmed();
         if (text.isEmpty())
             continue;
         const QStringList f = csvFields(text);
@@ -415,9 +418,12 @@ bool Decoder::readCsv(
                     {{QStringLiteral("line"), n + 1}});
         }
         const QString channel = nameColumn >= 0 ? f.value(nameColumn).trimmed() : QString();
-        if (!channels.contains(channel))
+        int index = int(channels.indexOf(channel));
+        if (index < 0) {
+            index = int(channels.size());
             channels << channel;
-        rows.append({seconds, channel, *value, n + 1});
+        }
+        rows.append({seconds, index, *value});
     }
     if (channels.size() > 2) {
         damage(file, 1, 1, 0,
@@ -426,7 +432,7 @@ bool Decoder::readCsv(
                 .arg(channels.join(QStringLiteral(", "))));
         return false;
     }
-    QString framesChannel = channels.value(0);
+    int framesChannel = 0;
     if (channels.size() == 2) {
         if (!m_o.framesChannel.isEmpty()) {
             if (!channels.contains(m_o.framesChannel)) {
@@ -435,7 +441,7 @@ bool Decoder::readCsv(
                         .arg(m_o.framesChannel, channels.join(QStringLiteral(", "))));
                 return false;
             }
-            framesChannel = m_o.framesChannel;
+            framesChannel = int(channels.indexOf(m_o.framesChannel));
         } else {
             // The microcontroller's line is the one that starts with a frame head.
             for (const Row &r : std::as_const(rows)) {
@@ -563,14 +569,14 @@ void Decoder::decodeTimed(QList<TimedByte> bytes)
     model.setBound(m_o.boundMs);
     model.setStoreEncoding(m_o.storeEncoding);
     model.addLink(&link, AnswerRule::SerialCharacters, QStringLiteral("capture"));
-    QList<TransactionRow> rows;
+    quint64 rowCount = 0;
     SoakReport report;
     if (!m_o.reportDir.isEmpty() && !report.start(m_o.reportDir)) {
         printError(QStringLiteral("cannot write the report: ") + report.errorString());
         return;
     }
     model.setRowSink([&](const TransactionRow &row) {
-        rows << row;
+        ++rowCount;
         if (report.isOpen())
             report.addRow(row);
     });
@@ -608,9 +614,17 @@ void Decoder::decodeTimed(QList<TimedByte> bytes)
     model.checkDeadlines();
     model.finish();
     if (bothSides) {
-        if (!m_o.json && !rows.isEmpty())
+        // The model keeps the newest rows (memory stays bounded); the report has them all.
+        const std::deque<TransactionRow> &rows = model.recentRows();
+        if (!m_o.json && !rows.empty())
             std::fputs("== 帧与应答 ==\n", stdout);
-        for (const TransactionRow &row : std::as_const(rows))
+        if (rowCount > rows.size())
+            m_report.note(QStringLiteral("rows_left_out"), LineReport::kNoTime,
+                QStringLiteral("前 %1 行从略（--report 目录中的报告有全部 %2 行）")
+                    .arg(rowCount - rows.size())
+                    .arg(rowCount),
+                {{QStringLiteral("rows"), double(rowCount)}});
+        for (const TransactionRow &row : rows)
             m_report.row(row);
         m_report.summary(QStringLiteral("capture"), model.stats());
     }

@@ -172,7 +172,7 @@ void LineReport::note(
     // Faults stand out from what is only told.
     static const QStringList kTold {QStringLiteral("listening"), QStringLiteral("skipped"),
         QStringLiteral("export"), QStringLiteral("report"), QStringLiteral("faults"),
-        QStringLiteral("side"), QStringLiteral("capture_note")};
+        QStringLiteral("side"), QStringLiteral("capture_note"), QStringLiteral("rows_left_out")};
     line(at, (kTold.contains(kind) ? QStringLiteral("-- ") : QStringLiteral("!! ")) + message);
 }
 
