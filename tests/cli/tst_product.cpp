@@ -440,17 +440,18 @@ void TstProduct::decodeReads_data()
         << QStringList {"oversized", "stray", "frame fd000102"} << QByteArray();
     // A log as the window writes it (GBK, CR LF), over serial with and without "0x" and over
     // USB, one frame line damaged by hand (a byte short of its count).
-    QTest::newRow("the window's LOG.txt")
-        << toGbk(QStringLiteral(
-               "导出数据\r\n发出一帧，字节数 4\r\n----> FD 00 01 21 \r\n<---- 返回：41  接收成功\r\n"
-               "<---- 返回：4F  芯片空闲\r\n手写的一行\r\n\r\n导出数据\r\n发出一帧，字节数 4\r\n"
-               "----> 0xFD 0x00 0x01 0x58 \r\n<---- 返回：0x41  接收成功\r\n"
-               "<---- 返回：0x58  软件版本号：V1.2\r\n发出一帧，字节数 4\r\n----> FD 00 01 \r\n"
-               "<-0xAA接收成功，芯片原状态空闲\r\n<-0x41  接收成功\r\n<-硬件查询，4120处于播音状态\r\n"))
-        << QByteArray() << none
-        << QStringList {"frame fd000121", "answer 41", "answer 4F", "frame fd000158", "answer 41",
-               "answer 53", "frame fd0001", "answer AA", "answer 41", "answer AD"}
-        << QByteArray("stdin:14:1");
+    QTest::newRow("the window's LOG.txt") << toGbk(QStringLiteral(
+        "导出数据\r\n发出一帧，字节数 4\r\n----> FD 00 01 21 \r\n<---- 返回：41  接收成功\r\n"
+        "<---- 返回：4F  芯片空闲\r\n手写的一行\r\n\r\n导出数据\r\n发出一帧，字节数 4\r\n"
+        "----> 0xFD 0x00 0x01 0x58 \r\n<---- 返回：0x41  接收成功\r\n"
+        "<---- 返回：0x58  软件版本号：V1.2\r\n发出一帧，字节数 4\r\n----> FD 00 01 \r\n"
+        "<-0xAA接收成功，芯片原状态空闲\r\n<-0x41  接收成功\r\n<-硬件查询，4120处于播音状态\r\n"))
+                                          << QByteArray() << none
+                                          << QStringList {"frame fd000121", "answer 41",
+                                                 "answer 4F", "frame fd000158", "answer 41",
+                                                 "answer 53", "frame fd0001", "answer AA",
+                                                 "answer 41", "answer AD"}
+                                          << QByteArray("stdin:14:1");
     QTest::newRow("the chip's side")
         << QByteArray("41 4F 4A 4E") << QByteArray() << QStringList {"--answers"}
         << QStringList {"answer 41", "answer 4F", "answer 4A", "answer 4E"} << QByteArray();
