@@ -10,12 +10,11 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 
-
 void addFrameCopyEntries(QPlainTextEdit *hexBox)
 {
     hexBox->setContextMenuPolicy(Qt::CustomContextMenu);
-    QObject::connect(hexBox, &QWidget::customContextMenuRequested, hexBox,
-        [hexBox](const QPoint &at) {
+    QObject::connect(
+        hexBox, &QWidget::customContextMenuRequested, hexBox, [hexBox](const QPoint &at) {
             QMenu *menu = hexBox->createStandardContextMenu(at);
             menu->setAttribute(Qt::WA_DeleteOnClose);
             const HexParse parse = parseHexText(toCrLf(hexBox->toPlainText()));

@@ -75,14 +75,14 @@ public:
 
 private:
     bool readFile(const QString &name, QByteArray *bytes);
-    void damage(const QString &file, qint64 line, qint64 column, qint64 offset,
-        const QString &message);
+    void damage(
+        const QString &file, qint64 line, qint64 column, qint64 offset, const QString &message);
     static bool looksLikeLog(const QByteArray &bytes);
     static bool looksLikeCsv(const QByteArray &bytes);
     QByteArray parseHex(const QString &file, const QByteArray &text);
     void decodeLog(const QString &file, const QByteArray &bytes);
-    bool readCsv(const QString &file, const QByteArray &bytes, bool secondFile,
-        QList<TimedByte> *out);
+    bool readCsv(
+        const QString &file, const QByteArray &bytes, bool secondFile, QList<TimedByte> *out);
     void decodeUntimed(const QByteArray &bytes, bool answers);
     void decodeTimed(QList<TimedByte> bytes);
     void scannerItem(const FrameScanner::Item &item, TransactionModel *model, Link *link);
@@ -176,7 +176,8 @@ QByteArray Decoder::parseHex(const QString &file, const QByteArray &text)
             ++i;
         QByteArray token = text.mid(start, i - start);
         QByteArray digits = token;
-        const bool prefixed = digits.size() > 2 && (digits.startsWith("0x") || digits.startsWith("0X"));
+        const bool prefixed =
+            digits.size() > 2 && (digits.startsWith("0x") || digits.startsWith("0X"));
         if (prefixed)
             digits = digits.mid(2);
         if (prefixed && digits.size() == 1)
@@ -205,7 +206,8 @@ void Decoder::decodeLog(const QString &file, const QByteArray &bytes)
     static const QString versionLabel = QStringLiteral("软件版本号：");
     // A log saved again as UTF-8 holds the window's words in that form.
     const bool utf8 = !bytes.contains(toGbk(kExportHeading))
-        && !bytes.contains(toGbk(QStringLiteral("返回："))) && !bytes.contains(toGbk(QStringLiteral("发出一帧")));
+        && !bytes.contains(toGbk(QStringLiteral("返回：")))
+        && !bytes.contains(toGbk(QStringLiteral("发出一帧")));
     qint64 offset = 0;
     qint64 lineNumber = 0;
     int block = 0;
@@ -252,8 +254,8 @@ void Decoder::decodeLog(const QString &file, const QByteArray &bytes)
             if (frame.isEmpty())
                 continue;
             ++m_frames;
-            m_report.frame(m_frames, -1, LineReport::kNoTime, frame,
-                decodeFrame(frame, m_o.storeEncoding));
+            m_report.frame(
+                m_frames, -1, LineReport::kNoTime, frame, decodeFrame(frame, m_o.storeEncoding));
             continue;
         }
         if (const QRegularExpressionMatch m = serialAnswer.match(text); m.hasMatch()) {
@@ -275,8 +277,8 @@ void Decoder::decodeLog(const QString &file, const QByteArray &bytes)
                 code = Answer::HardwarePlaying;
             if (code && usbAnswerLabel(*code)) {
                 ++m_answers;
-                m_report.answer(*code, {}, LineReport::kNoTime, -1, 0, -1, false,
-                    AnswerRule::UsbReports);
+                m_report.answer(
+                    *code, {}, LineReport::kNoTime, -1, 0, -1, false, AnswerRule::UsbReports);
             }
         }
     }
@@ -295,7 +297,8 @@ std::optional<int> byteValue(QString field)
         value = field.mid(2).toInt(&ok, 16);
     else if (field.endsWith(u'h', Qt::CaseInsensitive) && field.size() > 1)
         value = field.chopped(1).toInt(&ok, 16);
-    else if (!field.isEmpty() && std::all_of(field.cbegin(), field.cend(), [](QChar c) { return c.isDigit(); }))
+    else if (!field.isEmpty()
+        && std::all_of(field.cbegin(), field.cend(), [](QChar c) { return c.isDigit(); }))
         value = field.toInt(&ok, 10);
     else if (field.size() == 2)
         value = field.toInt(&ok, 16);
@@ -339,11 +342,11 @@ QStringList csvFields(const QString &line)
 // "name,type,start_time,duration,data" (rows of type "data"; name tells two lines apart). Any
 // header with a time and a value or data column is read the same way; a unit in brackets
 // ([s], [ms], [us], [ns]) scales the time.
-bool Decoder::readCsv(const QString &file, const QByteArray &bytes, bool secondFile,
-    QList<TimedByte> *out)
+bool Decoder::readCsv(
+    const QString &file, const QByteArray &bytes, bool secondFile, QList<TimedByte> *out)
 {
-    const QList<QByteArray> lines = bytes.split('\n');
-    const QStringList header = csvFields(QString::fromUtf8(lines.value(0)).trimmed());
+    const qsizetype headerEnd = bytes.indexOf('\n') < 0 ? bytes.size() : bytes.indexOf('\n');
+    const QStringList header = csvFields(QString::fromUtf8(bytes.left(headerEnd)).trimmed());
     int timeColumn = -1, byteColumn = -1, nameColumn = -1, typeColumn = -1;
     QList<int> errorColumns;
     double scale = 1.0;
@@ -357,8 +360,9 @@ bool Decoder::readCsv(const QString &file, const QByteArray &bytes, bool secondF
                 scale = 1e-6;
             else if (h.contains(QLatin1String("[ns]")))
                 scale = 1e-9;
-        } else if (byteColumn < 0 && (h == u"value" || h == u"data" || h.startsWith(u"value ")
-                                         || h.startsWith(u"data "))) {
+        } else if (byteColumn < 0
+            && (h == u"value" || h == u"data" || h.startsWith(u"value ")
+                || h.startsWith(u"data "))) {
             byteColumn = i;
         } else if (h == u"name" || h == u"channel") {
             nameColumn = i;
@@ -376,17 +380,20 @@ bool Decoder::readCsv(const QString &file, const QByteArray &bytes, bool secondF
     struct Row
     {
         double seconds;
-        QString channel;
+        int channel;   // index into channels
         int value;
-        qint64 line;
     };
     QList<Row> rows;
     QStringList channels;
-    qint64 offset = lines.value(0).size() + 1;
-    for (qint64 n = 1; n < lines.size(); ++n) {
+    qint64 offset = headerEnd + 1;
+    for (qint64 n = 1; offset < bytes.size(); ++n) {
         const qint64 lineOffset = offset;
-        offset += lines.at(n).size() + 1;
-        const QString text = QString::fromUtf8(lines.at(n)).trimmed();
+        qsizetype end = bytes.indexOf('\n', offset);
+        if (end < 0)
+            end = bytes.size();
+        offset = end + 1;
+        const QString text =
+            QString::fromUtf8(bytes.constData() + lineOffset, end - lineOffset).trimmed();
         if (text.isEmpty())
             continue;
         const QStringList f = csvFields(text);
@@ -411,9 +418,12 @@ bool Decoder::readCsv(const QString &file, const QByteArray &bytes, bool secondF
                     {{QStringLiteral("line"), n + 1}});
         }
         const QString channel = nameColumn >= 0 ? f.value(nameColumn).trimmed() : QString();
-        if (!channels.contains(channel))
+        int index = int(channels.indexOf(channel));
+        if (index < 0) {
+            index = int(channels.size());
             channels << channel;
-        rows.append({seconds, channel, *value, n + 1});
+        }
+        rows.append({seconds, index, *value});
     }
     if (channels.size() > 2) {
         damage(file, 1, 1, 0,
@@ -422,7 +432,7 @@ bool Decoder::readCsv(const QString &file, const QByteArray &bytes, bool secondF
                 .arg(channels.join(QStringLiteral(", "))));
         return false;
     }
-    QString framesChannel = channels.value(0);
+    int framesChannel = 0;
     if (channels.size() == 2) {
         if (!m_o.framesChannel.isEmpty()) {
             if (!channels.contains(m_o.framesChannel)) {
@@ -431,7 +441,7 @@ bool Decoder::readCsv(const QString &file, const QByteArray &bytes, bool secondF
                         .arg(m_o.framesChannel, channels.join(QStringLiteral(", "))));
                 return false;
             }
-            framesChannel = m_o.framesChannel;
+            framesChannel = int(channels.indexOf(m_o.framesChannel));
         } else {
             // The microcontroller's line is the one that starts with a frame head.
             for (const Row &r : std::as_const(rows)) {
@@ -474,7 +484,9 @@ void Decoder::decodeUntimed(const QByteArray &bytes, bool answers)
             m_report.answer(code, {}, LineReport::kNoTime, i);
         } else {
             m_report.note(QStringLiteral("not_an_answer"), LineReport::kNoTime,
-                QStringLiteral("偏移 %1：%2 不是芯片的应答").arg(i).arg(hexPreview(bytes.mid(i, 1))),
+                QStringLiteral("偏移 %1：%2 不是芯片的应答")
+                    .arg(i)
+                    .arg(hexPreview(bytes.mid(i, 1))),
                 {{QStringLiteral("offset"), double(i)}});
         }
     }
@@ -521,7 +533,8 @@ void Decoder::scannerItem(const FrameScanner::Item &item, TransactionModel *mode
         return;
     ++m_frames;
     const quint64 number = id ? id : m_frames;   // with times, the pairing's numbers
-    m_report.frame(number, item.offset, at, item.bytes, decodeFrame(item.bytes, m_o.storeEncoding), id);
+    m_report.frame(
+        number, item.offset, at, item.bytes, decodeFrame(item.bytes, m_o.storeEncoding), id);
     if (item.kind == Kind::CutFrame)
         m_report.note(QStringLiteral("cut_frame"), item.last,
             QStringLiteral("帧 #%1 被截断：长度字段要求 %2 字节，只来了 %3 字节")
@@ -547,22 +560,23 @@ void Decoder::decodeTimed(QList<TimedByte> bytes)
     std::stable_sort(bytes.begin(), bytes.end(), [](const TimedByte &a, const TimedByte &b) {
         return a.at < b.at || (a.at == b.at && !a.answer && b.answer);
     });
-    const bool bothSides = std::any_of(bytes.cbegin(), bytes.cend(), [](auto &b) { return b.answer; })
-        && std::any_of(bytes.cbegin(), bytes.cend(), [](auto &b) { return !b.answer; });
+    const bool bothSides = std::any_of(bytes.cbegin(), bytes.cend(), [](auto &b) {
+        return b.answer;
+    }) && std::any_of(bytes.cbegin(), bytes.cend(), [](auto &b) { return !b.answer; });
     LinkTime now = bytes.isEmpty() ? 0 : bytes.first().at;
     ListeningLink link(kSerialMaxTextBytes);
     TransactionModel model([&now] { return now; });
     model.setBound(m_o.boundMs);
     model.setStoreEncoding(m_o.storeEncoding);
     model.addLink(&link, AnswerRule::SerialCharacters, QStringLiteral("capture"));
-    QList<TransactionRow> rows;
+    quint64 rowCount = 0;
     SoakReport report;
     if (!m_o.reportDir.isEmpty() && !report.start(m_o.reportDir)) {
         printError(QStringLiteral("cannot write the report: ") + report.errorString());
         return;
     }
     model.setRowSink([&](const TransactionRow &row) {
-        rows << row;
+        ++rowCount;
         if (report.isOpen())
             report.addRow(row);
     });
@@ -581,8 +595,10 @@ void Decoder::decodeTimed(QList<TimedByte> bytes)
         now = b.at;
         model.checkDeadlines();
         if (b.answer) {
-            // The chip answers while a frame is still short of its length: it gave up on it.
-            if (scanner.inFrame() && b.at - scanner.lastArrival() > m_maxGapUs) {
+            // The chip refuses while a frame is still short of its length and the line is
+            // quiet: it gave up on that frame.
+            if (scanner.inFrame() && b.at - scanner.lastArrival() > m_maxGapUs
+                && b.value == Answer::ReceiveFailed) {
                 for (const FrameScanner::Item &item : scanner.finish())
                     scannerItem(item, &model, &link);
             }
@@ -598,9 +614,17 @@ void Decoder::decodeTimed(QList<TimedByte> bytes)
     model.checkDeadlines();
     model.finish();
     if (bothSides) {
-        if (!m_o.json && !rows.isEmpty())
+        // The model keeps the newest rows (memory stays bounded); the report has them all.
+        const std::deque<TransactionRow> &rows = model.recentRows();
+        if (!m_o.json && !rows.empty())
             std::fputs("== 帧与应答 ==\n", stdout);
-        for (const TransactionRow &row : std::as_const(rows))
+        if (rowCount > rows.size())
+            m_report.note(QStringLiteral("rows_left_out"), LineReport::kNoTime,
+                QStringLiteral("前 %1 行从略（--report 目录中的报告有全部 %2 行）")
+                    .arg(rowCount - rows.size())
+                    .arg(rowCount),
+                {{QStringLiteral("rows"), double(rowCount)}});
+        for (const TransactionRow &row : rows)
             m_report.row(row);
         m_report.summary(QStringLiteral("capture"), model.stats());
     }
@@ -744,7 +768,8 @@ int runDecodeCommand(const QList<QByteArray> &arguments)
             } else if (arg == u"--max-gap") {
                 o.maxGapMs = millisecondsOf(*v, &ok);
                 if (!ok || o.maxGapMs <= 0 || o.maxGapMs > 60000)
-                    return bad(QStringLiteral("--max-gap takes milliseconds above 0, not \"%1\"").arg(*v));
+                    return bad(
+                        QStringLiteral("--max-gap takes milliseconds above 0, not \"%1\"").arg(*v));
             } else if (arg == u"--baud") {
                 o.baud = v->toInt(&ok);
                 if (!ok || o.baud < 300 || o.baud > 4000000)
@@ -752,7 +777,8 @@ int runDecodeCommand(const QList<QByteArray> &arguments)
             } else if (arg == u"--timeout") {
                 const double ms = millisecondsOf(*v, &ok);
                 if (!ok || ms <= 0 || ms > 3600000)
-                    return bad(QStringLiteral("--timeout takes milliseconds above 0, not \"%1\"").arg(*v));
+                    return bad(
+                        QStringLiteral("--timeout takes milliseconds above 0, not \"%1\"").arg(*v));
                 o.boundMs = int(ms);
             } else {
                 static const char *const kNames[] = {"gb2312", "gbk", "big5", "utf16le", "utf16be"};
@@ -763,10 +789,12 @@ int runDecodeCommand(const QList<QByteArray> &arguments)
                 }
                 if (o.storeEncoding < 0)
                     return bad(QStringLiteral("--encoding takes gb2312, gbk, big5, utf16le or "
-                                              "utf16be, not \"%1\"").arg(*v));
+                                              "utf16be, not \"%1\"")
+                                   .arg(*v));
             }
         } else {
-            return bad(QStringLiteral("unknown option %1 for decode; see orv4120 decode --help").arg(arg));
+            return bad(
+                QStringLiteral("unknown option %1 for decode; see orv4120 decode --help").arg(arg));
         }
     }
     if (o.files.isEmpty())

@@ -105,8 +105,8 @@ std::optional<QString> readText(const CliOptions &o, Failure *failure)
 }
 
 // Warns of characters the encoding cannot carry, or refuses them under --strict.
-bool checkCarried(const CliOptions &o, const Session &session, const QString &text,
-    Failure *failure)
+bool checkCarried(
+    const CliOptions &o, const Session &session, const QString &text, Failure *failure)
 {
     std::optional<CodeTable> table;
     if (o.encoding == int(Encoding::Big5))
@@ -134,8 +134,8 @@ bool checkCarried(const CliOptions &o, const Session &session, const QString &te
 }
 
 // The frames of a text, cut to the link's limit as the window cuts it.
-std::optional<QList<QByteArray>> textFrames(const CliOptions &o, const Session &session,
-    const QString &text, Failure *failure)
+std::optional<QList<QByteArray>> textFrames(
+    const CliOptions &o, const Session &session, const QString &text, Failure *failure)
 {
     const bool store = o.command == u"cache store";
     const Command command = store ? Command::CacheStore : Command::Synthesize;
@@ -228,14 +228,16 @@ std::optional<QByteArray> commandFrameOf(const CliOptions &o, Failure *failure)
         const int top = kTagBarMaximum - kTagBarMinimum;
         const std::optional<int> value = number(o, 0, 0, top);
         if (!value)
-            return bad(
-                QStringLiteral("the %1 is 0 to %2, not \"%3\"").arg(what).arg(top).arg(argument(o, 0)));
+            return bad(QStringLiteral("the %1 is 0 to %2, not \"%3\"")
+                           .arg(what)
+                           .arg(top)
+                           .arg(argument(o, 0)));
         return barTagFrame(bar, *value + kTagBarMinimum);   // the bar sends its value - 1
     }
     static const QList<std::pair<const char *, Command>> kControls = {{"stop", Command::Stop},
-        {"pause", Command::Pause}, {"resume", Command::Resume},
-        {"status", Command::StatusQuery}, {"standby", Command::Standby},
-        {"wakeup", Command::WakeUp}, {"version", Command::VersionQuery}};
+        {"pause", Command::Pause}, {"resume", Command::Resume}, {"status", Command::StatusQuery},
+        {"standby", Command::Standby}, {"wakeup", Command::WakeUp},
+        {"version", Command::VersionQuery}};
     for (const auto &[name, code] : kControls) {
         if (command == QLatin1String(name))
             return commandFrame(code);
@@ -299,13 +301,15 @@ int runFrameCommand(const QList<QByteArray> &arguments)
     bool endOfOptions = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QByteArray &arg = arguments.at(i);
-        if (!endOfOptions && (arg == "--format" || arg.startsWith("--format=") || arg == "--name"
-                                 || arg.startsWith("--name="))) {
+        if (!endOfOptions
+            && (arg == "--format" || arg.startsWith("--format=") || arg == "--name"
+                || arg.startsWith("--name="))) {
             const bool inlineValue = arg.contains('=');
             if (!inlineValue && i + 1 >= arguments.size())
-                return failWith({ExitBadInput, QString::fromUtf8(arg) + QStringLiteral(" needs a value")});
-            const QString value = QString::fromUtf8(
-                inlineValue ? arg.mid(arg.indexOf('=') + 1) : arguments.at(++i));
+                return failWith(
+                    {ExitBadInput, QString::fromUtf8(arg) + QStringLiteral(" needs a value")});
+            const QString value =
+                QString::fromUtf8(inlineValue ? arg.mid(arg.indexOf('=') + 1) : arguments.at(++i));
             if (arg.startsWith("--name")) {
                 if (!isSourceIdentifier(value))
                     return failWith({ExitBadInput,
@@ -327,7 +331,8 @@ int runFrameCommand(const QList<QByteArray> &arguments)
                 format = Format::Json;
             else
                 return failWith({ExitBadInput,
-                    QStringLiteral("--format takes hex, c, python or json, not \"%1\"").arg(value)});
+                    QStringLiteral("--format takes hex, c, python or json, not \"%1\"")
+                        .arg(value)});
             continue;
         }
         if (arg == "--")
@@ -343,8 +348,9 @@ int runFrameCommand(const QList<QByteArray> &arguments)
         rest << arg;
     }
     if (rest.isEmpty() || rest.first().startsWith('-'))
-        return failWith({ExitBadInput, QStringLiteral("usage: orv4120 frame COMMAND [ARGUMENTS] "
-                                                      "[--format hex|c|python|json]")});
+        return failWith({ExitBadInput,
+            QStringLiteral("usage: orv4120 frame COMMAND [ARGUMENTS] "
+                           "[--format hex|c|python|json]")});
     // The command line's own reading, with a board that is never opened: serial unless --usb.
     if (!boardGiven)
         rest = QList<QByteArray> {"--port", "(none)"} + rest;
@@ -357,7 +363,8 @@ int runFrameCommand(const QList<QByteArray> &arguments)
     if (o.json && !formatGiven)
         format = Format::Json;
     if (o.command == u"soak" || o.command == u"ports")
-        return failWith({ExitBadInput, QStringLiteral("%1 sends no frame of its own").arg(o.command)});
+        return failWith(
+            {ExitBadInput, QStringLiteral("%1 sends no frame of its own").arg(o.command)});
 
     const BoardSpec::Kind kind = o.boards.first().kind;
     const bool usb = kind == BoardSpec::Kind::Usb || kind == BoardSpec::Kind::VirtualUsb;
@@ -394,8 +401,8 @@ int runFrameCommand(const QList<QByteArray> &arguments)
                 return failWith(failure);
             const QString lineName = table ? base + u'_' + QString::number(i + 1) : base;
             for (qsizetype p = 0; p < pieces->size(); ++p)
-                frames << NamedFrame {pieces->size() == 1 ? lineName
-                                                          : lineName + u'_' + QString::number(p + 1),
+                frames << NamedFrame {
+                    pieces->size() == 1 ? lineName : lineName + u'_' + QString::number(p + 1),
                     pieces->at(p)};
         }
         if (frames.isEmpty())

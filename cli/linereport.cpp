@@ -11,9 +11,25 @@
 
 namespace {
 
+// Bytes from a line are data: control characters are shown as escapes, never sent to the
+// terminal as they are.
+QString visible(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+            out += QStringLiteral("\\x") + QString::number(u, 16).toUpper().rightJustified(2, u'0');
+        else
+            out += c;
+    }
+    return out;
+}
+
 void writeLine(const QString &line)
 {
-    const QByteArray bytes = line.toUtf8() + '\n';
+    const QByteArray bytes = visible(line).toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     std::fflush(stdout);
 }
@@ -110,8 +126,8 @@ void LineReport::frame(quint64 index, qint64 offset, LinkTime at, const QByteArr
     }
 }
 
-void LineReport::answer(quint8 code, const QByteArray &text, LinkTime at, qint64 offset,
-    quint64 id, qint64 latencyUs, bool unsolicited, AnswerRule rule)
+void LineReport::answer(quint8 code, const QByteArray &text, LinkTime at, qint64 offset, quint64 id,
+    qint64 latencyUs, bool unsolicited, AnswerRule rule)
 {
     const QString label = answerLabel(rule, {code, 0, text});
     const bool usb = rule == AnswerRule::UsbReports;
@@ -131,8 +147,9 @@ void LineReport::answer(quint8 code, const QByteArray &text, LinkTime at, qint64
         emitObject(o, at);
         return;
     }
-    QString text2 = usb ? (label.isEmpty() ? QStringLiteral("<-0x") + hexByte(code) : label)
-                        : QStringLiteral("<---- 返回：") + (label.isEmpty() ? hexByte(code) : label);
+    QString text2 = usb
+        ? (label.isEmpty() ? QStringLiteral("<-0x") + hexByte(code) : label)
+        : QStringLiteral("<---- 返回：") + (label.isEmpty() ? hexByte(code) : label);
     if (id)
         text2 += QStringLiteral("（帧 #%1").arg(id)
             + (latencyUs >= 0 ? QStringLiteral("，延迟 ") + formatDuration(latencyUs) : QString())
@@ -155,19 +172,19 @@ void LineReport::note(
     // Faults stand out from what is only told.
     static const QStringList kTold {QStringLiteral("listening"), QStringLiteral("skipped"),
         QStringLiteral("export"), QStringLiteral("report"), QStringLiteral("faults"),
-        QStringLiteral("side"), QStringLiteral("capture_note")};
+        QStringLiteral("side"), QStringLiteral("capture_note"), QStringLiteral("rows_left_out")};
     line(at, (kTold.contains(kind) ? QStringLiteral("-- ") : QStringLiteral("!! ")) + message);
 }
 
 void LineReport::row(const TransactionRow &r)
 {
     if (m_json) {
-        writeLine(QString::fromUtf8(
-            QJsonDocument(rowEvent(r.link, r)).toJson(QJsonDocument::Compact)));
+        writeLine(
+            QString::fromUtf8(QJsonDocument(rowEvent(r.link, r)).toJson(QJsonDocument::Compact)));
         return;
     }
-    QStringList parts {QStringLiteral("#%1").arg(r.id),
-        r.frame.isEmpty() ? QStringLiteral("（无帧）") : r.frame};
+    QStringList parts {
+        QStringLiteral("#%1").arg(r.id), r.frame.isEmpty() ? QStringLiteral("（无帧）") : r.frame};
     if (!r.answers.isEmpty())
         parts << r.answers;
     if (r.latencyUs >= 0)
@@ -186,5 +203,6 @@ void LineReport::summary(const QString &heading, const TransactionStats &stats)
             QJsonDocument(summaryEvent(heading, stats)).toJson(QJsonDocument::Compact)));
         return;
     }
-    writeLine(summaryText(stats).trimmed());
+    for (const QString &text : summaryText(stats).trimmed().split(u'\n'))
+        writeLine(text);
 }

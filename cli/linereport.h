@@ -33,8 +33,8 @@ public:
         AnswerRule rule = AnswerRule::SerialCharacters);
     // Something worth a line of its own: kind names it in JSON ("gap", "cut_frame", ...);
     // fields go into the JSON object as they are.
-    void note(const QString &kind, LinkTime at, const QString &message,
-        const QJsonObject &fields = {});
+    void note(
+        const QString &kind, LinkTime at, const QString &message, const QJsonObject &fields = {});
     void row(const TransactionRow &row);
     void summary(const QString &heading, const TransactionStats &stats);
 

@@ -184,15 +184,21 @@ bool Monitor::start(int *exitCode)
     for (QSerialPort *port : {m_frames.get(), m_answers.get()}) {
         if (!port)
             continue;
-        connect(port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError e) {
-            if (e != QSerialPort::ResourceError)
-                return;   // a pty has no modem lines; nothing else ends the watch
-            printError(QStringLiteral("%1 was lost: %2").arg(port->portName(), port->errorString()));
-            stop(ExitUnavailable);
-        });
+        connect(
+            port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError e) {
+                // A read on a readable port that finds nothing: the line hung up. A pty has no
+                // modem lines, and a fault on one character ends nothing.
+                if (e != QSerialPort::ResourceError && e != QSerialPort::ReadError
+                    && e != QSerialPort::DeviceNotFoundError)
+                    return;
+                printError(
+                    QStringLiteral("%1 was lost: %2").arg(port->portName(), port->errorString()));
+                stop(ExitUnavailable);
+            });
     }
     QJsonObject fields {{QStringLiteral("frames"), m_o.framesPort},
-        {QStringLiteral("baud"), m_o.baud}, {QStringLiteral("max_gap_ms"), double(m_maxGapUs) / 1000.0},
+        {QStringLiteral("baud"), m_o.baud},
+        {QStringLiteral("max_gap_ms"), double(m_maxGapUs) / 1000.0},
         {QStringLiteral("timeout_ms"), m_o.timeoutMs}};
     if (m_answers)
         fields.insert(QStringLiteral("answers"), m_o.answersPort);
@@ -200,8 +206,7 @@ bool Monitor::start(int *exitCode)
         fields.insert(QStringLiteral("report"), m_soak.csvPath());
     m_report.note(QStringLiteral("listening"), linkNow(),
         QStringLiteral("监听 %1%2，%3 波特，帧内停顿上限 %4，应答时限 %5 ms")
-            .arg(m_o.framesPort,
-                m_answers ? QStringLiteral(" 与 ") + m_o.answersPort : QString())
+            .arg(m_o.framesPort, m_answers ? QStringLiteral(" 与 ") + m_o.answersPort : QString())
             .arg(m_o.baud)
             .arg(formatDuration(m_maxGapUs))
             .arg(m_o.timeoutMs),
@@ -234,10 +239,17 @@ void Monitor::onFrameBytes()
 
 void Monitor::onAnswerBytes()
 {
+    // The frame an answer answers may still wait on the other port (two adapters, two
+    // buffers): what is there is read first, without waiting (readyRead comes from within).
+    m_frames->waitForReadyRead(0);
+    if (m_frames->bytesAvailable() > 0)
+        onFrameBytes();
     const QByteArray bytes = m_answers->readAll();
     const LinkTime at = linkNow();
-    // The chip answers while a frame is still short of its length: it gave up on it.
-    if (m_scanner.inFrame() && at - m_scanner.lastArrival() > m_maxGapUs)
+    // The chip refuses while a frame is still short of its length and the line is quiet: it
+    // gave up on that frame.
+    if (m_scanner.inFrame() && at - m_scanner.lastArrival() > m_maxGapUs
+        && bytes.contains(char(Answer::ReceiveFailed)))
         cutPartialFrame(at);
     m_model.bytesReceived(&m_link, bytes, at);
 }
@@ -264,7 +276,9 @@ void Monitor::onItem(const FrameScanner::Item &item)
             return;
         }
         fault(QStringLiteral("stray"), item.first,
-            QStringLiteral("%1 字节不属于任何帧：%2").arg(item.bytes.size()).arg(hexPreview(item.bytes, 16)),
+            QStringLiteral("%1 字节不属于任何帧：%2")
+                .arg(item.bytes.size())
+                .arg(hexPreview(item.bytes, 16)),
             where);
         return;
     }
@@ -350,7 +364,8 @@ void Monitor::onFrame(
     }
 }
 
-void Monitor::onAnswer(const TransactionModel::AnswerEvent &a, const TransactionModel::Transaction *t)
+void Monitor::onAnswer(
+    const TransactionModel::AnswerEvent &a, const TransactionModel::Transaction *t)
 {
     const bool first = t && t->firstAnswer == t->answers.size() - 1;
     m_report.answer(a.code, a.text, a.arrival, -1, t ? t->id : 0, first ? t->latency() : -1, !t);
@@ -367,13 +382,15 @@ void Monitor::onAnswer(const TransactionModel::AnswerEvent &a, const Transaction
         const bool refused = a.code == Answer::ReceiveFailed;
         fault(QStringLiteral("bad_frame_answered"), a.arrival,
             refused ? QStringLiteral("帧 #%1 应拒收，芯片回 45（拒收）").arg(t->id)
-                    : QStringLiteral("帧 #%1 应拒收，芯片却回 %2").arg(t->id).arg(
-                          QString::number(a.code, 16).toUpper()),
+                    : QStringLiteral("帧 #%1 应拒收，芯片却回 %2")
+                          .arg(t->id)
+                          .arg(QString::number(a.code, 16).toUpper()),
             {{QStringLiteral("id"), double(t->id)},
                 {QStringLiteral("code"), QString::number(a.code, 16).toUpper()}});
     } else if (first && a.code == Answer::ReceiveFailed) {
         fault(QStringLiteral("refused"), a.arrival,
-            QStringLiteral("芯片拒收帧 #%1（45）").arg(t->id), {{QStringLiteral("id"), double(t->id)}});
+            QStringLiteral("芯片拒收帧 #%1（45）").arg(t->id),
+            {{QStringLiteral("id"), double(t->id)}});
     }
 }
 
@@ -428,10 +445,12 @@ void Monitor::stop(int exitCode)
         QStringLiteral("问题：%1；开始时跳过 %2 字节")
             .arg(faultText.isEmpty() ? QStringLiteral("无") : faultText.join(QStringLiteral("，")))
             .arg(m_skippedAtStart),
-        {{QStringLiteral("counts"), faults}, {QStringLiteral("skipped_at_start"), double(m_skippedAtStart)}});
+        {{QStringLiteral("counts"), faults},
+            {QStringLiteral("skipped_at_start"), double(m_skippedAtStart)}});
     m_report.summary(m_o.framesPort, stats);
     if (m_soak.isOpen()) {
-        const QString summary = summaryText(stats) + QStringLiteral("问题：%1\n").arg(faultText.join(QStringLiteral("，")));
+        const QString summary = summaryText(stats)
+            + QStringLiteral("问题：%1\n").arg(faultText.join(QStringLiteral("，")));
         if (!m_soak.finish(summary)) {
             printError(QStringLiteral("the report is incomplete: ") + m_soak.errorString());
             if (exitCode == ExitDone)
@@ -488,10 +507,11 @@ int runMonitorCommand(const QList<QByteArray> &arguments)
             o.json = true;
             continue;
         }
-        static const QStringList valued {"--frames", "--answers", "--baud", "--max-gap",
-            "--timeout", "--report", "--encoding"};
+        static const QStringList valued {
+            "--frames", "--answers", "--baud", "--max-gap", "--timeout", "--report", "--encoding"};
         if (!valued.contains(arg))
-            return bad(QStringLiteral("monitor does not take \"%1\"; see orv4120 monitor --help").arg(arg));
+            return bad(QStringLiteral("monitor does not take \"%1\"; see orv4120 monitor --help")
+                           .arg(arg));
         if (!inlineValue && i + 1 >= arguments.size())
             return bad(arg + QStringLiteral(" needs a value"));
         const QString v = inlineValue ? *inlineValue : QString::fromUtf8(arguments.at(++i));
@@ -507,11 +527,13 @@ int runMonitorCommand(const QList<QByteArray> &arguments)
         } else if (arg == u"--max-gap") {
             o.maxGapMs = millisecondsOf(v, &ok);
             if (!ok || o.maxGapMs <= 0 || o.maxGapMs > 60000)
-                return bad(QStringLiteral("--max-gap takes milliseconds above 0, not \"%1\"").arg(v));
+                return bad(
+                    QStringLiteral("--max-gap takes milliseconds above 0, not \"%1\"").arg(v));
         } else if (arg == u"--timeout") {
             const double ms = millisecondsOf(v, &ok);
             if (!ok || ms < 1 || ms > 3600000)
-                return bad(QStringLiteral("--timeout takes milliseconds, 1 or more, not \"%1\"").arg(v));
+                return bad(
+                    QStringLiteral("--timeout takes milliseconds, 1 or more, not \"%1\"").arg(v));
             o.timeoutMs = int(ms);
         } else if (arg == u"--report") {
             o.reportDir = v;
@@ -524,7 +546,8 @@ int runMonitorCommand(const QList<QByteArray> &arguments)
             }
             if (o.storeEncoding < 0)
                 return bad(QStringLiteral("--encoding takes gb2312, gbk, big5, utf16le or utf16be, "
-                                          "not \"%1\"").arg(v));
+                                          "not \"%1\"")
+                               .arg(v));
         }
     }
     if (o.framesPort.isEmpty())

@@ -8,15 +8,14 @@ namespace {
 constexpr int kCBytesPerLine = 12;
 
 // Keywords of C (up to C23) and of Python 3: neither language takes them as a name.
-const char *const kKeywords[] = {"auto", "break", "case", "char", "const", "continue",
-    "default", "do", "double", "else", "enum", "extern", "float", "for", "goto", "if", "inline",
-    "int", "long", "register", "restrict", "return", "short", "signed", "sizeof", "static",
-    "struct", "switch", "typedef", "union", "unsigned", "void", "volatile", "while", "bool",
-    "true", "false", "alignas", "alignof", "constexpr", "nullptr", "static_assert",
-    "thread_local", "typeof", "typeof_unqual", "False", "None", "True", "and", "as", "assert",
-    "async", "await", "class", "def", "del", "elif", "except", "finally", "from", "global",
-    "import", "in", "is", "lambda", "nonlocal", "not", "or", "pass", "raise", "try", "with",
-    "yield"};
+const char *const kKeywords[] = {"auto", "break", "case", "char", "const", "continue", "default",
+    "do", "double", "else", "enum", "extern", "float", "for", "goto", "if", "inline", "int", "long",
+    "register", "restrict", "return", "short", "signed", "sizeof", "static", "struct", "switch",
+    "typedef", "union", "unsigned", "void", "volatile", "while", "bool", "true", "false", "alignas",
+    "alignof", "constexpr", "nullptr", "static_assert", "thread_local", "typeof", "typeof_unqual",
+    "False", "None", "True", "and", "as", "assert", "async", "await", "class", "def", "del", "elif",
+    "except", "finally", "from", "global", "import", "in", "is", "lambda", "nonlocal", "not", "or",
+    "pass", "raise", "try", "with", "yield"};
 
 }   // namespace
 

@@ -2,9 +2,9 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QGuiApplication>
 #include <QMenu>
 #include <QProcess>
 
@@ -55,8 +55,8 @@ void TstProductWindow::hexBoxCopiesSource_data()
         << QStringLiteral("FD 00 1E 01 01 BB B6 D3 AD B9 DB BF B4 D3 EF D2 F4 BA CF B3 C9 CF B5 "
                           "CD B3 B5 C4 D1 DD CA BE A3 A1\n")
         << QByteArray("fd001e0101bbb6d3adb9dbbfb4d3efd2f4bacfb3c9cfb5cdb3b5c4d1ddcabea3a1");
-    QTest::newRow("bytes without a header, as typed") << QStringLiteral("BB,B6,D3,AD")
-                                                      << QByteArray("bbb6d3ad");
+    QTest::newRow("bytes without a header, as typed")
+        << QStringLiteral("BB,B6,D3,AD") << QByteArray("bbb6d3ad");
     QTest::newRow("not hexadecimal") << QStringLiteral("FD 0G") << QByteArray();
 }
 
@@ -104,8 +104,8 @@ void TstProductWindow::decodeReadsTheWindowsLog()
     QByteArray sent;
     int answers = 0;
     for (int run = 0; run < 2; ++run) {
-        Form1Fixture f(QByteArray(), true, false,
-            [&dir](Form1Options &o) { o.workDir = dir.path(); });
+        Form1Fixture f(
+            QByteArray(), true, false, [&dir](Form1Options &o) { o.workDir = dir.path(); });
         if (run == 1)
             QTest::mouseClick(f.find<QCheckBox>("Check5"), Qt::LeftButton);   // "0x" before bytes
         f.find<QPlainTextEdit>("Text3")->setPlainText(QStringLiteral("你好\n世界 */ 0x45"));

@@ -17,8 +17,10 @@ PtyPeer::PtyPeer(QObject *parent)
         m_master = -1;
         return;
     }
+    // Programs the test starts do not inherit the master: closing it must hang the line up.
+    ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
     m_slavePath = QString::fromLocal8Bit(::ptsname(m_master));
-    m_slaveKeeper = ::open(::ptsname(m_master), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    m_slaveKeeper = ::open(::ptsname(m_master), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_slaveKeeper >= 0) {
         termios raw {};
         ::tcgetattr(m_slaveKeeper, &raw);
