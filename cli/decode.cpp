@@ -4,6 +4,7 @@
 #include "codes.h"
 #include "frame.h"
 #include "framedecoder.h"
+#include "input.h"
 #include "linereport.h"
 #include "linescan.h"
 #include "logshape.h"
@@ -23,7 +24,8 @@
 namespace {
 
 // Largest input file; a minute of both lines at 115200 baud in CSV is about 60 MB.
-constexpr qint64 kMaxInputBytes = qint64(1) << 30;
+// Captures are large: a minute of both lines at 115200 baud is about 50 MB of CSV.
+constexpr qint64 kMaxCaptureBytes = qint64(1) << 30;
 
 void printError(const QString &message)
 {
@@ -109,21 +111,16 @@ void Decoder::damage(
 
 bool Decoder::readFile(const QString &name, QByteArray *bytes)
 {
-    QFile file;
-    if (name == u"-") {
-        file.open(stdin, QIODevice::ReadOnly);
-    } else {
-        file.setFileName(name);
-        if (!file.open(QIODevice::ReadOnly)) {
-            printError(QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
-            return false;
-        }
-    }
-    *bytes = file.read(kMaxInputBytes + 1);
-    if (bytes->size() > kMaxInputBytes) {
-        printError(QStringLiteral("%1 is larger than %2 bytes").arg(name).arg(kMaxInputBytes));
+    const InputRead input = readInput(name == u"-" ? QString() : name, kMaxCaptureBytes);
+    if (input.interrupted) {
+        printError(QStringLiteral("interrupted while reading %1").arg(name));
         return false;
     }
+    if (!input.error.isEmpty()) {
+        printError(input.error);
+        return false;
+    }
+    *bytes = input.bytes;
     return true;
 }
 

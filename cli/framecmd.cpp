@@ -7,6 +7,7 @@
 #include "framecode.h"
 #include "framedecoder.h"
 #include "hexeditor.h"
+#include "input.h"
 #include "linescan.h"
 #include "options.h"
 #include "session.h"
@@ -23,7 +24,6 @@
 namespace {
 
 // Longest text file or standard input read, as for say.
-constexpr qint64 kMaxInputBytes = 16 * 1024 * 1024;
 
 enum class Format { Hex, C, Python, Json };
 
@@ -69,23 +69,16 @@ std::optional<QString> readText(const CliOptions &o, Failure *failure)
     QByteArray bytes;
     bool fromFile = false;
     if (!o.file.isEmpty() || o.fromStdin) {
-        QFile file;
-        if (o.fromStdin) {
-            file.open(stdin, QIODevice::ReadOnly);
-        } else {
-            file.setFileName(o.file);
-            if (!file.open(QIODevice::ReadOnly)) {
-                *failure = {ExitBadInput,
-                    QStringLiteral("cannot read %1: %2").arg(o.file, file.errorString())};
-                return std::nullopt;
-            }
-        }
-        bytes = file.read(kMaxInputBytes + 1);
-        if (bytes.size() > kMaxInputBytes) {
-            *failure = {ExitBadInput,
-                QStringLiteral("the text is longer than %1 bytes").arg(kMaxInputBytes)};
+        const InputRead input = readInput(o.fromStdin ? QString() : o.file);
+        if (input.interrupted) {
+            *failure = {ExitFailed, QStringLiteral("interrupted while reading the text")};
             return std::nullopt;
         }
+        if (!input.error.isEmpty()) {
+            *failure = {ExitBadInput, input.error};
+            return std::nullopt;
+        }
+        bytes = input.bytes;
         fromFile = true;
     } else {
         bytes = o.arguments.mid(o.command == u"cache store" ? 1 : 0).join(' ');

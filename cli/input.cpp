@@ -26,7 +26,7 @@ bool userDefinedGbk(quint8 lead, quint8 trail)
 
 }   // namespace
 
-InputRead readInput(const QString &path)
+InputRead readInput(const QString &path, qint64 limit)
 {
     InputRead r;
     const QString name = path.isEmpty() ? QStringLiteral("standard input") : path;
@@ -55,7 +55,7 @@ InputRead readInput(const QString &path)
         }
         if (!fds[0].revents)
             continue;
-        const qsizetype room = qsizetype(kMaxInputBytes) + 1 - r.bytes.size();
+        const qsizetype room = qsizetype(limit) + 1 - r.bytes.size();
         const qsizetype before = r.bytes.size();
         r.bytes.resize(before + qMin<qsizetype>(room, 1 << 16));
         const ssize_t got = ::read(fd, r.bytes.data() + before, size_t(r.bytes.size() - before));
@@ -66,10 +66,11 @@ InputRead readInput(const QString &path)
             r.error = QStringLiteral("cannot read %1: %2").arg(name, systemError());
             break;
         }
-        if (r.bytes.size() > kMaxInputBytes) {
-            r.error = QStringLiteral("%1 is longer than %2 bytes (16 MiB): nothing sent")
+        if (r.bytes.size() > limit) {
+            r.error = QStringLiteral("%1 is longer than %2 bytes (%3 MiB): nothing sent")
                           .arg(name)
-                          .arg(kMaxInputBytes);
+                          .arg(limit)
+                          .arg(limit >> 20);
             break;
         }
         if (got == 0)

@@ -17,10 +17,10 @@ struct InputRead
     bool interrupted = false;   // a signal came while the program waited for input
 };
 
-// Reads a file (standard input when path is empty) to its end, kMaxInputBytes at most. It waits
+// Reads a file (standard input when path is empty) to its end, limit bytes at most. It waits
 // for input with poll() beside Interrupts::descriptor(), so a FIFO without a writer or a
 // terminal does not hold off a signal; a device without an end (/dev/zero) stops at the limit.
-InputRead readInput(const QString &path);
+InputRead readInput(const QString &path, qint64 limit = kMaxInputBytes);
 
 // The first byte offset at which bytes are not GBK: 0x80 and 0xFF alone, a lead byte without its
 // trail byte, or a pair in the user-defined areas (AAA1-AFFE, F8A1-FEFE, A140-A7A0), which name

@@ -4,6 +4,7 @@
 #include "codes.h"
 #include "frame.h"
 #include "framedecoder.h"
+#include "interrupts.h"
 #include "linereport.h"
 #include "linescan.h"
 #include "options.h"
@@ -17,14 +18,10 @@
 #include <QMap>
 #include <QSerialPort>
 #include <QSet>
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdio>
 #include <optional>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -32,14 +29,6 @@ void printError(const QString &message)
 {
     const QByteArray bytes = (QStringLiteral("orv4120: ") + message + u'\n').toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-}
-
-int g_signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
 }
 
 struct MonitorOptions
@@ -559,19 +548,6 @@ int runMonitorCommand(const QList<QByteArray> &arguments)
     int code = ExitDone;
     if (!monitor.start(&code))
         return code;
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
-        auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &monitor);
-        QObject::connect(notifier, &QSocketNotifier::activated, &monitor, [&monitor] {
-            char byte;
-            [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
-            monitor.stop(ExitDone);
-        });
-        struct sigaction action = {};
-        action.sa_handler = onSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        for (int signal : {SIGINT, SIGTERM, SIGHUP})
-            ::sigaction(signal, &action, nullptr);
-    }
+    Interrupts::onSignal(&monitor, [&monitor] { monitor.stop(ExitDone); });
     return QCoreApplication::exec();
 }
