@@ -1,8 +1,12 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
+class QMessageBox;
 class QWidget;
 
 // The one way the window speaks to the operator: an OK-only message.
@@ -20,22 +24,35 @@ public:
 // opens when the operator has closed the one before, in the order they were raised. A message
 // identical to one on screen or waiting is not queued again, so a fault that repeats (a board
 // that is gone, while the internal test sends frame after frame) does not pile up boxes.
+//
+// Each box belongs to the window: transient for it (the desktop keeps it above the window),
+// modal to it, and opened only once the window is on screen. Messages raised before that (the
+// start-up's port message) wait, so that no box hides behind the window and holds up the queue.
 class MessageBoxes : public OperatorMessages
 {
 public:
-    explicit MessageBoxes(QWidget *parent)
-        : m_parent(parent)
-    { }
+    explicit MessageBoxes(QWidget *window = nullptr);
+    ~MessageBoxes() override;
+    MessageBoxes(const MessageBoxes &) = delete;
+    MessageBoxes &operator=(const MessageBoxes &) = delete;
+
+    // The window the boxes belong to; the queue opens its first box once the window is shown,
+    // and holds every box while there is no window.
+    void setWindow(QWidget *window);
     void show(const QString &text) override;
     void showAndWait(const QString &text) override;
     // The message on screen first, then those waiting.
     QStringList open() const { return m_queue; }
 
 private:
+    class WindowWatch;
+    bool windowOnScreen() const;
     void showFirst();
 
-    QWidget *m_parent;
+    QPointer<QWidget> m_window;
+    std::unique_ptr<WindowWatch> m_watch;
     QStringList m_queue;
+    QPointer<QMessageBox> m_box;   // the box on screen
 };
 
 // Keeps every message instead of showing it (tests, headless runs).

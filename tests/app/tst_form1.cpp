@@ -492,6 +492,7 @@ void TstForm1::messagesOneAtATime()
 {
     QWidget parent;
     parent.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&parent));   // boxes open once the window is on screen
     MessageBoxes boxes(&parent);
     const auto onScreen = [&parent] { return parent.findChildren<QMessageBox *>(); };
     boxes.show(Msg::MaxTextNotice);
