@@ -246,20 +246,15 @@ void Form1::wireControls()
 void Form1::Form_Load()
 {
     // The start-up text is GBK in the working directory; it is created empty when missing.
-    // A read-only folder still gives the text of a file that is there. Only a regular file is
-    // read: a FIFO would block the start for good, a device or a folder has no text.
     const QString startName = QStringLiteral("初始默认文本.txt");
-    QFile startText(QDir(m_workDir).absoluteFilePath(startName));
-    const QString kind = nonRegularFileKind(startText.fileName());
-    if (!kind.isEmpty()) {
+    QByteArray startText;
+    QString problem;
+    if (LogFile::readStartText(QDir(m_workDir).absoluteFilePath(startName), &startText, &problem))
+        ui->Text3->setPlainText(fromCrLf(fromGbk(startText)));
+    else
         ui->Text3->clear();
-        m_log->append(startName + QStringLiteral(" 不是普通文件（") + kind
-            + QStringLiteral("），未读取，发送框为空") + kCrLf);
-    } else if (startText.open(QIODevice::ReadWrite) || startText.open(QIODevice::ReadOnly)) {
-        ui->Text3->setPlainText(fromCrLf(fromGbk(startText.readAll())));
-    } else {
-        ui->Text3->clear();   // neither readable nor creatable: start with an empty box
-    }
+    if (!problem.isEmpty())
+        m_log->append(startName + u' ' + problem + kCrLf);
 
     if (ui->Option3->isChecked())
         m_session->setCurrentLink(MSComm1);

@@ -5,9 +5,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 CommandLine parseCommandLine(const QStringList &arguments)
 {
@@ -149,5 +155,24 @@ QString prepareWorkDir(const QString &dir, QString *error)
     const QFileInfo made(path);
     if (!made.isReadable() || !made.isWritable() || !made.isExecutable())
         return cannotUse(QStringLiteral("no permission to read and write files in it"));
+    // Permissions tell nothing of /proc, /sys or a read-only mount: a file is written and removed.
+    const QString probe = QDir(path).filePath(QStringLiteral(".orv4120-demo-probe-%1")
+            .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0')));
+    const QByteArray probeName = QFile::encodeName(probe);
+    const int fd = ::open(probeName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return cannotUse(QStringLiteral("no file can be written in it (%1)")
+                             .arg(QString::fromLocal8Bit(std::strerror(errno))));
+    const bool written = ::write(fd, "\n", 1) == 1;
+    const int writeError = errno;
+    const bool closed = ::close(fd) == 0;
+    const int closeError = errno;
+    if (::unlink(probeName.constData()) != 0)
+        return cannotUse(QStringLiteral("a file written in it cannot be removed (%1)")
+                             .arg(QString::fromLocal8Bit(std::strerror(errno))));
+    if (!written || !closed)
+        return cannotUse(QStringLiteral("no file can be written in it (%1)")
+                             .arg(QString::fromLocal8Bit(
+                                 std::strerror(written ? closeError : writeError))));
     return path;
 }

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 
@@ -46,6 +47,43 @@ int createNew(const QString &path)
 {
     return ::open(
         encoded(path).constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
+// A new file of a private name, locked before it has its name where the system allows (an
+// unnamed file, locked, then linked in), so that a recovery never takes a journal being made for
+// a dead run's. Elsewhere the lock follows the creation at once. Fails with EEXIST when anything
+// has the name already, with EWOULDBLOCK when someone locked the new file first.
+int createLocked(const QString &path)
+{
+#ifdef O_TMPFILE
+    const int unnamed = ::open(encoded(QFileInfo(path).absolutePath()).constData(),
+        O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (unnamed >= 0) {
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(unnamed);
+        if (::flock(unnamed, LOCK_EX | LOCK_NB) == 0
+            && ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, encoded(path).constData(),
+                   AT_SYMLINK_FOLLOW)
+                == 0)
+            return unnamed;
+        const int error = errno;
+        ::close(unnamed);
+        if (error == EEXIST) {
+            errno = error;
+            return -1;
+        }
+        // no /proc, or a file system that links no unnamed file: a named file below
+    }
+#endif
+    const int fd = createNew(path);
+    if (fd < 0)
+        return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {   // someone opened it already: not ours alone
+        ::close(fd);
+        ::unlink(encoded(path).constData());
+        errno = EWOULDBLOCK;
+        return -1;
+    }
+    return fd;
 }
 
 // Writes at offset, or at the file's position when offset < 0.
@@ -127,13 +165,6 @@ std::vector<qint64> liveLengths(const std::vector<Piece> &pieces, qint64 Piece::
     return lengths;
 }
 
-bool processAlive(qint64 pid)
-{
-    if (pid == QCoreApplication::applicationPid())
-        return true;
-    return pid <= 0 || ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
-}
-
 // The working directory's part of journal names in the fallback folder.
 QString dirKey(const QString &dir)
 {
@@ -155,9 +186,126 @@ bool writeExport(int fd, const LogFile::ExportBody &body, QString *reason)
         && writeAll(fd, end.constData(), end.size(), -1, reason);
 }
 
+// A name in a folder that anybody may write to and whose sticky bit keeps each user's names
+// their own, put there by neither this user nor the folder's owner: it may lead anywhere.
+bool plantedByOther(const QString &path, const struct stat &entry)
+{
+    struct stat folder = {};
+    if (::stat(encoded(QFileInfo(path).absolutePath()).constData(), &folder) != 0)
+        return true;   // a folder that cannot be looked at is taken at its worst
+    const bool shared = (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+    return shared && entry.st_uid != ::geteuid() && entry.st_uid != folder.st_uid;
+}
+
+const QString kForeignLink = QStringLiteral("是其他用户在共享文件夹中放置的链接");
+const QString kForeignFile = QStringLiteral("是其他用户在共享文件夹中的文件");
+
 }   // namespace
 
 namespace LogFile {
+
+QString refusedLink(const QString &path)
+{
+    struct stat entry = {};
+    if (::lstat(encoded(path).constData(), &entry) != 0 || !S_ISLNK(entry.st_mode))
+        return {};
+    return plantedByOther(path, entry) ? kForeignLink : QString();
+}
+
+int openGuarded(const QString &path, int flags, mode_t mode, QString *reason)
+{
+    const QByteArray name = encoded(path);
+    int fd = ::open(name.constData(), flags | O_NOFOLLOW, mode);
+    struct stat entry = {};
+    // A link (ELOOP, or EACCES where O_CREAT meets a link): its owner cannot change while it is
+    // there, and in a sticky folder only its owner or the folder's owner can put another in its
+    // place.
+    if (fd < 0 && (errno == ELOOP || errno == EACCES)
+        && ::lstat(name.constData(), &entry) == 0 && S_ISLNK(entry.st_mode)) {
+        if (plantedByOther(path, entry)) {
+            *reason = kForeignLink;
+            return -1;
+        }
+        fd = ::open(name.constData(), flags, mode);
+    } else if (fd >= 0 && (flags & O_CREAT) && !(flags & O_EXCL)) {
+        struct stat opened = {};
+        if (::fstat(fd, &opened) == 0 && opened.st_uid != ::geteuid()
+            && plantedByOther(path, opened)) {
+            ::close(fd);
+            *reason = kForeignFile;
+            return -1;
+        }
+    }
+    if (fd < 0)
+        *reason = errnoText(errno);
+    return fd;
+}
+
+bool readStartText(const QString &path, QByteArray *bytes, QString *problem)
+{
+    bytes->clear();
+    const QString refused = refusedLink(path);
+    if (!refused.isEmpty()) {
+        *problem = refused + QStringLiteral("，未读取，发送框为空");
+        return false;
+    }
+    // A FIFO would block the start for good, a device or a folder has no text.
+    const QString kind = nonRegularFileKind(path);
+    if (!kind.isEmpty()) {
+        *problem = QStringLiteral("不是普通文件（%1），未读取，发送框为空").arg(kind);
+        return false;
+    }
+    // A read-only folder still gives the text of a file that is there.
+    QString reason;
+    int fd = openGuarded(path, O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666, &reason);
+    if (fd < 0 && reason != kForeignLink && reason != kForeignFile)
+        fd = openGuarded(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0, &reason);
+    if (fd < 0) {
+        if (reason == errnoText(ENOENT))
+            return true;   // missing, and the folder takes no new file: an empty box
+        *problem = QStringLiteral("无法读取（%1），发送框为空").arg(reason);
+        return false;
+    }
+    struct stat info = {};
+    const auto tooLarge = [&](qint64 size) {
+        *problem = QStringLiteral("过大（%1 字节，上限 %2 字节），未读取，发送框为空")
+                       .arg(size)
+                       .arg(kMaxStartTextBytes);
+        bytes->clear();
+        ::close(fd);
+        return false;
+    };
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        *problem = QStringLiteral("不是普通文件，未读取，发送框为空");
+        return false;
+    }
+    if (info.st_size > kMaxStartTextBytes)
+        return tooLarge(info.st_size);
+    // The file may grow while it is read: one byte past the limit tells.
+    bytes->resize(qsizetype(kMaxStartTextBytes + 1));
+    qint64 got = 0;
+    while (got < bytes->size()) {
+        const ssize_t n = ::read(fd, bytes->data() + got, size_t(bytes->size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *problem = QStringLiteral("无法读取（%1），发送框为空").arg(errnoText(errno));
+            bytes->clear();
+            ::close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    if (got > kMaxStartTextBytes)
+        return tooLarge(got);
+    bytes->truncate(got);
+    bytes->squeeze();
+    ::close(fd);
+    return true;
+}
 
 QString fallbackDirectory()
 {
@@ -178,11 +326,9 @@ ExportResult appendExport(const QString &dir, const ExportBody &body)
     ExportResult result;
     const QString path = QDir(dir).absoluteFilePath(kFileName);
     // A FIFO or a device at the name would block the close or swallow the log.
-    const int fd = ::open(
-        encoded(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        result.reason = errnoText(errno);
-    } else {
+    const int fd =
+        openGuarded(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666, &result.reason);
+    if (fd >= 0) {
         struct stat info = {};
         if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
             result.reason = QStringLiteral("不是普通文件");
@@ -310,17 +456,12 @@ bool LogJournal::openPiece(const QString &folder, qint64 start, int number, Piec
         const int n = number > 0 ? number : m_nextNumber + (m_run.isEmpty() ? 0 : attempt);
         const QString path = QDir(folder).absoluteFilePath(prefix + LogFile::kFileName + u'.'
             + QString::fromLatin1(run) + QStringLiteral(".%1.%2.journal").arg(n).arg(start));
-        const int fd = createNew(path);
+        const int fd = createLocked(path);
         if (fd < 0) {
             m_reason = errnoText(errno);
-            if (errno == EEXIST)
+            if (errno == EEXIST || errno == EWOULDBLOCK)
                 continue;
             return false;
-        }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {   // someone opened it already: not ours alone
-            ::close(fd);
-            ::unlink(encoded(path).constData());
-            continue;
         }
         m_run = run;
         m_nextNumber = qMax(m_nextNumber, n + 1);
@@ -487,6 +628,11 @@ void LogJournal::rewriteFrom(qint64 offset, const QByteArray &bytes)
     append(bytes);
 }
 
+void LogJournal::replace(qint64 from, qint64 to, const QByteArray &bytes)
+{
+    rewriteFrom(from, bytes + read(to, size()));
+}
+
 QByteArray LogJournal::read(qint64 from, qint64 to) const
 {
     QByteArray bytes;
@@ -551,8 +697,9 @@ struct Orphan
     qint64 size = 0;
 };
 
-// "<prefix>LOG.txt.<pid>-<token>.<piece>.<start>.journal": the run, the pid and the piece.
-std::optional<std::pair<QByteArray, qint64>> parseName(
+// "<prefix>LOG.txt.<pid>-<token>.<piece>.<start>.journal": the run and the piece. The pid only
+// keeps names of runs apart; whether a run is alive is told by the locks of its files.
+std::optional<QByteArray> parseName(
     const QString &name, const QString &prefix, Orphan *orphan)
 {
     const QString head = prefix + LogFile::kFileName + u'.';
@@ -564,12 +711,12 @@ std::optional<std::pair<QByteArray, qint64>> parseName(
     if (parts.size() != 3)
         return std::nullopt;
     bool pidOk = false, numberOk = false, startOk = false;
-    const qint64 pid = parts[0].section(u'-', 0, 0).toLongLong(&pidOk);
+    parts[0].section(u'-', 0, 0).toLongLong(&pidOk);
     orphan->number = parts[1].toInt(&numberOk);
     orphan->start = parts[2].toLongLong(&startOk);
     if (!pidOk || !numberOk || !startOk || !parts[0].contains(u'-') || orphan->start < 0)
         return std::nullopt;
-    return std::make_pair(parts[0].toLatin1(), pid);
+    return parts[0].toLatin1();
 }
 
 // Opens and locks every piece of a run. Fails, holding nothing, when the run's program or
@@ -612,7 +759,7 @@ QList<LogFile::ExportResult> LogJournal::recoverOrphans(const QString &dir)
         for (const QString &name : names) {
             Orphan orphan;
             const auto run = parseName(name, prefix, &orphan);
-            if (!run || processAlive(run->second))
+            if (!run)
                 continue;
             orphan.path = QDir(folder).absoluteFilePath(name);
             struct stat info = {};
@@ -623,7 +770,7 @@ QList<LogFile::ExportResult> LogJournal::recoverOrphans(const QString &dir)
             orphan.device = info.st_dev;
             orphan.inode = info.st_ino;
             orphan.modified = qint64(info.st_mtime);
-            runs[run->first].push_back(orphan);
+            runs[*run].push_back(orphan);
         }
     };
     collect(dir, QString());

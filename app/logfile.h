@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <sys/types.h>
 #include <vector>
 
 // The log file and the journal that keeps the work log safe while the program runs.
@@ -39,6 +40,26 @@ ExportResult appendExport(const QString &dir, const ExportBody &body);
 
 // A folder of the user's own where logs go when the working directory takes none.
 QString fallbackDirectory();
+
+// The start-up text is read whole into the send box; a larger file is not read at all. The
+// send box lays out one line of 64 KiB in 0.4 s (twice as long takes four times that), so that
+// the window is up within a second whatever the file holds.
+inline constexpr qint64 kMaxStartTextBytes = qint64(64) << 10;
+
+// Opens path as open(2) does, but in a folder that anybody may write to and whose sticky bit
+// keeps each user's names their own (/tmp), it follows a symbolic link only when the link is the
+// user's or the folder owner's, and it does not open another user's file there with O_CREAT:
+// the kernel's protected-symlinks and protected-regular rules, applied whatever the kernel is
+// set to. Returns -1 with the reason otherwise.
+int openGuarded(const QString &path, int flags, mode_t mode, QString *reason);
+
+// Why openGuarded would refuse the link at path; empty for anything else.
+QString refusedLink(const QString &path);
+
+// Reads the start-up text: up to kMaxStartTextBytes of a regular file, created empty when
+// missing and the folder takes it. Returns false, with why in *problem, when the file is there
+// and not read; true with empty bytes when there is no file and none can be made.
+bool readStartText(const QString &path, QByteArray *bytes, QString *problem);
 }   // namespace LogFile
 
 // What is at path when it is not a regular file, in the operator's words ("命名管道", "设备",
@@ -78,6 +99,8 @@ public:
     void append(const QByteArray &bytes);
     // The record becomes its first offset bytes followed by bytes.
     void rewriteFrom(qint64 offset, const QByteArray &bytes);
+    // Bytes [from, to) of the record become bytes; what follows them stays as it is.
+    void replace(qint64 from, qint64 to, const QByteArray &bytes);
     // The record becomes empty.
     void clear() { rewriteFrom(0, {}); }
     // Streams the whole record to fd (an export body).
@@ -88,8 +111,10 @@ public:
     void remove();
 
     // Journals of dead runs in dir (and in the fallback folder, for dir), each run appended to
-    // LOG.txt as one export, oldest first, and removed. A run is claimed by locking its files,
-    // so two programs starting together export it once. Only regular files of this user with
+    // LOG.txt as one export, oldest first, and removed. A run is alive while its program holds
+    // the locks of its files (the kernel lets them go when it dies, even by kill -9); the process
+    // id in the names is not looked at, since another program may have it by now. A dead run is
+    // claimed by locking its files, so two programs starting together export it once. Only regular files of this user with
     // one link are read. Returns where each export went.
     static QList<LogFile::ExportResult> recoverOrphans(const QString &dir);
 

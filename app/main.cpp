@@ -115,6 +115,9 @@ static int run(int argc, char *argv[])
         if (commandLine.exitCode == 0 || !startedFromDesktop())
             return commandLine.exitCode;
         QApplication app(argc, argv);
+#ifdef Q_OS_UNIX
+        endOnTerminate(nullptr);   // a box nobody reads must not outlive a kill request
+#endif
         MessageBoxes(nullptr).showAndWait(commandLine.output.trimmed());   // nothing else runs yet
         return commandLine.exitCode;
     }
@@ -144,8 +147,9 @@ static int run(int argc, char *argv[])
         commandLine.options.hid = usbBoard.get();
     }
 
-    MessageBoxes messages(nullptr);
+    MessageBoxes messages;
     QPointer<Form1> window = new Form1(std::move(commandLine.options), &messages);
+    messages.setWindow(window);   // the start-up's messages open once the window is on screen
     window->setAttribute(Qt::WA_DeleteOnClose);
 #ifdef Q_OS_UNIX
     endOnTerminate(window);

@@ -69,6 +69,10 @@ void TstCommandLine::workDir_data()
                                  << "@/orv4120-demo";
     QTest::newRow("a file in the way") << "@/file" << QString();
     QTest::newRow("read-only folder") << "@/locked" << QString();
+    // Permissions say root may write here; only a file written tells otherwise.
+    QTest::newRow("/proc") << "/proc" << QString();
+    QTest::newRow("/proc/self/fd") << "/proc/self/fd" << QString();
+    QTest::newRow("/sys/kernel") << "/sys/kernel" << QString();
 }
 
 void TstCommandLine::workDir()
@@ -97,6 +101,8 @@ void TstCommandLine::workDir()
     used.replace('@', dir.path());
     QCOMPARE(line.options.workDir, used);
     QVERIFY(QFileInfo(used).isDir());
+    QCOMPARE(QDir(used).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList());   // the probe is gone
 }
 
 QTEST_GUILESS_MAIN(TstCommandLine)

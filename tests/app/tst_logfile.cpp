@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -44,6 +45,14 @@ private slots:
     void startTextThatIsNoFileIsNotRead_data();
     void startTextThatIsNoFileIsNotRead();
     void terminateEndsTheProgramWithABoxOpen();
+    void terminateEndsAStartUpErrorBox_data();
+    void terminateEndsAStartUpErrorBox();
+    void linksPlantedByAnotherUser_data();
+    void linksPlantedByAnotherUser();
+    void largeStartTextIsNotRead_data();
+    void largeStartTextIsNotRead();
+    void livenessIsTheJournalsLock_data();
+    void livenessIsTheJournalsLock();
 
 private:
     Form1Options optionsFor(const QString &dir);
@@ -538,6 +547,218 @@ void TstLogFile::terminateEndsTheProgramWithABoxOpen()
     QVERIFY(program.process.waitForFinished(10000));
     QCOMPARE(program.process.exitStatus(), QProcess::CrashExit);   // ended by the signal
     QVERIFY(fromGbk(readAll(dir.filePath("LOG.txt"))).contains(QStringLiteral("串口打开失败")));
+}
+
+void TstLogFile::terminateEndsAStartUpErrorBox_data()
+{
+    QTest::addColumn<QString>("workDir");   // "@" stands for a file
+    QTest::addColumn<int>("signal");
+    QTest::newRow("a file, SIGTERM") << QStringLiteral("@") << int(SIGTERM);
+    QTest::newRow("/dev/null, SIGINT") << QStringLiteral("/dev/null") << int(SIGINT);
+    QTest::newRow("empty, SIGTERM") << QString() << int(SIGTERM);
+    QTest::newRow("/proc, SIGINT") << QStringLiteral("/proc") << int(SIGINT);
+}
+
+void TstLogFile::terminateEndsAStartUpErrorBox()
+{
+    // The error box opens for a program started from a desktop: a display, no terminal.
+    QFETCH(QString, workDir);
+    QFETCH(int, signal);
+    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
+        QSKIP("no Xvfb to show the box on");
+    QProcess display;
+    display.start(QStringLiteral("Xvfb"),
+        {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+            QStringLiteral("tcp")});
+    QTRY_VERIFY_WITH_TIMEOUT(display.canReadLine(), 10000);
+    const QString number = QString::fromLatin1(display.readLine().trimmed());
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("file")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    workDir.replace(u'@', file.fileName());
+
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), u':' + number);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(ORV_DEMO_PROGRAM), {QStringLiteral("--workdir"), workDir});
+    QVERIFY(program.waitForStarted(10000));
+    QString errors;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (errors += QString::fromLocal8Bit(program.readAllStandardError())).contains(u"--workdir")
+            || errors.contains(QStringLiteral("cannot be used")),
+        10000);
+    QTest::qWait(500);   // the box is on the display by now
+    QCOMPARE(program.state(), QProcess::Running);   // the box waits for the operator
+    ::kill(pid_t(program.processId()), signal);
+    const bool ended = program.waitForFinished(10000);
+    if (!ended)
+        program.kill();
+    program.waitForFinished();
+    display.kill();
+    display.waitForFinished();
+    QVERIFY2(ended, qPrintable(errors));
+    QCOMPARE(program.exitStatus(), QProcess::CrashExit);   // ended by the signal
+}
+
+void TstLogFile::linksPlantedByAnotherUser_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("owner");   // of the link: 0 the user, 1 the folder's owner, 2 another
+    QTest::addColumn<bool>("sticky");   // the folder: sticky and world-writable, or private
+    QTest::addColumn<bool>("dangling");   // the link's target does not exist
+    QTest::addColumn<bool>("followed");
+    const QString log = QStringLiteral("LOG.txt");
+    const QString start = QStringLiteral("初始默认文本.txt");
+    QTest::newRow("LOG.txt, another user's link") << log << 2 << true << false << false;
+    QTest::newRow("LOG.txt, another user's dangling link") << log << 2 << true << true << false;
+    QTest::newRow("LOG.txt, the folder owner's link") << log << 1 << true << false << true;
+    QTest::newRow("LOG.txt, own link") << log << 0 << true << true << true;
+    QTest::newRow("LOG.txt, another user's link, private folder")
+        << log << 2 << false << false << true;
+    QTest::newRow("LOG.txt, another user's file") << log << -2 << true << false << false;
+    QTest::newRow("start text, another user's link") << start << 2 << true << false << false;
+    QTest::newRow("start text, another user's dangling link")
+        << start << 2 << true << true << false;
+    QTest::newRow("start text, the folder owner's link") << start << 1 << true << false << true;
+    QTest::newRow("start text, own dangling link") << start << 0 << true << true << true;
+}
+
+void TstLogFile::linksPlantedByAnotherUser()
+{
+    // A negative owner plants a regular file of that owner instead of a link.
+    QFETCH(QString, name);
+    QFETCH(int, owner);
+    QFETCH(bool, sticky);
+    QFETCH(bool, dangling);
+    QFETCH(bool, followed);
+    if (::geteuid() != 0)
+        QSKIP("only root can make links of other users");
+    constexpr uid_t kFolderOwner = 65534, kAnother = 65533;
+    const uid_t uid = std::abs(owner) == 0 ? 0 : std::abs(owner) == 1 ? kFolderOwner : kAnother;
+    QTemporaryDir base;
+    const QString shared = base.filePath(QStringLiteral("shared"));
+    QVERIFY(QDir().mkdir(shared));
+    QCOMPARE(::chown(QFile::encodeName(shared).constData(), kFolderOwner, kFolderOwner), 0);
+    QCOMPARE(::chmod(QFile::encodeName(shared).constData(), sticky ? 01777 : 0755), 0);
+    const QString target = base.filePath(QStringLiteral("elsewhere"));
+    if (!dangling) {
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("kept");
+    }
+    const QString path = QDir(shared).filePath(name);
+    if (owner >= 0) {
+        QVERIFY(QFile::link(target, path));
+        QCOMPARE(::lchown(QFile::encodeName(path).constData(), uid, uid), 0);
+    } else {
+        QVERIFY(QFile::copy(target, path));
+        QCOMPARE(::chown(QFile::encodeName(path).constData(), uid, uid), 0);
+    }
+    const QString watched = owner >= 0 ? target : path;   // what an export must not reach
+    const QByteArray before = readAll(watched);
+
+    if (name == QStringLiteral("LOG.txt")) {
+        const LogFile::ExportResult result =
+            LogFile::appendExport(shared, [](int fd, QString *) { return ::write(fd, "x", 1) == 1; });
+        QVERIFY(result.written);
+        QCOMPARE(result.fallback, !followed);
+        if (followed) {
+            QCOMPARE(readAll(target), before + toGbk(u"导出数据\r\nx\r\n"));
+        } else {
+            QCOMPARE(readAll(watched), before);
+            QCOMPARE(QFileInfo::exists(target), !dangling);
+            QVERIFY2(result.reason.contains(QStringLiteral("其他用户")), qPrintable(result.reason));
+            QFile::remove(result.path);
+        }
+        return;
+    }
+    RecordedMessages messages;
+    Form1 window(optionsFor(shared), &messages);
+    const QString text = window.findChild<QPlainTextEdit *>(QStringLiteral("Text3"))->toPlainText();
+    if (followed) {
+        QCOMPARE(text, fromGbk(before));
+        QVERIFY(QFileInfo::exists(target));   // created empty when missing, through the link
+        QCOMPARE(window.workLogText(), QString());
+    } else {
+        QVERIFY(text.isEmpty());
+        QCOMPARE(QFileInfo::exists(target), !dangling);
+        QCOMPARE(window.workLogText(),
+            QStringLiteral("初始默认文本.txt 是其他用户在共享文件夹中放置的链接，未读取，发送框为空\r\n"));
+    }
+}
+
+void TstLogFile::largeStartTextIsNotRead_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("read");
+    QTest::newRow("at the limit") << LogFile::kMaxStartTextBytes << true;
+    QTest::newRow("one byte more") << LogFile::kMaxStartTextBytes + 1 << false;
+    QTest::newRow("200 MB, one line") << qint64(200) * 1024 * 1024 << false;
+}
+
+void TstLogFile::largeStartTextIsNotRead()
+{
+    QFETCH(qint64, size);
+    QFETCH(bool, read);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("初始默认文本.txt")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.resize(size));   // sparse: a line of NUL characters
+    QVERIFY(file.seek(size - 1));
+    QVERIFY(file.putChar('A'));
+    file.close();
+    RecordedMessages messages;
+    Form1 window(optionsFor(dir.path()), &messages);
+    const QString text = window.findChild<QPlainTextEdit *>(QStringLiteral("Text3"))->toPlainText();
+    if (read) {
+        QCOMPARE(text.size(), size);
+        QVERIFY(text.endsWith(u'A'));
+        QCOMPARE(window.workLogText(), QString());
+    } else {
+        QVERIFY(text.isEmpty());
+        QCOMPARE(window.workLogText(),
+            QStringLiteral("初始默认文本.txt 过大（%1 字节，上限 %2 字节），未读取，发送框为空\r\n")
+                .arg(size)
+                .arg(LogFile::kMaxStartTextBytes));
+    }
+}
+
+void TstLogFile::livenessIsTheJournalsLock_data()
+{
+    QTest::addColumn<bool>("livePid");   // a running process has the pid in the journal's name
+    QTest::addColumn<bool>("locked");   // a program holds the journal's lock
+    QTest::addColumn<bool>("exported");
+    QTest::newRow("pid taken by another program, no lock") << true << false << true;
+    QTest::newRow("pid gone, lock held") << false << true << false;
+    QTest::newRow("pid gone, no lock") << false << false << true;
+}
+
+void TstLogFile::livenessIsTheJournalsLock()
+{
+    QFETCH(bool, livePid);
+    QFETCH(bool, locked);
+    QFETCH(bool, exported);
+    QTemporaryDir dir;
+    QProcess other;   // a program that has the dead run's pid by now
+    other.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+    QVERIFY(other.waitForStarted());
+    const qint64 pid = livePid ? other.processId() : deadPid();
+    const QString path =
+        dir.filePath(QStringLiteral("LOG.txt.%1-0123456789abcdef.1.0.journal").arg(pid));
+    QFile journal(path);
+    QVERIFY(journal.open(QIODevice::WriteOnly));
+    journal.write("the run's record\r\n");
+    journal.flush();
+    if (locked)
+        QCOMPARE(::flock(journal.handle(), LOCK_EX | LOCK_NB), 0);
+    LogJournal::recoverOrphans(dir.path());
+    QCOMPARE(readAll(dir.filePath("LOG.txt")).contains("the run's record"), exported);
+    QCOMPARE(QFileInfo::exists(path), !exported);
+    other.kill();
+    other.waitForFinished();
 }
 
 QTEST_MAIN(TstLogFile)
