@@ -325,23 +325,30 @@ void TstLogFile::recordKeepsWhatLeavesTheBox_data()
 {
     QTest::addColumn<QString>("step");
     QTest::addColumn<int>("line");   // of the box, edited or selected
-    QTest::newRow("appends only") << QString() << 0;
-    QTest::newRow("edit that stays in the box") << QStringLiteral("edit") << 50;
-    QTest::newRow("edited line leaves before it settles") << QStringLiteral("edit") << 0;
-    QTest::newRow("selection kept as lines leave") << QStringLiteral("select") << 50;
-    QTest::newRow("cleared") << QStringLiteral("clear") << 0;
+    QTest::addColumn<int>("characters");   // the box's bound; lines of 21 to 23 characters
+    QTest::newRow("appends only") << QString() << 0 << 1000000;
+    QTest::newRow("edit that stays in the box") << QStringLiteral("edit") << 50 << 1000000;
+    QTest::newRow("edited line leaves before it settles") << QStringLiteral("edit") << 0 << 1000000;
+    QTest::newRow("edit that splits a line") << QStringLiteral("split") << 20 << 1000000;
+    QTest::newRow("edit that joins two lines") << QStringLiteral("join") << 20 << 1000000;
+    QTest::newRow("two edits apart, settled together") << QStringLiteral("two") << 20 << 1000000;
+    QTest::newRow("selection kept as lines leave") << QStringLiteral("select") << 50 << 1000000;
+    QTest::newRow("cleared") << QStringLiteral("clear") << 0 << 1000000;
+    QTest::newRow("bounded by characters") << QString() << 0 << 1000;
+    QTest::newRow("edit, bounded by characters") << QStringLiteral("split") << 10 << 1000;
 }
 
 void TstLogFile::recordKeepsWhatLeavesTheBox()
 {
     QFETCH(QString, step);
     QFETCH(int, line);
+    QFETCH(int, characters);
     constexpr int kBoxLines = 100;
     QTemporaryDir dir;
     QPlainTextEdit box;
     box.show();
     LogJournal journal(dir.path());
-    WorkLog log(&box, &journal, kBoxLines);
+    WorkLog log(&box, &journal, kBoxLines, characters);
     QStringList lines;
     const auto add = [&](int count) {
         for (int i = 0; i < count; ++i) {
@@ -350,25 +357,51 @@ void TstLogFile::recordKeepsWhatLeavesTheBox()
         }
     };
     add(250);
-    QCOMPARE(box.document()->blockCount(), kBoxLines);   // the last one is empty
-    const int oldestInBox = 250 - (kBoxLines - 1);
+    const int boxLines = box.document()->blockCount();
+    QVERIFY(boxLines <= kBoxLines);
+    QVERIFY(box.document()->characterCount() <= characters);
+    const int oldestInBox = 250 - (boxLines - 1);
     QTextCursor operatorCursor(box.document()->findBlockByNumber(line));
+    const int edited = oldestInBox + line;
     if (step == QStringLiteral("edit")) {
         operatorCursor.insertText(QStringLiteral("X"));
-        lines[oldestInBox + line].prepend(u'X');
+        lines[edited].prepend(u'X');
         add(10);
+    } else if (step == QStringLiteral("split")) {
+        const int at = 6;   // after the arrow
+        operatorCursor.setPosition(operatorCursor.position() + at);
+        operatorCursor.insertText(QStringLiteral("新\n"));
+        lines.insert(edited + 1, lines[edited].mid(at));
+        lines[edited] = lines[edited].left(at) + QStringLiteral("新");
+        add(3);
+    } else if (step == QStringLiteral("join")) {
+        operatorCursor.movePosition(QTextCursor::EndOfBlock);
+        operatorCursor.deleteChar();
+        lines[edited] += lines.takeAt(edited + 1);
+        add(3);
+    } else if (step == QStringLiteral("two")) {
+        operatorCursor.insertText(QStringLiteral("A"));
+        QTextCursor(box.document()->findBlockByNumber(line + 5)).insertText(QStringLiteral("BB"));
+        lines[edited].prepend(u'A');
+        lines[edited + 5].prepend(QStringLiteral("BB"));
+        add(3);
     } else if (step == QStringLiteral("select")) {
         operatorCursor.select(QTextCursor::LineUnderCursor);
         box.setTextCursor(operatorCursor);
         add(30);
-        QCOMPARE(box.textCursor().selectedText(), lines[oldestInBox + line]);
+        QCOMPARE(box.textCursor().selectedText(), lines[edited]);
     } else if (step == QStringLiteral("clear")) {
         log.clear();
         lines.clear();
         add(5);
     }
-    QCOMPARE(box.document()->blockCount(), qMin(kBoxLines, int(lines.size()) + 1));
+    log.settleEdit();
+    add(2);   // entries go on after the rewrite
+    QVERIFY(box.document()->characterCount() <= characters);
     const QString record = lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
+    QVERIFY(record.endsWith(box.toPlainText().replace(u'\n', QStringLiteral("\r\n"))));
+    if (box.document()->characterCount() + 30 < characters)   // only the line count bounds it
+        QCOMPARE(box.document()->blockCount(), qMin(kBoxLines, int(lines.size()) + 1));
     QCOMPARE(log.text(), record);
     QVERIFY(log.exportTo(dir.path()).written);
     QCOMPARE(fromGbk(readAll(dir.filePath("LOG.txt"))),
