@@ -76,7 +76,9 @@ QString nonRegularFileKind(const QString &path);
 //
 // Names: "LOG.txt.<pid>-<token>.<piece>.<start>.journal" in the working directory, with
 // "<key>." in front in the fallback folder (key names the working directory). The token is
-// random; files are created new (O_EXCL, O_NOFOLLOW, mode 0600), never opened through a link.
+// random; files are created new (mode 0600), never opened through a link, and locked before
+// they have their name where the file system takes an unnamed file (O_TMPFILE), so that no
+// recovery ever sees a piece of a live run unlocked.
 class LogJournal
 {
 public:
