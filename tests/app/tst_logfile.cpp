@@ -37,6 +37,7 @@ private slots:
     void typingIntoTheLogReachesTheJournal();
     void recordKeepsWhatLeavesTheBox_data();
     void recordKeepsWhatLeavesTheBox();
+    void longRestOfAnEditMovesInSteps();
     void fullDiskWarnsOnceAndLosesNothingJournaled();
     void newJournalNeverOpensAPlantedName();
     void recoveryReadsOnlyOwnRegularFiles_data();
@@ -406,6 +407,45 @@ void TstLogFile::recordKeepsWhatLeavesTheBox()
     QVERIFY(log.exportTo(dir.path()).written);
     QCOMPARE(fromGbk(readAll(dir.filePath("LOG.txt"))),
         QStringLiteral("导出数据\r\n") + record + QStringLiteral("\r\n"));
+}
+
+void TstLogFile::longRestOfAnEditMovesInSteps()
+{
+    // A box of 100 hex lines of 12,000 characters: 1.2 MB after its oldest line.
+    QTemporaryDir dir;
+    QPlainTextEdit box;
+    box.show();
+    LogJournal journal(dir.path());
+    WorkLog log(&box, &journal, 100);
+    QStringList lines;
+    const auto add = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            lines << QStringLiteral("%1 ").arg(lines.size()) + QString(12000, u'5');
+            log.append(lines.last() + QStringLiteral("\r\n"));
+        }
+    };
+    const auto onDisk = [&journal] {
+        QByteArray bytes;
+        for (const QString &path : journal.paths())
+            bytes += readAll(path);
+        return bytes;
+    };
+    const auto record = [&lines] {
+        return toGbk(lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
+    };
+    add(120);
+    const QByteArray before = record();
+    QCOMPARE(onDisk(), before);
+    QTextCursor(box.document()->firstBlock()).insertText(QStringLiteral("X"));
+    lines[21].prepend(u'X');
+    log.settleEdit();
+    QCOMPARE(onDisk(), before);   // the files hold the record as it was until the move is done
+    add(3);   // entries that come while it moves
+    QTRY_COMPARE(onDisk(), record());
+    QCOMPARE(journal.paths().size(), 2);   // the old piece cut before the edit, the new one
+    add(2);
+    QCOMPARE(onDisk(), record());
+    QCOMPARE(toGbk(log.text()), record());
 }
 
 void TstLogFile::fullDiskWarnsOnceAndLosesNothingJournaled()
