@@ -178,6 +178,13 @@ QString namePrefix(const QString &folder, const QString &dir)
     return QDir(folder) == QDir(dir) ? QString() : dirKey(dir) + u'.';
 }
 
+QString pieceName(
+    const QString &folder, const QString &dir, const QByteArray &run, int number, qint64 start)
+{
+    return QDir(folder).absoluteFilePath(namePrefix(folder, dir) + LogFile::kFileName + u'.'
+        + QString::fromLatin1(run) + QStringLiteral(".%1.%2.journal").arg(number).arg(start));
+}
+
 bool writeExport(int fd, const LogFile::ExportBody &body, QString *reason)
 {
     const QByteArray heading = toGbk(kExportHeading + kCrLf);
@@ -408,6 +415,7 @@ LogJournal::LogJournal(const QString &dir, TokenSource tokens)
 
 LogJournal::~LogJournal()
 {
+    dropMove();
     for (const Piece &piece : m_pieces) {
         ::close(piece.fd);
         if (piece.shadowFd >= 0)
@@ -446,7 +454,6 @@ qint64 LogJournal::diskEnd() const
 
 bool LogJournal::openPiece(const QString &folder, qint64 start, int number, Piece *piece)
 {
-    const QString prefix = namePrefix(folder, m_dir);
     const int attempts = number > 0 ? 1 : kNameAttempts;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         const QByteArray run = m_run.isEmpty()
@@ -454,8 +461,7 @@ bool LogJournal::openPiece(const QString &folder, qint64 start, int number, Piec
             : m_run;
         // A name taken by someone else is passed over: the run's pieces need not be consecutive.
         const int n = number > 0 ? number : m_nextNumber + (m_run.isEmpty() ? 0 : attempt);
-        const QString path = QDir(folder).absoluteFilePath(prefix + LogFile::kFileName + u'.'
-            + QString::fromLatin1(run) + QStringLiteral(".%1.%2.journal").arg(n).arg(start));
+        const QString path = pieceName(folder, m_dir, run, n, start);
         const int fd = createLocked(path);
         if (fd < 0) {
             m_reason = errnoText(errno);
@@ -533,6 +539,12 @@ void LogJournal::retry()
 {
     checkLinks();
     copyShadows();
+    if (m_move.fd >= 0) {
+        if (!stepMove(kChunk))
+            finishMove();   // the move failed: done at once, the old way
+        if (m_move.fd >= 0)
+            m_retry.setInterval(0);
+    }
     if (m_pending.isEmpty())
         return;
     if (writeToCurrent(m_pending)) {
@@ -602,6 +614,9 @@ void LogJournal::copyShadows()
 
 void LogJournal::rewriteFrom(qint64 offset, const QByteArray &bytes)
 {
+    if (m_move.fd >= 0 && offset <= m_move.from)
+        dropMove();   // everything it holds goes
+    finishMove();
     const qint64 disk = diskEnd();
     if (offset >= disk) {
         m_pending.truncate(offset - disk);
@@ -628,12 +643,135 @@ void LogJournal::rewriteFrom(qint64 offset, const QByteArray &bytes)
     append(bytes);
 }
 
-void LogJournal::replace(qint64 from, qint64 to, const QByteArray &bytes)
+qint64 LogJournal::size() const
 {
-    rewriteFrom(from, bytes + read(to, size()));
+    if (m_move.fd < 0)
+        return oldSize();
+    return oldSize() - (m_move.source - m_move.from) + m_move.head;
 }
 
-QByteArray LogJournal::read(qint64 from, qint64 to) const
+void LogJournal::replace(qint64 from, qint64 to, const QByteArray &bytes)
+{
+    finishMove();   // its rest is what follows to
+    if (oldSize() - to > kChunk && startMove(from, to, bytes))
+        return;
+    rewriteFrom(from, bytes + readOld(to, oldSize()));
+}
+
+bool LogJournal::startMove(qint64 from, qint64 to, const QByteArray &bytes)
+{
+#ifdef O_TMPFILE
+    if (m_pieces.empty() || m_run.isEmpty())
+        return false;
+    const QString folder = QFileInfo(m_pieces.back().path).absolutePath();
+    const int fd = ::open(encoded(folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    QString ignored;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0
+        || !writeAll(fd, bytes.constData(), bytes.size(), 0, &ignored)) {
+        ::close(fd);
+        return false;
+    }
+    m_move = Move {fd, folder, from, bytes.size(), to, 0};
+    m_retry.setInterval(0);
+    return true;
+#else
+    Q_UNUSED(from);
+    Q_UNUSED(to);
+    Q_UNUSED(bytes);
+    return false;   // no unnamed files: the rest is moved at once
+#endif
+}
+
+bool LogJournal::stepMove(qint64 limit)
+{
+    Move &move = m_move;
+    const qint64 end = oldSize();
+    QString ignored;
+    while (move.source + move.copied < end && limit > 0) {
+        const qint64 at = move.source + move.copied;
+        const qint64 n = qMin(qMin(kChunk, limit), end - at);
+        const QByteArray chunk = readOld(at, at + n);
+        if (chunk.size() != n
+            || !writeAll(move.fd, chunk.constData(), n, move.head + move.copied, &ignored))
+            return false;
+        move.copied += n;
+        limit -= n;
+    }
+    if (move.source + move.copied < end)
+        return true;   // more at the next step
+
+    // The file holds the whole new rest: it takes its name, and with it the place of the old.
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(move.fd);
+    Piece piece;
+    for (int attempt = 0; attempt < kNameAttempts && piece.fd < 0; ++attempt) {
+        const int number = m_nextNumber + attempt;
+        const QString path = pieceName(move.folder, m_dir, m_run, number, move.from);
+        if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, encoded(path).constData(),
+                AT_SYMLINK_FOLLOW)
+            == 0) {
+            piece.fd = move.fd;
+            piece.path = path;
+            piece.number = number;
+            piece.start = move.from;
+            piece.length = move.head + move.copied;
+        } else if (errno != EEXIST) {
+            return false;
+        }
+    }
+    if (piece.fd < 0)
+        return false;
+    m_nextNumber = piece.number + 1;
+    for (size_t i = m_pieces.size(); i-- > 0;) {
+        if (m_pieces[i].start >= move.from)
+            dropPiece(i);
+    }
+    if (!m_pieces.empty()) {
+        // The bytes of the piece it starts in are its no longer; where the cut is refused, the
+        // new piece hides them all the same.
+        Piece &holder = m_pieces.back();
+        if (cutTo(holder.fd, move.from - holder.start))
+            holder.length = move.from - holder.start;
+        if (holder.shadowFd >= 0 && holder.copied > move.from - holder.start) {
+            holder.copied = move.from - holder.start;
+            cutTo(holder.shadowFd, holder.copied);
+        }
+    }
+    m_pieces.push_back(piece);
+    m_pending.clear();   // it was the end of the rest
+    m_move = Move {};
+    return true;
+}
+
+void LogJournal::finishMove()
+{
+    if (m_move.fd < 0 || stepMove(std::numeric_limits<qint64>::max()))
+        return;
+    // No step can be taken: the replace is done at once, through the usual rewrite.
+    QByteArray head(qsizetype(m_move.head), Qt::Uninitialized);
+    QString ignored;
+    const bool read = readAll(m_move.fd, head.data(), m_move.head, 0, &ignored);
+    const Move move = m_move;
+    dropMove();
+    if (read)
+        rewriteFrom(move.from, head + readOld(move.source, oldSize()));
+}
+
+void LogJournal::dropMove()
+{
+    if (m_move.fd >= 0)
+        ::close(m_move.fd);   // unnamed: nothing is left on disk
+    m_move = Move {};
+}
+
+QByteArray LogJournal::read(qint64 from, qint64 to)
+{
+    finishMove();
+    return readOld(from, to);
+}
+
+QByteArray LogJournal::readOld(qint64 from, qint64 to) const
 {
     QByteArray bytes;
     const std::vector<qint64> lengths = liveLengths(m_pieces, &Piece::length);
@@ -655,8 +793,9 @@ QByteArray LogJournal::read(qint64 from, qint64 to) const
     return bytes;
 }
 
-bool LogJournal::writeTo(int fd, QString *reason) const
+bool LogJournal::writeTo(int fd, QString *reason)
 {
+    finishMove();
     const std::vector<qint64> lengths = liveLengths(m_pieces, &Piece::length);
     for (size_t i = 0; i < m_pieces.size(); ++i) {
         if (!copyRange(m_pieces[i].fd, 0, lengths[i], fd, -1, reason))
@@ -675,6 +814,7 @@ QStringList LogJournal::paths() const
 
 void LogJournal::remove()
 {
+    dropMove();
     while (!m_pieces.empty())
         dropPiece(m_pieces.size() - 1);
     m_pending.clear();

@@ -76,7 +76,9 @@ QString nonRegularFileKind(const QString &path);
 //
 // Names: "LOG.txt.<pid>-<token>.<piece>.<start>.journal" in the working directory, with
 // "<key>." in front in the fallback folder (key names the working directory). The token is
-// random; files are created new (O_EXCL, O_NOFOLLOW, mode 0600), never opened through a link.
+// random; files are created new (mode 0600), never opened through a link, and locked before
+// they have their name where the file system takes an unnamed file (O_TMPFILE), so that no
+// recovery ever sees a piece of a live run unlocked.
 class LogJournal
 {
 public:
@@ -93,18 +95,21 @@ public:
     void onUnprotected(std::function<void(const QString &notice)> warn);
 
     // Length of the record in bytes.
-    qint64 size() const { return diskEnd() + m_pending.size(); }
+    qint64 size() const;
     // Bytes [from, to) of the record.
-    QByteArray read(qint64 from, qint64 to) const;
+    QByteArray read(qint64 from, qint64 to);
     void append(const QByteArray &bytes);
     // The record becomes its first offset bytes followed by bytes.
     void rewriteFrom(qint64 offset, const QByteArray &bytes);
-    // Bytes [from, to) of the record become bytes; what follows them stays as it is.
+    // Bytes [from, to) of the record become bytes; what follows them stays as it is. A long
+    // rest is moved in steps of the retry timer into a new piece that gets its name once it
+    // holds all of it, so no step costs more than one chunk and the files hold the record as it
+    // was until then.
     void replace(qint64 from, qint64 to, const QByteArray &bytes);
     // The record becomes empty.
     void clear() { rewriteFrom(0, {}); }
     // Streams the whole record to fd (an export body).
-    bool writeTo(int fd, QString *reason) const;
+    bool writeTo(int fd, QString *reason);
     // Files holding the record now.
     QStringList paths() const;
     // A clean close: the export is written, the journal files go.
@@ -131,7 +136,25 @@ private:
         qint64 copied = 0;
     };
 
+    // The bytes of a replace still being moved: an unnamed file holding the new bytes, then the
+    // old record's rest from source on.
+    struct Move
+    {
+        int fd = -1;
+        QString folder;
+        qint64 from = 0;   // where the new piece starts in the record
+        qint64 head = 0;   // the replacing bytes at the file's start
+        qint64 source = 0;   // old record offset of the rest's first byte
+        qint64 copied = 0;   // bytes of the rest in the file
+    };
+
     qint64 diskEnd() const;
+    qint64 oldSize() const { return diskEnd() + m_pending.size(); }
+    QByteArray readOld(qint64 from, qint64 to) const;
+    bool startMove(qint64 from, qint64 to, const QByteArray &bytes);
+    bool stepMove(qint64 limit);
+    void finishMove();
+    void dropMove();
     bool openPiece(const QString &folder, qint64 start, int number, Piece *piece);
     bool startPiece(qint64 start, const QStringList &folders);
     bool writeToCurrent(const QByteArray &bytes);
@@ -153,5 +176,6 @@ private:
     QString m_warnedReason;
     bool m_warned = false;
     std::function<void(const QString &)> m_warn;
-    QTimer m_retry;   // writes held in memory, unlinked files: looked at again
+    QTimer m_retry;   // writes held in memory, unlinked files, a move: looked at again
+    Move m_move;   // fd < 0: none
 };

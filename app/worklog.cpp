@@ -10,6 +10,7 @@
 #include <QTextDocument>
 
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -30,10 +31,11 @@ private:
 
 }   // namespace
 
-WorkLog::WorkLog(QPlainTextEdit *box, LogJournal *journal, int boxLines)
+WorkLog::WorkLog(QPlainTextEdit *box, LogJournal *journal, int boxLines, int boxCharacters)
     : m_box(box)
     , m_journal(journal)
     , m_boxLines(qMax(1, boxLines))
+    , m_boxCharacters(qMax(1, boxCharacters))
 {
     const QString before = box->toPlainText();
     {
@@ -52,10 +54,18 @@ WorkLog::WorkLog(QPlainTextEdit *box, LogJournal *journal, int boxLines)
         trimTop();   // a paste may have brought more lines than the box keeps
     });
     QObject::connect(box->document(), &QTextDocument::contentsChange, &m_editSettled,
-        [this](int position, int, int) {
+        [this](int position, int removed, int added) {
             if (m_writing)
                 return;
-            m_editedFrom = m_editedFrom < 0 ? position : qMin(m_editedFrom, position);
+            if (m_editedFrom < 0) {
+                m_editedFrom = position;
+                m_editedTo = position + added;
+            } else {
+                if (m_editedTo >= position + removed)
+                    m_editedTo += added - removed;   // the change lies before the waiting end
+                m_editedFrom = qMin(m_editedFrom, position);
+                m_editedTo = qMax(m_editedTo, position + added);
+            }
             m_editSettled.start();
         });
 }
@@ -84,25 +94,36 @@ WorkLog::Trimmed WorkLog::trimTop()
 {
     QTextDocument *document = m_box->document();
     const int excess = document->blockCount() - m_boxLines;
-    if (excess <= 0)
+    const int characters = document->characterCount();
+    if (excess <= 0 && characters <= m_boxCharacters)
         return {};
-    // An edit reaches the record before its lines leave the box.
-    if (m_editedFrom >= 0 && document->findBlock(m_editedFrom).blockNumber() < excess)
-        settleEdit();
+    // Whole lines leave, oldest first, until both bounds hold; the newest line always stays.
     Trimmed trimmed;
+    int count = 0;
     QTextBlock block = document->firstBlock();
-    for (int i = 0; i < excess; ++i, block = block.next())
+    while (block.next().isValid()
+        && (count < excess || characters - block.position() > m_boxCharacters)) {
         trimmed.lines += qMax(1, block.lineCount());
+        block = block.next();
+        ++count;
+    }
+    if (count == 0)
+        return {};
     trimmed.characters = block.position();
+    // An edit reaches the record before its lines leave the box.
+    if (m_editedFrom >= 0 && m_editedFrom < trimmed.characters)
+        settleEdit();
     QTextCursor top(document);
     top.setPosition(trimmed.characters, QTextCursor::KeepAnchor);
     {
         Writing writing(m_writing);
         top.removeSelectedText();
     }
-    m_lineStarts.erase(m_lineStarts.begin(), m_lineStarts.begin() + excess);
-    if (m_editedFrom >= 0)
+    m_lineStarts.erase(m_lineStarts.begin(), m_lineStarts.begin() + count);
+    if (m_editedFrom >= 0) {
         m_editedFrom -= trimmed.characters;
+        m_editedTo -= trimmed.characters;
+    }
     return trimmed;
 }
 
@@ -111,22 +132,43 @@ void WorkLog::settleEdit()
     m_editSettled.stop();
     if (m_editedFrom < 0)
         return;
-    QTextBlock block = m_box->document()->findBlock(m_editedFrom);
-    if (!block.isValid())
-        block = m_box->document()->lastBlock();
-    m_editedFrom = -1;
-    // Lines before the edit are as they were, and so are their offsets.
-    const qint64 from = m_lineStarts[size_t(block.blockNumber())];
-    m_lineStarts.resize(size_t(block.blockNumber()) + 1);
-    QByteArray bytes;
-    for (QTextBlock line = block; line.isValid(); line = line.next()) {
-        if (line != block) {
-            bytes += "\r\n";
-            m_lineStarts.push_back(from + bytes.size());
-        }
-        bytes += toGbk(toCrLf(line.text()));   // a line break typed inside a line too
+    QTextDocument *document = m_box->document();
+    QTextBlock first = document->findBlock(m_editedFrom);
+    if (!first.isValid())
+        first = document->lastBlock();
+    QTextBlock last = document->findBlock(m_editedTo);
+    if (!last.isValid() || last.blockNumber() < first.blockNumber())
+        last = document->lastBlock();
+    m_editedFrom = m_editedTo = -1;
+    // The lines after the edit are as they were: as many as before, with the same bytes.
+    const size_t firstLine = size_t(first.blockNumber());
+    size_t linesAfter = size_t(document->blockCount() - 1 - last.blockNumber());
+    if (linesAfter >= m_lineStarts.size() - firstLine) {
+        Q_ASSERT(false);   // the box and its offsets disagree: the rest is written anew
+        last = document->lastBlock();
+        linesAfter = 0;
     }
-    m_journal->rewriteFrom(from, bytes);
+    const size_t after = m_lineStarts.size() - linesAfter;   // old index of the first line after
+    const qint64 from = m_lineStarts[firstLine];
+    const qint64 to = linesAfter > 0 ? m_lineStarts[after] : m_journal->size();
+
+    std::vector<qint64> starts;   // of the record's lines from the edit on
+    QByteArray bytes;
+    for (QTextBlock line = first;; line = line.next()) {
+        bytes += toGbk(toCrLf(line.text()));   // a line break typed inside a line too
+        if (line == last)
+            break;
+        bytes += "\r\n";
+        starts.push_back(from + bytes.size());
+    }
+    if (linesAfter > 0)
+        bytes += "\r\n";
+    const qint64 shift = bytes.size() - (to - from);
+    for (size_t i = after; i < m_lineStarts.size(); ++i)
+        starts.push_back(m_lineStarts[i] + shift);
+    m_lineStarts.resize(firstLine + 1);
+    m_lineStarts.insert(m_lineStarts.end(), starts.begin(), starts.end());
+    m_journal->replace(from, to, bytes);
 }
 
 void WorkLog::append(const QString &entry)
@@ -159,7 +201,7 @@ void WorkLog::clear()
         m_box->clear();
     }
     m_editSettled.stop();
-    m_editedFrom = -1;
+    m_editedFrom = m_editedTo = -1;
     m_journal->clear();
     m_lineStarts = {0};
 }

@@ -12,20 +12,26 @@ class QPlainTextEdit;
 // The work log: the whole record of the run in the journal, its most recent lines in the text
 // box Text4. Entries come in CR LF form; the box shows its own line separators. Older lines
 // leave the top of the box but stay in the record, so appending, editing and clearing cost the
-// same after a million lines as after ten, and memory stays bounded.
+// same after a million lines as after ten, and memory stays bounded: by lines, and by characters,
+// since one hex line of a long frame has thousands.
 //
 // Every entry goes to the journal at once. What the operator types into the box reaches it a
-// moment after the typing stops: the record is rewritten from the first changed line on. Lines
-// that have left the box are never rewritten.
+// moment after the typing stops: the changed lines are put in place of the ones they were, the
+// lines after them keep their bytes. Lines that have left the box are never rewritten.
 class WorkLog
 {
 public:
     // Lines the box keeps: about 27 MB of widget memory at 0.55 KB a line.
     static constexpr int kBoxLines = 50000;
+    // Characters the box keeps: 2 bytes each, and up to as much again that the text's buffer
+    // holds until it is compacted. Measured: a box full of 4096-byte frames (12,000-character
+    // hex lines) takes 29 MB more than one of 10,000 answer lines.
+    static constexpr int kBoxCharacters = 6'000'000;
     // Time from the operator's last keystroke in the log to the journal's rewrite.
     static constexpr int kEditSettleMs = 1000;
 
-    WorkLog(QPlainTextEdit *box, LogJournal *journal, int boxLines = kBoxLines);
+    WorkLog(QPlainTextEdit *box, LogJournal *journal, int boxLines = kBoxLines,
+        int boxCharacters = kBoxCharacters);
 
     // Appends an entry and puts the caret at the end, so the newest line is in view.
     void append(const QString &entry);
@@ -54,8 +60,14 @@ private:
     QPlainTextEdit *m_box;
     LogJournal *m_journal;
     int m_boxLines;
-    std::deque<qint64> m_lineStarts;   // record offset of each line of the box
-    int m_editedFrom = -1;   // first box position the operator changed and the record lacks
+    int m_boxCharacters;
+    // Record offset of each line of the box, as the record has it: an edit not yet settled has
+    // not changed them.
+    std::deque<qint64> m_lineStarts;
+    // Box positions of the text the operator changed and the record lacks: from the first
+    // changed character to the end of the last; -1 when nothing waits.
+    int m_editedFrom = -1;
+    int m_editedTo = -1;
     QTimer m_editSettled;
     bool m_writing = false;   // the change is ours, not the operator's
 };

@@ -37,6 +37,7 @@ private slots:
     void typingIntoTheLogReachesTheJournal();
     void recordKeepsWhatLeavesTheBox_data();
     void recordKeepsWhatLeavesTheBox();
+    void longRestOfAnEditMovesInSteps();
     void fullDiskWarnsOnceAndLosesNothingJournaled();
     void newJournalNeverOpensAPlantedName();
     void recoveryReadsOnlyOwnRegularFiles_data();
@@ -329,23 +330,30 @@ void TstLogFile::recordKeepsWhatLeavesTheBox_data()
 {
     QTest::addColumn<QString>("step");
     QTest::addColumn<int>("line");   // of the box, edited or selected
-    QTest::newRow("appends only") << QString() << 0;
-    QTest::newRow("edit that stays in the box") << QStringLiteral("edit") << 50;
-    QTest::newRow("edited line leaves before it settles") << QStringLiteral("edit") << 0;
-    QTest::newRow("selection kept as lines leave") << QStringLiteral("select") << 50;
-    QTest::newRow("cleared") << QStringLiteral("clear") << 0;
+    QTest::addColumn<int>("characters");   // the box's bound; lines of 21 to 23 characters
+    QTest::newRow("appends only") << QString() << 0 << 1000000;
+    QTest::newRow("edit that stays in the box") << QStringLiteral("edit") << 50 << 1000000;
+    QTest::newRow("edited line leaves before it settles") << QStringLiteral("edit") << 0 << 1000000;
+    QTest::newRow("edit that splits a line") << QStringLiteral("split") << 20 << 1000000;
+    QTest::newRow("edit that joins two lines") << QStringLiteral("join") << 20 << 1000000;
+    QTest::newRow("two edits apart, settled together") << QStringLiteral("two") << 20 << 1000000;
+    QTest::newRow("selection kept as lines leave") << QStringLiteral("select") << 50 << 1000000;
+    QTest::newRow("cleared") << QStringLiteral("clear") << 0 << 1000000;
+    QTest::newRow("bounded by characters") << QString() << 0 << 1000;
+    QTest::newRow("edit, bounded by characters") << QStringLiteral("split") << 10 << 1000;
 }
 
 void TstLogFile::recordKeepsWhatLeavesTheBox()
 {
     QFETCH(QString, step);
     QFETCH(int, line);
+    QFETCH(int, characters);
     constexpr int kBoxLines = 100;
     QTemporaryDir dir;
     QPlainTextEdit box;
     box.show();
     LogJournal journal(dir.path());
-    WorkLog log(&box, &journal, kBoxLines);
+    WorkLog log(&box, &journal, kBoxLines, characters);
     QStringList lines;
     const auto add = [&](int count) {
         for (int i = 0; i < count; ++i) {
@@ -354,29 +362,94 @@ void TstLogFile::recordKeepsWhatLeavesTheBox()
         }
     };
     add(250);
-    QCOMPARE(box.document()->blockCount(), kBoxLines);   // the last one is empty
-    const int oldestInBox = 250 - (kBoxLines - 1);
+    const int boxLines = box.document()->blockCount();
+    QVERIFY(boxLines <= kBoxLines);
+    QVERIFY(box.document()->characterCount() <= characters);
+    const int oldestInBox = 250 - (boxLines - 1);
     QTextCursor operatorCursor(box.document()->findBlockByNumber(line));
+    const int edited = oldestInBox + line;
     if (step == QStringLiteral("edit")) {
         operatorCursor.insertText(QStringLiteral("X"));
-        lines[oldestInBox + line].prepend(u'X');
+        lines[edited].prepend(u'X');
         add(10);
+    } else if (step == QStringLiteral("split")) {
+        const int at = 6;   // after the arrow
+        operatorCursor.setPosition(operatorCursor.position() + at);
+        operatorCursor.insertText(QStringLiteral("新\n"));
+        lines.insert(edited + 1, lines[edited].mid(at));
+        lines[edited] = lines[edited].left(at) + QStringLiteral("新");
+        add(3);
+    } else if (step == QStringLiteral("join")) {
+        operatorCursor.movePosition(QTextCursor::EndOfBlock);
+        operatorCursor.deleteChar();
+        lines[edited] += lines.takeAt(edited + 1);
+        add(3);
+    } else if (step == QStringLiteral("two")) {
+        operatorCursor.insertText(QStringLiteral("A"));
+        QTextCursor(box.document()->findBlockByNumber(line + 5)).insertText(QStringLiteral("BB"));
+        lines[edited].prepend(u'A');
+        lines[edited + 5].prepend(QStringLiteral("BB"));
+        add(3);
     } else if (step == QStringLiteral("select")) {
         operatorCursor.select(QTextCursor::LineUnderCursor);
         box.setTextCursor(operatorCursor);
         add(30);
-        QCOMPARE(box.textCursor().selectedText(), lines[oldestInBox + line]);
+        QCOMPARE(box.textCursor().selectedText(), lines[edited]);
     } else if (step == QStringLiteral("clear")) {
         log.clear();
         lines.clear();
         add(5);
     }
-    QCOMPARE(box.document()->blockCount(), qMin(kBoxLines, int(lines.size()) + 1));
+    log.settleEdit();
+    add(2);   // entries go on after the rewrite
+    QVERIFY(box.document()->characterCount() <= characters);
     const QString record = lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
+    QVERIFY(record.endsWith(box.toPlainText().replace(u'\n', QStringLiteral("\r\n"))));
+    if (box.document()->characterCount() + 30 < characters)   // only the line count bounds it
+        QCOMPARE(box.document()->blockCount(), qMin(kBoxLines, int(lines.size()) + 1));
     QCOMPARE(log.text(), record);
     QVERIFY(log.exportTo(dir.path()).written);
     QCOMPARE(fromGbk(readAll(dir.filePath("LOG.txt"))),
         QStringLiteral("导出数据\r\n") + record + QStringLiteral("\r\n"));
+}
+
+void TstLogFile::longRestOfAnEditMovesInSteps()
+{
+    // A box of 100 hex lines of 12,000 characters: 1.2 MB after its oldest line.
+    QTemporaryDir dir;
+    QPlainTextEdit box;
+    box.show();
+    LogJournal journal(dir.path());
+    WorkLog log(&box, &journal, 100);
+    QStringList lines;
+    const auto add = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            lines << QStringLiteral("%1 ").arg(lines.size()) + QString(12000, u'5');
+            log.append(lines.last() + QStringLiteral("\r\n"));
+        }
+    };
+    const auto onDisk = [&journal] {
+        QByteArray bytes;
+        for (const QString &path : journal.paths())
+            bytes += readAll(path);
+        return bytes;
+    };
+    const auto record = [&lines] {
+        return toGbk(lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
+    };
+    add(120);
+    const QByteArray before = record();
+    QCOMPARE(onDisk(), before);
+    QTextCursor(box.document()->firstBlock()).insertText(QStringLiteral("X"));
+    lines[21].prepend(u'X');
+    log.settleEdit();
+    QCOMPARE(onDisk(), before);   // the files hold the record as it was until the move is done
+    add(3);   // entries that come while it moves
+    QTRY_COMPARE(onDisk(), record());
+    QCOMPARE(journal.paths().size(), 2);   // the old piece cut before the edit, the new one
+    add(2);
+    QCOMPARE(onDisk(), record());
+    QCOMPARE(toGbk(log.text()), record());
 }
 
 void TstLogFile::fullDiskWarnsOnceAndLosesNothingJournaled()
