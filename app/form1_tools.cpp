@@ -11,8 +11,8 @@
 #include <QStatusBar>
 #include <QTimer>
 
-static const QString kInternalTestCaption = QStringLiteral("内部测试");
-static const QString kInternalTestRunningCaption = QStringLiteral("停止内部测试");
+static const char *const kInternalTestCaption = QT_TRANSLATE_NOOP("Form1", "内部测试");
+static const char *const kInternalTestRunningCaption = QT_TRANSLATE_NOOP("Form1", "停止内部测试");
 
 void Form1::setupTools()
 {
@@ -20,9 +20,8 @@ void Form1::setupTools()
     m_replayAckBound->setSingleShot(true);
     connect(m_replayAckBound, &QTimer::timeout, this, [this] {
         stopReplay();
-        statusBar()->showMessage(
-            QStringLiteral("内部连续播放已停止：%1 毫秒内没有收到 USB 板的 0x5E 应答")
-                .arg(m_usb->ackTimeout()));
+        statusBar()->showMessage(tr("内部连续播放已停止：%1 毫秒内没有收到 USB 板的 0x5E 应答")
+                                     .arg(m_usb->ackTimeout()));
     });
     m_internalTest = new InternalTestRunner(this);
     m_internalTest->setMaxTextBytesSource([this] { return maxTextBytes(); });
@@ -31,7 +30,7 @@ void Form1::setupTools()
         m_internalTest, &InternalTestRunner::loadDemoTextRequested, this, &Form1::Command31_Click);
     connect(m_internalTest, &InternalTestRunner::synthesizeRequested, this, &Form1::Command6_Click);
     connect(m_internalTest, &InternalTestRunner::runningChanged, this, [this](bool running) {
-        ui->Command14->setText(running ? kInternalTestRunningCaption : kInternalTestCaption);
+        ui->Command14->setText(tr(running ? kInternalTestRunningCaption : kInternalTestCaption));
         if (running)
             startRunReport();
         else if (!m_replayRun)

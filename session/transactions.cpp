@@ -535,6 +535,8 @@ TransactionRow TransactionModel::row(const Transaction &t) const
     }
     if (!t.frame.isEmpty())
         r.frame = frameSummary(decodeFrame(t.frame, m_storeEncoding));
+    r.frameBytes = t.frame;
+    r.storeEncoding = m_storeEncoding;
     const LinkTime reference = t.written ? t.writtenAt.lastByteDue : t.sentAt;
     QStringList answers;
     for (const AnswerEvent &a : t.answers) {

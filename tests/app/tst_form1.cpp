@@ -171,7 +171,7 @@ void TstForm1::portByPathOrDeviceName()
     PtyPeer other;
     Form1Fixture f({}, true, false, [&](Form1Options &o) {
         o.ports.setPresentDevicesForTest({{other.slavePath(), QStringLiteral("pts"),
-            QStringLiteral("pseudo terminal"), QString(), false}});
+            QStringLiteral("pseudo terminal"), QString(), false, QString()}});
     });
     auto *ports = f.find<QComboBox>("Combo1");
     QCOMPARE(ports->count(), 21);   // COM1 ... COM20, then the present device by its own name

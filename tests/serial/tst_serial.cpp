@@ -30,7 +30,7 @@ private slots:
 
 static SerialDevice device(const QString &name, bool usb = false)
 {
-    return {QStringLiteral("/dev/") + name, name, QString(), QString(), usb};
+    return {QStringLiteral("/dev/") + name, name, QString(), QString(), usb, QString()};
 }
 
 void TstSerial::numbering_data()
