@@ -19,7 +19,7 @@
     </message>
     <message>
         <source>在这里输入要合成的文字，或按“载入--演示文本”，然后按“合成”</source>
-        <translation>Type the text to synthesize here, or press “Load -- demo text”, then “Synthesize”</translation>
+        <translation>Type the text to synthesize here, or press “Load -- demo”, then “Synthesize”</translation>
     </message>
     <message>
         <source>合成</source>
@@ -31,11 +31,11 @@
     </message>
     <message>
         <source>载入--演示文本</source>
-        <translation>Load -- demo text</translation>
+        <translation>Load -- demo</translation>
     </message>
     <message>
         <source>载入----提示音</source>
-        <translation>Load -- prompt tones</translation>
+        <translation>Load -- tones</translation>
     </message>
     <message>
         <source>发送编码--（用户自已自由定义要发送的16进制编码）（可测试任意编码格式）（格式严格匹配，格式为：2位16进制数值+1个空格符）</source>
@@ -57,11 +57,11 @@
     </message>
     <message>
         <source>添加命令头播放(自动)</source>
-        <translation>Play with header (auto)</translation>
+        <translation>With header (auto)</translation>
     </message>
     <message>
         <source>清空发送区</source>
-        <translation>Clear send area</translation>
+        <translation>Clear hex</translation>
     </message>
     <message>
         <source>工作记录：</source>
@@ -101,19 +101,19 @@
     </message>
     <message>
         <source>控制标记恢复默认值[d]</source>
-        <translation>Reset tags to defaults [d]</translation>
+        <translation>Reset tags [d]</translation>
     </message>
     <message>
         <source>按姓名处理</source>
-        <translation>Read as names</translation>
+        <translation>Names</translation>
     </message>
     <message>
         <source>读标点符号</source>
-        <translation>Read punctuation</translation>
+        <translation>Punctuation</translation>
     </message>
     <message>
         <source>1读成&quot;幺&quot;</source>
-        <translation>Read 1 as &quot;yao&quot;</translation>
+        <translation>1 as &quot;yao&quot;</translation>
     </message>
     <message>
         <source>系统设置</source>
@@ -445,15 +445,15 @@
     </message>
     <message>
         <source>PWM 输出(默认)</source>
-        <translation>PWM output (default)</translation>
+        <translation>PWM (default)</translation>
     </message>
     <message>
         <source>输出方式设置</source>
-        <translation>Set output</translation>
+        <translation>Set</translation>
     </message>
     <message>
         <source>同时发送</source>
-        <translation>Send together</translation>
+        <translation>Together</translation>
     </message>
     <message>
         <source>插入</source>
@@ -461,11 +461,11 @@
     </message>
     <message>
         <source>重复播放--测试用</source>
-        <translation>Repeat play -- for tests</translation>
+        <translation>Repeat (test)</translation>
     </message>
     <message>
         <source>背景音乐:</source>
-        <translation>Background music:</translation>
+        <translation>Music:</translation>
     </message>
     <message>
         <source>工作记录无法追加到 %1（%2），已保存到 %3</source>
