@@ -103,6 +103,8 @@ void exercise(Form1Fixture &f)
     QVERIFY(f.boardReceives(QByteArray::fromHex("fd00060101c4e3bac3fd000102")));
     QTRY_COMPARE(f.find<QTableView>("TimingTable")->model()->rowCount(), 2);
     QTRY_VERIFY(!f.find<QLabel>("Text5Decode")->text().isEmpty());
+    QTRY_VERIFY(!f.find<QLabel>("TimingSummary")->text().isEmpty());
+    QTRY_VERIFY(!f.find<QLabel>("TextStatus")->text().isEmpty());
 }
 
 // The log with its clock readings masked, to compare two runs.
