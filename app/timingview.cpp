@@ -1,5 +1,6 @@
 #include "timingview.h"
 
+#include "codes.h"
 #include "language.h"
 
 #include <QChart>
@@ -51,6 +52,35 @@ QImage marker(const QColor &color, int size)
     QT_TRANSLATE_NOOP("TimingRows", "无帧等待的应答"),
     QT_TRANSLATE_NOOP("TimingRows", "结束时仍在等待")};
 
+// What an answer code means, for the English view: the work log names it in Chinese.
+QString englishAnswerName(quint8 code)
+{
+    switch (code) {
+    case Answer::Received:
+        return QStringLiteral("received");
+    case Answer::ReceiveFailed:
+        return QStringLiteral("refused");
+    case Answer::Initialised:
+        return QStringLiteral("initialised");
+    case Answer::Playing:
+        return QStringLiteral("playing");
+    case Answer::Idle:
+        return QStringLiteral("idle");
+    case Answer::VersionText:
+        return QStringLiteral("version");
+    case Answer::ReceivedWasIdle:
+        return QStringLiteral("received, was idle");
+    case Answer::ReceivedWasPaused:
+        return QStringLiteral("received, was paused");
+    case Answer::ReceivedWasPlaying:
+        return QStringLiteral("received, was playing");
+    case Answer::HardwarePlaying:
+        return QStringLiteral("hardware: playing");
+    default:
+        return {};
+    }
+}
+
 QString rowWord(const QString &word)
 {
     return QCoreApplication::translate("TimingRows", word.toUtf8().constData());
@@ -66,6 +96,16 @@ TransactionRow inWindowLanguage(const TransactionRow &row)
         shown.frame = frameSummary(
             decodeFrame(row.frameBytes, row.storeEncoding, Wording::English), Wording::English);
     }
+    QStringList answers;
+    for (QString item : row.answerItems) {   // each starts with its code's two hex digits
+        bool ok = false;
+        const QString name = englishAnswerName(quint8(item.left(2).toUInt(&ok, 16)));
+        if (ok && !name.isEmpty())
+            item.insert(2, u' ' + name);
+        answers << item;
+    }
+    if (!answers.isEmpty())
+        shown.answers = answers.join(QStringLiteral(", "));
     shown.link = rowWord(row.link);
     shown.speechEnd = rowWord(row.speechEnd);
     for (QString &problem : shown.problems)

@@ -548,6 +548,7 @@ TransactionRow TransactionModel::row(const Transaction &t) const
         answers << item;
     }
     r.answers = answers.join(QStringLiteral(", "));
+    r.answerItems = answers;
     r.latencyUs = t.latency();
     r.speechUs = t.speechTime();
     switch (t.speechEnd) {

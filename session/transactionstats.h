@@ -47,6 +47,7 @@ struct TransactionRow
     QByteArray frameBytes;   // the frame itself, for a view that words it in another language
     int storeEncoding = 1;   // the encoding in which frame reads a cache-store text
     QString answers;   // "41 +4.1 ms, 4F +2.315 s": codes, times from the frame's last byte
+    QStringList answerItems;   // the same, one item per answer
     qint64 latencyUs = -1;   // first answer after the last byte left; -1 without one
     qint64 speechUs = -1;   // first answer to the end of speech; -1 when the frame spoke nothing
     QString speechEnd;   // how the speech ended ("4F", "停止", ...); empty when nothing spoke

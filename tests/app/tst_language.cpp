@@ -101,7 +101,9 @@ void exercise(Form1Fixture &f)
     f.click("Command6");
     f.click("Command7");
     QVERIFY(f.boardReceives(QByteArray::fromHex("fd00060101c4e3bac3fd000102")));
+    f.board.answer("A");
     QTRY_COMPARE(f.find<QTableView>("TimingTable")->model()->rowCount(), 2);
+    QTRY_VERIFY(!f.find<QTableView>("TimingTable")->model()->index(0, 3).data().isNull());
     QTRY_VERIFY(!f.find<QLabel>("Text5Decode")->text().isEmpty());
     QTRY_VERIFY(!f.find<QLabel>("TimingSummary")->text().isEmpty());
     QTRY_VERIFY(!f.find<QLabel>("TextStatus")->text().isEmpty());
@@ -241,6 +243,8 @@ void TstLanguage::englishWindow()
     QCOMPARE(rows->index(0, 1).data().toString(), QStringLiteral("Serial"));
     QCOMPARE(rows->index(0, 2).data().toString(), QStringLiteral("Synthesize GBK 4 bytes: 你好"));
     QCOMPARE(rows->index(1, 2).data().toString(), QStringLiteral("Stop"));
+    QVERIFY2(rows->index(0, 3).data().toString().startsWith(QStringLiteral("41 received +")),
+        qPrintable(rows->index(0, 3).data().toString()));
     QCOMPARE(f.find<QPushButton>("Command6")->text(), QStringLiteral("Synthesize"));
 
     // The work log reads as in Chinese, line for line.
