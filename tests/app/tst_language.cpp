@@ -2,6 +2,7 @@
 
 #include "commandline.h"
 #include "language.h"
+#include "messages.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemModel>
@@ -107,6 +108,12 @@ void exercise(Form1Fixture &f)
     QTRY_VERIFY(!f.find<QLabel>("Text5Decode")->text().isEmpty());
     QTRY_VERIFY(!f.find<QLabel>("TimingSummary")->text().isEmpty());
     QTRY_VERIFY(!f.find<QLabel>("TextStatus")->text().isEmpty());
+    // A frame that is no hexadecimal: a message box, and the decode line says where.
+    const QString decoded = f.find<QLabel>("Text5Decode")->text();
+    f.find<QPlainTextEdit>("Text5")->setPlainText(QStringLiteral("FD 00 zz"));
+    f.click("Command29");
+    QCOMPARE(f.messages.shown.size(), 1);
+    QTRY_VERIFY(f.find<QLabel>("Text5Decode")->text() != decoded);
 }
 
 // The log with its clock readings masked, to compare two runs.
@@ -246,6 +253,8 @@ void TstLanguage::englishWindow()
     QVERIFY2(rows->index(0, 3).data().toString().startsWith(QStringLiteral("41 received +")),
         qPrintable(rows->index(0, 3).data().toString()));
     QCOMPARE(f.find<QPushButton>("Command6")->text(), QStringLiteral("Synthesize"));
+    QCOMPARE(
+        f.messages.shown, QStringList {QStringLiteral("Format mismatch: not hexadecimal values")});
 
     // The work log reads as in Chinese, line for line.
     const QString englishLog = f.log();
@@ -280,6 +289,7 @@ void TstLanguage::chineseWindow()
     QCOMPARE(rows->index(0, 1).data().toString(), QStringLiteral("串口"));
     QCOMPARE(rows->index(0, 2).data().toString(), QStringLiteral("合成 GBK 4 字节：你好"));
     QCOMPARE(f.find<QToolButton>("TimingToggle")->text(), QStringLiteral("时序"));
+    QCOMPARE(f.messages.shown, QStringList {Msg::HexMismatch});
 }
 
 QTEST_MAIN(TstLanguage)
