@@ -110,8 +110,13 @@ Form1::Form1(Form1Options options, OperatorMessages *messages, QWidget *parent)
     if (m_options.internal)
         showHiddenControls();
 
+    // The voices by their Chinese names, or in pinyin.
+    [[maybe_unused]] static const char *const kVoiceNames[] = {QT_TRANSLATE_NOOP("Voice", "晓燕"),
+        QT_TRANSLATE_NOOP("Voice", "子轩"), QT_TRANSLATE_NOOP("Voice", "晓萍"),
+        QT_TRANSLATE_NOOP("Voice", "志刚"), QT_TRANSLATE_NOOP("Voice", "欣妍"),
+        QT_TRANSLATE_NOOP("Voice", "乐乐")};
     for (const QString &name : voiceNames())
-        ui->Combo4->addItem(name);
+        ui->Combo4->addItem(QCoreApplication::translate("Voice", name.toUtf8().constData()));
     setupLinks();
     setupStatusBar();
     setupTiming();
@@ -154,7 +159,7 @@ void Form1::showHiddenControls()
 void Form1::tell(const QString &message)
 {
     if (m_messages)
-        m_messages->show(message);
+        m_messages->show(Msg::shown(message));
 }
 
 QString Form1::workLogText() const
@@ -276,7 +281,7 @@ void Form1::Form_Load()
         m_session->setCurrentLink(MSComm1);
     if (ui->Option4->isChecked()) {
         m_session->setCurrentLink(m_usb);
-        tell(QString::number(maxTextBytes()) + Msg::MaxTextNotice);
+        tell(QString::number(maxTextBytes()) + Msg::shown(Msg::MaxTextNotice));
         FindTheHid();
     }
     m_session->setHexPrefix(QString());
@@ -374,13 +379,12 @@ void Form1::Form_Unload()
     QString notice;
     if (result.written) {
         m_journal->remove();
-        notice = QStringLiteral("工作记录无法追加到 ")
-            + QDir(m_workDir).absoluteFilePath(LogFile::kFileName) + QStringLiteral("（")
-            + result.reason + QStringLiteral("），已保存到 ") + result.path;
+        notice = tr("工作记录无法追加到 %1（%2），已保存到 %3")
+                     .arg(QDir(m_workDir).absoluteFilePath(LogFile::kFileName), result.reason,
+                         result.path);
     } else {
-        notice = QStringLiteral("工作记录无法保存（") + result.reason
-            + QStringLiteral("），它保留在 ") + m_journal->paths().join(QStringLiteral("、"))
-            + QStringLiteral("，下次启动时会再次导出");
+        notice = tr("工作记录无法保存（%1），它保留在 %2，下次启动时会再次导出")
+                     .arg(result.reason, m_journal->paths().join(tr("、")));
     }
     std::fprintf(stderr, "%s\n", notice.toLocal8Bit().constData());
     if (m_messages && !m_quietClose)

@@ -14,6 +14,7 @@
 
 enum class Command : quint8;
 enum class TagBar : char;
+enum class Wording;
 class HidApi;
 class HidLink;
 class InternalTestRunner;
@@ -160,6 +161,8 @@ private:
     void setupTiming();
     QSize roomOnScreen() const;
     void placeTimingDock();
+    // The decoder's words for what the window shows (the log and the reports stay Chinese).
+    static Wording windowWording();
     std::unique_ptr<TransactionModel> makeTimingModel();
     void newTimingModel();
     void clearTiming();

@@ -58,6 +58,11 @@ CommandLine parseCommandLine(const QStringList &arguments)
                        "working directory; DIR is created when missing. A leading ~ stands for "
                        "the home folder."),
         QStringLiteral("DIR"));
+    const QCommandLineOption language(QStringLiteral("lang"),
+        QStringLiteral("The window's language: zh (Chinese) or en (English). Without it an English "
+                       "locale (LC_ALL, LC_MESSAGES or LANG starting with en) gives English, "
+                       "any other Chinese. The work log and LOG.txt are Chinese in both."),
+        QStringLiteral("zh|en"));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(com);
@@ -67,6 +72,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
     parser.addOption(virtualSpeechScale);
     parser.addOption(virtualUsbAcks);
     parser.addOption(workDir);
+    parser.addOption(language);
 
     if (!parser.parse(arguments)) {
         result.exitNow = true;
@@ -113,6 +119,18 @@ CommandLine parseCommandLine(const QStringList &arguments)
             result.output = QStringLiteral("orv4120-demo: ") + error + QLatin1Char('\n');
             return result;
         }
+    }
+    if (parser.isSet(language)) {
+        bool known = false;
+        result.language = languageFromOption(parser.value(language), &known);
+        if (!known) {
+            result.exitNow = true;
+            result.exitCode = 2;
+            result.output = QStringLiteral("--lang expects zh or en, not \"")
+                + parser.value(language) + QStringLiteral("\"\n");
+            return result;
+        }
+        result.languageGiven = true;
     }
     result.options.internal = parser.isSet(internal);
     result.virtualBoard = parser.isSet(virtualBoard);

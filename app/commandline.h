@@ -2,6 +2,7 @@
 
 #include "Form1.h"
 #include "boardoptions.h"
+#include "language.h"
 
 #include <QString>
 #include <QStringList>
@@ -12,6 +13,8 @@ struct CommandLine
     Form1Options options;
     bool virtualBoard = false;   // attach the built-in virtual chip board as COM1
     BoardOptions board;   // how the virtual board is set up
+    bool languageGiven = false;   // --lang chose the language; otherwise the locale does
+    Language language = Language::Chinese;
     bool exitNow = false;   // --help, --version or an error: print and leave
     int exitCode = 0;
     QString output;   // what to print before leaving

@@ -21,7 +21,8 @@ void Form1::listDevices()
 {
     m_devices = m_options.ports.presentDevices();
     for (int n = 1; n <= kComItems; ++n)
-        ui->Combo1->setItemData(n - 1, m_options.ports.describe(n, m_devices), Qt::ToolTipRole);
+        ui->Combo1->setItemData(
+            n - 1, m_options.ports.describe(n, m_devices, tr("无此设备")), Qt::ToolTipRole);
 }
 
 // The devices listed anew, and offered under their own names past COM20.
@@ -48,14 +49,14 @@ void Form1::refreshPortList()
 
 void Form1::showPortInfo()
 {
-    const QString state = MSComm1->PortOpen() ? QStringLiteral("已打开") : QStringLiteral("未打开");
+    const QString state = MSComm1->PortOpen() ? tr("已打开") : tr("未打开");
     const int k = ui->Combo1->currentIndex();
     QString where;
     if (k >= 0 && k < kComItems)
-        where = m_options.ports.describe(k + 1, m_devices);
+        where = m_options.ports.describe(k + 1, m_devices, tr("无此设备"));
     else
         where = MSComm1->devicePath();
-    ui->PortInfo->setText(where + QStringLiteral("，") + state);
+    ui->PortInfo->setText(tr("%1，%2").arg(where, state));
     showLinkStatus();
 }
 

@@ -36,15 +36,15 @@ void Form1::setupStatusBar()
         const QString where = ui->Combo1->currentIndex() >= 0 && ui->Combo1->currentIndex() < 20
             ? QStringLiteral("COM%1 → %2").arg(CommPortNumber).arg(MSComm1->devicePath())
             : MSComm1->devicePath();
-        showNotice(where + QStringLiteral("：1 秒内无应答，请检查板子连接和波特率"));
+        showNotice(tr("%1：1 秒内无应答，请检查板子连接和波特率").arg(where));
     });
     m_textStatus = new QLabel(this);
     m_textStatus->setObjectName(QStringLiteral("TextStatus"));
-    m_textStatus->setAccessibleName(QStringLiteral("发送情况"));
+    m_textStatus->setAccessibleName(tr("发送情况"));
     m_textStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_linkStatus = new QLabel(this);
     m_linkStatus->setObjectName(QStringLiteral("LinkStatus"));
-    m_linkStatus->setAccessibleName(QStringLiteral("当前连接"));
+    m_linkStatus->setAccessibleName(tr("当前连接"));
     statusBar()->addWidget(m_textStatus, 1);
     statusBar()->addPermanentWidget(m_linkStatus);
     connect(MSComm1, &Link::openChanged, this, &Form1::showLinkStatus);
@@ -75,12 +75,11 @@ void Form1::showLinkStatus()
         return;
     if (usbMode()) {
         m_linkStatus->setText(m_usb->hidFound()
-                ? QStringLiteral("内部USB(SPI)：USB 板 %1")
-                      .arg(QString::fromLocal8Bit(m_usb->devicePath()))
-                : QStringLiteral("内部USB(SPI)：未找到 USB 板"));
+                ? tr("内部USB(SPI)：USB 板 %1").arg(QString::fromLocal8Bit(m_usb->devicePath()))
+                : tr("内部USB(SPI)：未找到 USB 板"));
         return;
     }
-    m_linkStatus->setText(QStringLiteral("串口 ") + ui->PortInfo->text());
+    m_linkStatus->setText(tr("串口 %1").arg(ui->PortInfo->text()));
 }
 
 // "已发送 2599 字（4091 字节），其余 N 字未发送", and the characters the encoding cannot carry.
@@ -88,9 +87,9 @@ void Form1::showTextStatus(QStringView sent, QStringView left, int bytes)
 {
     const CodeTable::Load table = m_session->codeTable();
     const TextCheck check = checkText(sent, EncodingIndex, table.table ? &*table.table : nullptr);
-    QString status = QStringLiteral("已发送 %1 字（%2 字节）").arg(check.characters).arg(bytes);
+    QString status = tr("已发送 %1 字（%2 字节）").arg(check.characters).arg(bytes);
     if (!left.isEmpty())
-        status += QStringLiteral("，其余 %1 字未发送").arg(checkText(left, 1, nullptr).characters);
+        status += tr("，其余 %1 字未发送").arg(checkText(left, 1, nullptr).characters);
     const auto listOf = [&check](UncarriedKind kind) {
         QString characters;
         for (const UncarriedCharacter &c : check.uncarried) {
@@ -103,11 +102,11 @@ void Form1::showTextStatus(QStringView sent, QStringView left, int bytes)
     const QString noBig5 = listOf(UncarriedKind::NoBig5);
     const QString outsideGb2312 = listOf(UncarriedKind::OutsideGb2312);
     if (!outsideGbk.isEmpty())
-        status += QStringLiteral("；GBK 中没有、以“?”发送：") + outsideGbk;
+        status += tr("；GBK 中没有、以“?”发送：%1").arg(outsideGbk);
     if (!noBig5.isEmpty())
-        status += QStringLiteral("；BIG5 中没有、以“？”发送：") + noBig5;
+        status += tr("；BIG5 中没有、以“？”发送：%1").arg(noBig5);
     if (!outsideGb2312.isEmpty())
-        status += QStringLiteral("；不在 GB2312 中、芯片可能读不出：") + outsideGb2312;
+        status += tr("；不在 GB2312 中、芯片可能读不出：%1").arg(outsideGb2312);
     m_textStatus->setText(status);
 }
 

@@ -51,7 +51,7 @@ std::optional<QByteArray> Form1::selectionFrame(Command command, quint8 paramete
         tell(Msg::TableShort);
         return std::nullopt;
     case CodeTable::LoadStatus::Unreadable:
-        tell(Msg::TableUnreadable.arg(text.tableError));
+        tell(Msg::shown(Msg::TableUnreadable).arg(text.tableError));
         return std::nullopt;
     case CodeTable::LoadStatus::Missing:
         tell(Msg::TableMissing);

@@ -6,6 +6,7 @@
 #include "framedecoder.h"
 #include "hexeditor.h"
 #include "hidlink.h"
+#include "language.h"
 #include "logfile.h"
 #include "mscomm.h"
 #include "runreport.h"
@@ -24,7 +25,7 @@
 void Form1::setupTiming()
 {
     m_timingView = new TimingView;
-    m_timingDock = new QDockWidget(QStringLiteral("时序"), this);
+    m_timingDock = new QDockWidget(tr("时序"), this);
     m_timingDock->setObjectName(QStringLiteral("TimingDock"));
     m_timingDock->setWidget(m_timingView);
     m_timingDock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable
@@ -42,8 +43,8 @@ void Form1::setupTiming()
 
     auto *toggle = new QToolButton(this);
     toggle->setObjectName(QStringLiteral("TimingToggle"));
-    toggle->setText(QStringLiteral("时序"));
-    toggle->setToolTip(QStringLiteral("每帧的应答、延迟和播音时间"));
+    toggle->setText(tr("时序"));
+    toggle->setToolTip(tr("每帧的应答、延迟和播音时间"));
     toggle->setCheckable(true);
     toggle->setAutoRaise(true);
     statusBar()->addPermanentWidget(toggle);
@@ -57,7 +58,7 @@ void Form1::setupTiming()
     connect(m_timingDock, &QDockWidget::visibilityChanged, toggle,
         [this, toggle] { toggle->setChecked(m_timingDock->isVisible()); });
     connect(m_timingView, &TimingView::summaryWanted, this,
-        [this] { m_timingView->setSummary(summaryText(m_timing->stats())); });
+        [this] { m_timingView->setSummary(summaryText(m_timing->stats(), windowWording())); });
     connect(m_timingView, &TimingView::saveRequested, this, &Form1::saveTimingReport);
     connect(m_timingView, &TimingView::clearRequested, this, &Form1::clearTiming);
     newTimingModel();
@@ -102,6 +103,11 @@ void Form1::placeTimingDock()
     }
 }
 
+Wording Form1::windowWording()
+{
+    return currentLanguage() == Language::English ? Wording::English : Wording::Chinese;
+}
+
 std::unique_ptr<TransactionModel> Form1::makeTimingModel()
 {
     auto model = std::make_unique<TransactionModel>(linkNow);
@@ -138,8 +144,8 @@ static bool startReport(SoakReport &report, const QString &workDir)
 void Form1::reportWritten(const SoakReport &report, const QString &summary)
 {
     const QString where = report.errorString().isEmpty()
-        ? QStringLiteral("测试报告：") + report.csvPath()
-        : QStringLiteral("测试报告未能写完（缺 %1 行）：%2；可用“另存报告…”存到别处")
+        ? tr("测试报告：%1").arg(report.csvPath())
+        : tr("测试报告未能写完（缺 %1 行）：%2；可用“另存报告…”存到别处")
               .arg(report.rowsLost())
               .arg(report.errorString());
     m_timingView->setReport(where + u'\n' + summary);
@@ -150,16 +156,15 @@ void Form1::saveTimingReport(const QString &folder)
 {
     SoakReport report;
     if (folder.isEmpty() ? !startReport(report, m_workDir) : !report.start(folder)) {
-        const QString notice = QStringLiteral("测试报告无法保存：") + report.errorString();
+        const QString notice = tr("测试报告无法保存：%1").arg(report.errorString());
         m_timingView->setReport(notice);
         showNotice(notice);
         return;
     }
     for (const TransactionRow &row : m_timing->recentRows())
         report.addRow(row);
-    const QString summary = summaryText(m_timing->stats());
-    report.finish(summary);
-    reportWritten(report, summary);
+    report.finish(summaryText(m_timing->stats()));
+    reportWritten(report, summaryText(m_timing->stats(), windowWording()));
 }
 
 void Form1::startRunReport()
@@ -168,7 +173,7 @@ void Form1::startRunReport()
         return;
     m_run = std::make_unique<RunReport>();
     if (!startReport(m_run->report, m_workDir)) {
-        const QString notice = QStringLiteral("测试报告无法写入：") + m_run->report.errorString();
+        const QString notice = tr("测试报告无法写入：%1").arg(m_run->report.errorString());
         m_timingView->setReport(notice);
         showNotice(notice);
         m_run.reset();
@@ -184,9 +189,8 @@ void Form1::finishRunReport()
     if (!m_run)
         return;
     m_run->model->finish();   // what still waits is written as unfinished
-    const QString summary = summaryText(m_run->model->stats());
-    m_run->report.finish(summary);
-    reportWritten(m_run->report, summary);
+    m_run->report.finish(summaryText(m_run->model->stats()));
+    reportWritten(m_run->report, summaryText(m_run->model->stats(), windowWording()));
     m_run.reset();
 }
 
@@ -203,21 +207,23 @@ void Form1::showHexDecode()
     case HexStatus::Mismatch:
     case HexStatus::TooLong:
         ui->Text5Decode->setText(
-            QStringLiteral("格式不匹配：第 %1 个字符不是16进制数值").arg(parse.badOffset + 1));
+            tr("格式不匹配：第 %1 个字符不是16进制数值").arg(parse.badOffset + 1));
         return;
     case HexStatus::Parsed:
         break;
     }
-    const DecodedFrame direct = decodeFrame(parse.bytes, EncodingIndex);
-    QStringList lines {QStringLiteral("直接播放：") + frameSummary(direct)};
+    const Wording wording = windowWording();
+    const DecodedFrame direct = decodeFrame(parse.bytes, EncodingIndex, wording);
+    QStringList lines {tr("直接播放：%1").arg(frameSummary(direct, wording))};
     if (direct.problems.size() > 1) {
         QStringList all;
         for (const FrameProblem &problem : direct.problems)
             all << problem.message;
-        lines << QStringLiteral("问题：") + all.join(QStringLiteral("；"));
+        lines << tr("问题：%1").arg(all.join(tr("；")));
     }
     const HexParse withHeader = headerPlayFrame(text, quint8(ui->Combo5->currentIndex()));
     if (withHeader.status == HexStatus::Parsed && direct.hasErrors())
-        lines << QStringLiteral("添加命令头：") + frameSummary(decodeFrame(withHeader.bytes));
+        lines << tr("添加命令头：%1")
+                     .arg(frameSummary(decodeFrame(withHeader.bytes, 1, wording), wording));
     ui->Text5Decode->setText(lines.join(u'\n'));
 }

@@ -12,8 +12,8 @@
 #include <QStatusBar>
 #include <QTimer>
 
-static const QString kInternalTestCaption = QStringLiteral("内部测试");
-static const QString kInternalTestRunningCaption = QStringLiteral("停止内部测试");
+static const char *const kInternalTestCaption = QT_TRANSLATE_NOOP("Form1", "内部测试");
+static const char *const kInternalTestRunningCaption = QT_TRANSLATE_NOOP("Form1", "停止内部测试");
 
 void Form1::setupTools()
 {
@@ -22,7 +22,7 @@ void Form1::setupTools()
     connect(m_replayAckBound, &QTimer::timeout, this, [this] {
         stopReplay();
         statusBar()->showMessage(
-            QStringLiteral("内部连续播放已停止：%1 毫秒内没有收到 USB 板的接收回传（0xAA/0xAB/0xAC）")
+            tr("内部连续播放已停止：%1 毫秒内没有收到 USB 板的接收回传（0xAA/0xAB/0xAC）")
                 .arg(m_usb->ackTimeout()));
     });
     m_replayResumeBound = new QTimer(this);
@@ -33,8 +33,7 @@ void Form1::setupTools()
     });
     connect(m_replayResumeBound, &QTimer::timeout, this, [this] {
         stopReplay();
-        statusBar()->showMessage(
-            QStringLiteral("内部连续播放已停止：串口重新连接后芯片 1 秒内没有应答"));
+        statusBar()->showMessage(tr("内部连续播放已停止：串口重新连接后芯片 1 秒内没有应答"));
     });
     m_internalTest = new InternalTestRunner(this);
     m_internalTest->setMaxTextBytesSource([this] { return maxTextBytes(); });
@@ -43,7 +42,7 @@ void Form1::setupTools()
         m_internalTest, &InternalTestRunner::loadDemoTextRequested, this, &Form1::Command31_Click);
     connect(m_internalTest, &InternalTestRunner::synthesizeRequested, this, &Form1::Command6_Click);
     connect(m_internalTest, &InternalTestRunner::runningChanged, this, [this](bool running) {
-        ui->Command14->setText(running ? kInternalTestRunningCaption : kInternalTestCaption);
+        ui->Command14->setText(tr(running ? kInternalTestRunningCaption : kInternalTestCaption));
         if (running)
             startRunReport();
         else if (!m_replayRun)

@@ -20,7 +20,7 @@ void Form1::Option4_Click()   // 内部USB(SPI)
 {
     m_session->setCurrentLink(m_usb);
     showLinkStatus();
-    tell(QString::number(maxTextBytes()) + Msg::MaxTextNotice);
+    tell(QString::number(maxTextBytes()) + Msg::shown(Msg::MaxTextNotice));
     FindTheHid();
 }
 

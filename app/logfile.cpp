@@ -432,8 +432,8 @@ void LogJournal::onUnprotected(std::function<void(const QString &)> warn)
 
 QString LogJournal::notice() const
 {
-    return QStringLiteral("工作记录无法写入日志文件（%1），此时程序若崩溃，工作记录将丢失；"
-                          "正常关闭窗口时仍会导出")
+    return QCoreApplication::translate("LogJournal",
+        "工作记录无法写入日志文件（%1），此时程序若崩溃，工作记录将丢失；正常关闭窗口时仍会导出")
         .arg(m_warnedReason);
 }
 

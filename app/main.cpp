@@ -1,5 +1,6 @@
 #include "Form1.h"
 #include "commandline.h"
+#include "language.h"
 #include "operatormessages.h"
 #include "version.h"
 #include "virtualhidapi.h"
@@ -128,6 +129,10 @@ static int run(int argc, char *argv[])
     // The desktop entry's name: the icon and the name a desktop shows for the window.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.orv4120.demo"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.orv4120.demo")));
+    if (!installLanguage(
+            &app, commandLine.languageGiven ? commandLine.language : languageFromEnvironment()))
+        std::fputs(
+            "the English translation could not be loaded; the window stays Chinese\n", stderr);
 
     // The virtual board lives as long as the program; its speech runs on a thread of its own.
     std::unique_ptr<VirtualBoardRunner> serialBoard;
@@ -136,7 +141,7 @@ static int run(int argc, char *argv[])
         serialBoard = std::make_unique<VirtualBoardRunner>(commandLine.board);
         if (serialBoard->start()) {
             commandLine.options.ports.setOverride(
-                1, serialBoard->slavePath(), QStringLiteral("虚拟板"));
+                1, serialBoard->slavePath(), QCoreApplication::translate("main", "虚拟板"));
             std::fprintf(stderr, "virtual board on %s (COM1)\n",
                 serialBoard->slavePath().toLocal8Bit().constData());
         } else {

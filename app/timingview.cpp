@@ -1,7 +1,11 @@
 #include "timingview.h"
 
+#include "codes.h"
+#include "language.h"
+
 #include <QChart>
 #include <QChartView>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -36,6 +40,80 @@ QImage marker(const QColor &color, int size)
     return image;
 }
 
+// The model's words for a link, a speech's end and a problem, as the view shows them.
+[[maybe_unused]] const char *const kRowWords[] = {QT_TRANSLATE_NOOP("TimingRows", "串口"),
+    QT_TRANSLATE_NOOP("TimingRows", "停止"), QT_TRANSLATE_NOOP("TimingRows", "被新帧取代"),
+    QT_TRANSLATE_NOOP("TimingRows", "待机"), QT_TRANSLATE_NOOP("TimingRows", "芯片重启"),
+    QT_TRANSLATE_NOOP("TimingRows", "未结束"), QT_TRANSLATE_NOOP("TimingRows", "未发出"),
+    QT_TRANSLATE_NOOP("TimingRows", "无应答"), QT_TRANSLATE_NOOP("TimingRows", "接收失败(45)"),
+    QT_TRANSLATE_NOOP("TimingRows", "收据后无芯片应答"),
+    QT_TRANSLATE_NOOP("TimingRows", "无状态应答"), QT_TRANSLATE_NOOP("TimingRows", "无版本文本"),
+    QT_TRANSLATE_NOOP("TimingRows", "停止后无 4F"),
+    QT_TRANSLATE_NOOP("TimingRows", "应答早于帧发完"),
+    QT_TRANSLATE_NOOP("TimingRows", "无帧等待的应答"),
+    QT_TRANSLATE_NOOP("TimingRows", "结束时仍在等待")};
+
+// What an answer code means, for the English view: the work log names it in Chinese.
+QString englishAnswerName(quint8 code)
+{
+    switch (code) {
+    case Answer::Received:
+        return QStringLiteral("received");
+    case Answer::ReceiveFailed:
+        return QStringLiteral("refused");
+    case Answer::Initialised:
+        return QStringLiteral("initialised");
+    case Answer::Playing:
+        return QStringLiteral("playing");
+    case Answer::Idle:
+        return QStringLiteral("idle");
+    case Answer::VersionText:
+        return QStringLiteral("version");
+    case Answer::ReceivedWasIdle:
+        return QStringLiteral("received, was idle");
+    case Answer::ReceivedWasPaused:
+        return QStringLiteral("received, was paused");
+    case Answer::ReceivedWasPlaying:
+        return QStringLiteral("received, was playing");
+    case Answer::HardwarePlaying:
+        return QStringLiteral("hardware: playing");
+    default:
+        return {};
+    }
+}
+
+QString rowWord(const QString &word)
+{
+    return QCoreApplication::translate("TimingRows", word.toUtf8().constData());
+}
+
+// A row of the model (worded in Chinese, as the reports keep it) in the window's language.
+TransactionRow inWindowLanguage(const TransactionRow &row)
+{
+    if (currentLanguage() == Language::Chinese)
+        return row;
+    TransactionRow shown = row;
+    if (!row.frameBytes.isEmpty()) {
+        shown.frame = frameSummary(
+            decodeFrame(row.frameBytes, row.storeEncoding, Wording::English), Wording::English);
+    }
+    QStringList answers;
+    for (QString item : row.answerItems) {   // each starts with its code's two hex digits
+        bool ok = false;
+        const QString name = englishAnswerName(quint8(item.left(2).toUInt(&ok, 16)));
+        if (ok && !name.isEmpty())
+            item.insert(2, u' ' + name);
+        answers << item;
+    }
+    if (!answers.isEmpty())
+        shown.answers = answers.join(QStringLiteral(", "));
+    shown.link = rowWord(row.link);
+    shown.speechEnd = rowWord(row.speechEnd);
+    for (QString &problem : shown.problems)
+        problem = rowWord(problem);
+    return shown;
+}
+
 }   // namespace
 
 int TimingRows::rowCount(const QModelIndex &parent) const
@@ -63,7 +141,7 @@ QVariant TimingRows::data(const QModelIndex &index, int role) const
     case LinkName:
         return row.link;
     case Frame:
-        return row.frame.isEmpty() ? QStringLiteral("（无帧）") : row.frame;
+        return row.frame.isEmpty() ? tr("（无帧）") : row.frame;
     case Answers:
         return row.answers;
     case Latency:
@@ -73,7 +151,7 @@ QVariant TimingRows::data(const QModelIndex &index, int role) const
             ? QString()
             : QString::number(row.speechUs / 1e6, 'f', 2) + u' ' + row.speechEnd;
     case Problems:
-        return row.problems.join(QStringLiteral("；"));
+        return row.problems.join(tr("；"));
     default:
         return {};
     }
@@ -83,10 +161,9 @@ QVariant TimingRows::headerData(int section, Qt::Orientation orientation, int ro
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
-    static const char16_t *const kHeaders[] = {
-        u"时间", u"连接", u"帧", u"应答", u"延迟 ms", u"播音 s", u"问题"};
-    return section >= 0 && section < ColumnCount ? QString::fromUtf16(kHeaders[section])
-                                                 : QVariant();
+    static const char *const kHeaders[] = {QT_TR_NOOP("时间"), QT_TR_NOOP("连接"), QT_TR_NOOP("帧"),
+        QT_TR_NOOP("应答"), QT_TR_NOOP("延迟 ms"), QT_TR_NOOP("播音 s"), QT_TR_NOOP("问题")};
+    return section >= 0 && section < ColumnCount ? tr(kHeaders[section]) : QVariant();
 }
 
 void TimingRows::put(const QMap<quint64, TransactionRow> &rows)
@@ -139,7 +216,7 @@ TimingView::TimingView(QWidget *parent)
     setObjectName(QStringLiteral("TimingView"));
     m_table = new QTableView(this);
     m_table->setObjectName(QStringLiteral("TimingTable"));
-    m_table->setAccessibleName(QStringLiteral("每帧的时序"));
+    m_table->setAccessibleName(tr("每帧的时序"));
     m_table->setModel(&m_rows);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->verticalHeader()->setVisible(false);
@@ -152,16 +229,16 @@ TimingView::TimingView(QWidget *parent)
     m_summary = new QLabel(this);
     m_summary->setObjectName(QStringLiteral("TimingSummary"));
     m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_summary->setAccessibleName(QStringLiteral("时序统计"));
+    m_summary->setAccessibleName(tr("时序统计"));
     m_report = new QLabel(this);
     m_report->setObjectName(QStringLiteral("TimingReport"));
     m_report->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_report->setAccessibleName(QStringLiteral("测试报告"));
+    m_report->setAccessibleName(tr("测试报告"));
     m_report->setWordWrap(true);
 
-    auto *save = new QPushButton(QStringLiteral("保存报告"), this);
+    auto *save = new QPushButton(tr("保存报告"), this);
     save->setObjectName(QStringLiteral("TimingSave"));
-    auto *clear = new QPushButton(QStringLiteral("清空时序"), this);
+    auto *clear = new QPushButton(tr("清空时序"), this);
     clear->setObjectName(QStringLiteral("TimingClear"));
     auto *saveAs = new QPushButton(QStringLiteral("另存报告…"), this);
     saveAs->setObjectName(QStringLiteral("TimingSaveAs"));
@@ -209,21 +286,21 @@ void TimingView::createChart()
     auto *chart = new QChart;
     chart->legend()->setAlignment(Qt::AlignTop);
     m_latency = new QLineSeries;
-    m_latency->setName(QStringLiteral("延迟 ms"));
+    m_latency->setName(tr("延迟 ms"));
     m_speech = new QLineSeries;
-    m_speech->setName(QStringLiteral("播音 s"));
+    m_speech->setName(tr("播音 s"));
     chart->addSeries(m_latency);
     chart->addSeries(m_speech);
     m_time = new QValueAxis;
-    m_time->setTitleText(QStringLiteral("时间 s"));
+    m_time->setTitleText(tr("时间 s"));
     m_time->setTickType(QValueAxis::TicksDynamic);
     m_time->setTickAnchor(0);
     m_latencyAxis = new QValueAxis;
-    m_latencyAxis->setTitleText(QStringLiteral("延迟 ms"));
+    m_latencyAxis->setTitleText(tr("延迟 ms"));
     // One decimal: labels of one digit leave the rotated title no room, and Qt elides it.
     m_latencyAxis->setLabelFormat(QStringLiteral("%.1f"));
     m_speechAxis = new QValueAxis;
-    m_speechAxis->setTitleText(QStringLiteral("播音 s"));
+    m_speechAxis->setTitleText(tr("播音 s"));
     m_speechAxis->setLabelFormat(QStringLiteral("%.1f"));
     chart->addAxis(m_time, Qt::AlignBottom);
     chart->addAxis(m_latencyAxis, Qt::AlignLeft);
@@ -249,7 +326,7 @@ void TimingView::createChart()
     m_speechAxis->setRange(0, 1);
     m_chart = new QChartView(chart);
     m_chart->setObjectName(QStringLiteral("TimingChart"));
-    m_chart->setAccessibleName(QStringLiteral("延迟和播音时间"));
+    m_chart->setAccessibleName(tr("延迟和播音时间"));
     m_chart->setRenderHint(QPainter::Antialiasing, false);
     m_chart->setMinimumHeight(200);
 
@@ -277,7 +354,7 @@ void TimingView::setOrientation(Qt::Orientation orientation)
 
 void TimingView::showRow(const TransactionRow &row)
 {
-    m_pending.insert(row.id, row);
+    m_pending.insert(row.id, inWindowLanguage(row));
     if (!m_refresh.isActive())
         m_refresh.start();   // nothing wakes while no row comes
 }

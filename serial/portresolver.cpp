@@ -143,7 +143,8 @@ QString PortResolver::describe(int number) const
     return describe(number, presentDevices());
 }
 
-QString PortResolver::describe(int number, const QList<SerialDevice> &devices) const
+QString PortResolver::describe(
+    int number, const QList<SerialDevice> &devices, const QString &noDevice) const
 {
     const QString head = QStringLiteral("COM%1").arg(number);
     if (m_overrides.contains(number))
@@ -151,7 +152,7 @@ QString PortResolver::describe(int number, const QList<SerialDevice> &devices) c
             + m_origins.value(number) + u')';
     const QString path = pathFor(number, devices);
     if (path.isEmpty())
-        return head + QStringLiteral(" → 无此设备");
+        return head + QStringLiteral(" → ") + noDevice;
     for (const SerialDevice &device : devices) {
         if (device.path != path)
             continue;

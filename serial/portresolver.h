@@ -62,7 +62,9 @@ public:
 
     // One line for the operator: "COM1 → /dev/ttyUSB0 (FT232R USB UART, 0403:6001)".
     QString describe(int number) const;
-    QString describe(int number, const QList<SerialDevice> &devices) const;
+    // noDevice names a COMn that stands for no present device.
+    QString describe(int number, const QList<SerialDevice> &devices,
+        const QString &noDevice = QStringLiteral("无此设备")) const;
 
     // For tests: replaces the system's device list.
     void setPresentDevicesForTest(const QList<SerialDevice> &devices);

@@ -557,6 +557,8 @@ TransactionRow TransactionModel::row(const Transaction &t) const
     }
     if (!t.frame.isEmpty())
         r.frame = frameSummary(decodeFrame(t.frame, m_storeEncoding));
+    r.frameBytes = t.frame;
+    r.storeEncoding = m_storeEncoding;
     const LinkTime reference = t.written ? t.writtenAt.lastByteDue : t.sentAt;
     QStringList answers;
     for (const AnswerEvent &a : t.answers) {
@@ -568,6 +570,7 @@ TransactionRow TransactionModel::row(const Transaction &t) const
         answers << item;
     }
     r.answers = answers.join(QStringLiteral(", "));
+    r.answerItems = answers;
     r.latencyUs = t.latency();
     r.speechUs = t.speechTime();
     switch (t.speechEnd) {

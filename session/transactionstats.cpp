@@ -96,12 +96,14 @@ QString formatDuration(qint64 micros)
 
 namespace {
 
-QString percentiles(const QString &title, const LogHistogram &h)
+QString percentiles(const QString &title, const LogHistogram &h, Wording wording)
 {
+    const bool english = wording == Wording::English;
     if (h.count() == 0)
-        return title + QStringLiteral("：无");
+        return title + (english ? QStringLiteral(": none") : QStringLiteral("：无"));
     return title
-        + QStringLiteral("：最小 %1，中位 %2，95% %3，最大 %4（%5 个）")
+        + (english ? QStringLiteral(": min %1, median %2, 95% %3, max %4 (%5)")
+                   : QStringLiteral("：最小 %1，中位 %2，95% %3，最大 %4（%5 个）"))
               .arg(formatDuration(h.min()), formatDuration(h.percentile(0.5)),
                   formatDuration(h.percentile(0.95)), formatDuration(h.max()))
               .arg(h.count());
@@ -109,14 +111,16 @@ QString percentiles(const QString &title, const LogHistogram &h)
 
 }   // namespace
 
-QString summaryText(const TransactionStats &stats)
+QString summaryText(const TransactionStats &stats, Wording wording)
 {
+    const bool english = wording == Wording::English;
     QStringList byCommand;
     for (auto it = stats.framesByCommand.cbegin(); it != stats.framesByCommand.cend(); ++it) {
-        const QString name = it.key() < 0 ? QStringLiteral("无效帧")
+        const QString name = it.key() < 0
+            ? (english ? QStringLiteral("invalid") : QStringLiteral("无效帧"))
             : commandName(it.key()).isEmpty()
             ? QStringLiteral("0x%1").arg(it.key(), 2, 16, QLatin1Char('0')).toUpper()
-            : commandName(it.key());
+            : commandName(it.key(), wording);
         byCommand << QStringLiteral("%1 %2").arg(name).arg(it.value());
     }
     QStringList byCode;
@@ -125,19 +129,35 @@ QString summaryText(const TransactionStats &stats)
                       .arg(QString::number(it.key(), 16).toUpper().rightJustified(2, u'0'))
                       .arg(it.value());
     QStringList lines;
-    lines
-        << QStringLiteral("帧 %1：%2").arg(stats.frames).arg(byCommand.join(QStringLiteral("，")));
-    lines << QStringLiteral("应答：%1")
-                 .arg(byCode.isEmpty() ? QStringLiteral("无") : byCode.join(QStringLiteral("，")));
-    lines << QStringLiteral("接收失败(45) %1，无应答 %2，未发出 %3，缺后续应答 %4，"
-                            "无帧等待的应答 %5，早于帧发完的应答 %6")
+    if (english) {
+        lines << QStringLiteral("Frames %1: %2")
+                     .arg(stats.frames)
+                     .arg(byCommand.join(QStringLiteral(", ")));
+        lines << QStringLiteral("Answers: %1")
+                     .arg(byCode.isEmpty() ? QStringLiteral("none")
+                                           : byCode.join(QStringLiteral(", ")));
+    } else {
+        lines << QStringLiteral("帧 %1：%2")
+                     .arg(stats.frames)
+                     .arg(byCommand.join(QStringLiteral("，")));
+        lines << QStringLiteral("应答：%1")
+                     .arg(byCode.isEmpty() ? QStringLiteral("无")
+                                           : byCode.join(QStringLiteral("，")));
+    }
+    lines << (english ? QStringLiteral("Refused (45) %1, no answer %2, not sent %3, follow-up "
+                                       "missing %4, with no frame waiting %5, before the frame "
+                                       "ended %6")
+                      : QStringLiteral("接收失败(45) %1，无应答 %2，未发出 %3，缺后续应答 %4，"
+                                       "无帧等待的应答 %5，早于帧发完的应答 %6"))
                  .arg(stats.errorAnswers)
                  .arg(stats.unanswered)
                  .arg(stats.notWritten)
                  .arg(stats.missingFollowUps)
                  .arg(stats.unsolicited)
                  .arg(stats.earlyAnswers);
-    lines << percentiles(QStringLiteral("应答延迟"), stats.latency);
-    lines << percentiles(QStringLiteral("播音时长"), stats.speech);
+    lines << percentiles(
+        english ? QStringLiteral("Latency") : QStringLiteral("应答延迟"), stats.latency, wording);
+    lines << percentiles(
+        english ? QStringLiteral("Speech") : QStringLiteral("播音时长"), stats.speech, wording);
     return lines.join(u'\n') + u'\n';
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "framedecoder.h"
+
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -42,7 +44,10 @@ struct TransactionRow
     qint64 wallMs = 0;   // ms since the epoch when the frame was handed to the link
     QString link;
     QString frame;   // frameSummary(); empty for an answer with no frame waiting
+    QByteArray frameBytes;   // the frame itself, for a view that words it in another language
+    int storeEncoding = 1;   // the encoding in which frame reads a cache-store text
     QString answers;   // "41 +4.1 ms, 4F +2.315 s": codes, times from the frame's last byte
+    QStringList answerItems;   // the same, one item per answer
     qint64 latencyUs = -1;   // first answer after the last byte left; -1 without one
     qint64 speechUs = -1;   // first answer to the end of speech; -1 when the frame spoke nothing
     QString speechEnd;   // how the speech ended ("4F", "停止", ...); empty when nothing spoke
@@ -74,7 +79,7 @@ struct TransactionStats
 };
 
 // A few lines for the timing view and the end of a soak report.
-QString summaryText(const TransactionStats &stats);
+QString summaryText(const TransactionStats &stats, Wording wording = Wording::Chinese);
 
 // "4.12 ms", "2.315 s": a duration for people.
 QString formatDuration(qint64 micros);

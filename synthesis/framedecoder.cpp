@@ -6,6 +6,7 @@
 #include "icuconverter.h"
 
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QVarLengthArray>
 
 #include <algorithm>
@@ -169,22 +170,41 @@ QList<TagSpan> findTags(const QString &text)
     return tags;
 }
 
+// The Chinese words, or the English ones.
+QString pick(Wording wording, QString chinese, QString english)
+{
+    return wording == Wording::English ? std::move(english) : std::move(chinese);
+}
+
+// "1 byte", not "1 bytes", in an English text filled in with its counts.
+QString singular(QString english)
+{
+    static const QRegularExpression oneBytes(QStringLiteral("(?<![\\d.])\\b1 bytes"));
+    return english.replace(oneBytes, QStringLiteral("1 byte"));
+}
+
 class Problems
 {
 public:
-    explicit Problems(DecodedFrame &frame)
-        : m_frame(frame)
+    Problems(DecodedFrame &frame, Wording wording)
+        : wording(wording)
+        , m_frame(frame)
     { }
+    const Wording wording;
     void error(int offset, const QString &message)
     {
-        m_frame.problems.append({ProblemSeverity::Error, offset, message});
+        m_frame.problems.append({ProblemSeverity::Error, offset, worded(message)});
     }
     void warning(int offset, const QString &message)
     {
-        m_frame.problems.append({ProblemSeverity::Warning, offset, message});
+        m_frame.problems.append({ProblemSeverity::Warning, offset, worded(message)});
     }
 
 private:
+    QString worded(const QString &message) const
+    {
+        return wording == Wording::English ? singular(message) : message;
+    }
     DecodedFrame &m_frame;
 };
 
@@ -207,7 +227,8 @@ void decodeText(
     out.textOffset = start;
     out.textBytes = int(frame.size()) - start;
     if (out.textBytes == 0) {
-        problems.warning(-1, QStringLiteral("没有文本"));
+        problems.warning(
+            -1, pick(problems.wording, QStringLiteral("没有文本"), QStringLiteral("no text")));
         return;
     }
     TextBytes decoded;
@@ -217,10 +238,11 @@ void decodeText(
         decoded = decodeCodePage(frame, start, encoding);
     if (decoded.badCount > 0) {
         problems.error(decoded.firstBad,
-            QStringLiteral("偏移 %1 起有 %2 处不是有效的 %3 编码")
+            pick(problems.wording, QStringLiteral("偏移 %1 起有 %2 处不是有效的 %3 编码"),
+                QStringLiteral("%2 places from offset %1 are not valid %3"))
                 .arg(decoded.firstBad)
                 .arg(decoded.badCount)
-                .arg(encodingName(encoding)));
+                .arg(encodingName(encoding, problems.wording)));
     }
     if (encoding == int(Encoding::Gb2312)) {
         QList<char16_t> outside;
@@ -237,7 +259,10 @@ void decodeText(
         }
         if (count > 0) {
             problems.warning(first,
-                QStringLiteral("GB2312 帧中有 %1 个 GB2312 以外的 GBK 字符：%2（偏移 %3 起）")
+                pick(problems.wording,
+                    QStringLiteral("GB2312 帧中有 %1 个 GB2312 以外的 GBK 字符：%2（偏移 %3 起）"),
+                    QStringLiteral("%1 GBK characters outside GB2312 in a GB2312 frame: %2 (from "
+                                   "offset %3)"))
                     .arg(count)
                     .arg(quoteCharacters(outside))
                     .arg(first));
@@ -252,9 +277,12 @@ QString hexByte(int value)
     return QString::number(value, 16).toUpper().rightJustified(2, u'0');
 }
 
-QString encodingRange(int value)
+QString encodingRange(int value, Wording wording)
 {
-    return QStringLiteral("编码参数为 %1，应为 0–%2").arg(value).arg(kMaxEncoding);
+    return pick(wording, QStringLiteral("编码参数为 %1，应为 0–%2"),
+        QStringLiteral("encoding parameter %1, should be 0–%2"))
+        .arg(value)
+        .arg(kMaxEncoding);
 }
 
 }   // namespace
@@ -265,68 +293,81 @@ bool DecodedFrame::hasErrors() const
         [](const FrameProblem &p) { return p.severity == ProblemSeverity::Error; });
 }
 
-QString commandName(int command)
+QString commandName(int command, Wording wording)
 {
     switch (command) {
     case int(Command::Synthesize):
-        return QStringLiteral("合成");
+        return pick(wording, QStringLiteral("合成"), QStringLiteral("Synthesize"));
     case int(Command::Stop):
-        return QStringLiteral("停止");
+        return pick(wording, QStringLiteral("停止"), QStringLiteral("Stop"));
     case int(Command::Pause):
-        return QStringLiteral("暂停");
+        return pick(wording, QStringLiteral("暂停"), QStringLiteral("Pause"));
     case int(Command::Resume):
-        return QStringLiteral("恢复");
+        return pick(wording, QStringLiteral("恢复"), QStringLiteral("Resume"));
     case int(Command::StatusQuery):
-        return QStringLiteral("查询");
+        return pick(wording, QStringLiteral("查询"), QStringLiteral("Query"));
     case int(Command::Standby):
         return QStringLiteral("STANDBY");
     case int(Command::CacheStore):
-        return QStringLiteral("缓存存储");
+        return pick(wording, QStringLiteral("缓存存储"), QStringLiteral("Cache store"));
     case int(Command::CachePlay):
-        return QStringLiteral("缓存播放");
+        return pick(wording, QStringLiteral("缓存播放"), QStringLiteral("Cache play"));
     case int(Command::VersionQuery):
-        return QStringLiteral("内部版本查询");
+        return pick(wording, QStringLiteral("内部版本查询"), QStringLiteral("Version query"));
     case int(Command::WakeUp):
-        return QStringLiteral("唤醒");
+        return pick(wording, QStringLiteral("唤醒"), QStringLiteral("Wake up"));
     default:
         return {};
     }
 }
 
-QString encodingName(int encoding)
+QString encodingName(int encoding, Wording wording)
 {
     static const QString names[] = {QStringLiteral("GB2312"), QStringLiteral("GBK"),
         QStringLiteral("BIG5"), QStringLiteral("Unicode小头"), QStringLiteral("Unicode大头")};
-    return encoding >= 0 && encoding <= kMaxEncoding ? names[encoding] : QString();
+    static const QString englishNames[] = {QStringLiteral("GB2312"), QStringLiteral("GBK"),
+        QStringLiteral("BIG5"), QStringLiteral("UTF-16LE"), QStringLiteral("UTF-16BE")};
+    if (encoding < 0 || encoding > kMaxEncoding)
+        return {};
+    return wording == Wording::English ? englishNames[encoding] : names[encoding];
 }
 
-DecodedFrame decodeFrame(const QByteArray &frame, int storeEncoding)
+DecodedFrame decodeFrame(const QByteArray &frame, int storeEncoding, Wording wording)
 {
     DecodedFrame out;
-    Problems problems(out);
+    Problems problems(out, wording);
+    const auto say = [wording](QString chinese, QString english) {
+        return pick(wording, std::move(chinese), std::move(english));
+    };
     const int size = int(frame.size());
     if (size > 0 && quint8(frame.at(0)) != kFrameHead)
-        problems.error(0, QStringLiteral("缺少帧头 FD"));
+        problems.error(0, say(QStringLiteral("缺少帧头 FD"), QStringLiteral("no frame head FD")));
     if (size >= 3) {
         out.declaredLength = quint8(frame.at(1)) << 8 | quint8(frame.at(2));
         out.actualLength = size - 3;
         if (out.declaredLength != out.actualLength) {
             problems.error(1,
-                QStringLiteral("长度字段为 %1，实际为 %2 字节")
+                say(QStringLiteral("长度字段为 %1，实际为 %2 字节"),
+                    QStringLiteral("length field %1, actually %2 bytes"))
                     .arg(out.declaredLength)
                     .arg(out.actualLength));
         }
     }
     if (size < kMinFrameBytes) {
-        problems.error(
-            -1, QStringLiteral("帧太短：%1 字节，至少应有 %2 字节").arg(size).arg(kMinFrameBytes));
+        problems.error(-1,
+            say(QStringLiteral("帧太短：%1 字节，至少应有 %2 字节"),
+                QStringLiteral("frame too short: %1 bytes, at least %2 needed"))
+                .arg(size)
+                .arg(kMinFrameBytes));
         return out;
     }
 
     out.command = quint8(frame.at(3));
-    const QString name = commandName(out.command);
+    const QString name = commandName(out.command, wording);
     if (name.isEmpty()) {
-        problems.error(3, QStringLiteral("未知命令 0x%1").arg(hexByte(out.command)));
+        problems.error(3,
+            say(QStringLiteral("未知命令 0x%1"), QStringLiteral("unknown command 0x%1"))
+                .arg(hexByte(out.command)));
         return out;
     }
     const bool hasParameter = size > kMinFrameBytes;
@@ -334,9 +375,11 @@ DecodedFrame decodeFrame(const QByteArray &frame, int storeEncoding)
     switch (Command(out.command)) {
     case Command::Synthesize:
         if (!hasParameter) {
-            problems.error(-1, QStringLiteral("合成命令缺少编码参数"));
+            problems.error(-1,
+                say(QStringLiteral("合成命令缺少编码参数"),
+                    QStringLiteral("synthesis command without its encoding parameter")));
         } else if (parameter > kMaxEncoding) {
-            problems.error(4, encodingRange(parameter));
+            problems.error(4, encodingRange(parameter, wording));
         } else {
             out.encoding = parameter;
             decodeText(out, problems, frame, kFrameHeaderBytes, out.encoding);
@@ -344,39 +387,50 @@ DecodedFrame decodeFrame(const QByteArray &frame, int storeEncoding)
         break;
     case Command::CacheStore:
         if (!hasParameter) {
-            problems.error(-1, QStringLiteral("缓存存储命令缺少区段参数"));
+            problems.error(-1,
+                say(QStringLiteral("缓存存储命令缺少区段参数"),
+                    QStringLiteral("cache store command without its segment parameter")));
             break;
         }
         out.segment = parameter;
         if (parameter > kMaxSegment)
-            problems.error(
-                4, QStringLiteral("区段为 %1，应为 0–%2").arg(parameter).arg(kMaxSegment));
+            problems.error(4,
+                say(QStringLiteral("区段为 %1，应为 0–%2"),
+                    QStringLiteral("segment %1, should be 0–%2"))
+                    .arg(parameter)
+                    .arg(kMaxSegment));
         out.encoding = storeEncoding >= 0 && storeEncoding <= kMaxEncoding ? storeEncoding
                                                                            : int(Encoding::Gbk);
         decodeText(out, problems, frame, kFrameHeaderBytes, out.encoding);
         break;
     case Command::CachePlay:
         if (!hasParameter) {
-            problems.error(-1, QStringLiteral("缓存播放命令缺少参数"));
+            problems.error(-1,
+                say(QStringLiteral("缓存播放命令缺少参数"),
+                    QStringLiteral("cache play command without its parameter")));
             break;
         }
         out.repeatCount = parameter >> 4;
         if (out.repeatCount == 0)
-            problems.error(4, QStringLiteral("重播次数为 0"));
+            problems.error(
+                4, say(QStringLiteral("重播次数为 0"), QStringLiteral("repeat count 0")));
         if ((parameter & 0x0F) > kMaxEncoding)
-            problems.error(4, encodingRange(parameter & 0x0F));
+            problems.error(4, encodingRange(parameter & 0x0F, wording));
         else
             out.encoding = parameter & 0x0F;
         if (size > kFrameHeaderBytes) {
             problems.error(kFrameHeaderBytes,
-                QStringLiteral("缓存播放命令只带一个参数字节，多出 %1 字节")
+                say(QStringLiteral("缓存播放命令只带一个参数字节，多出 %1 字节"),
+                    QStringLiteral("cache play command takes one parameter byte, %1 bytes too "
+                                   "many"))
                     .arg(size - kFrameHeaderBytes));
         }
         break;
     default:
         if (hasParameter) {
             problems.error(4,
-                QStringLiteral("%1命令不带参数，多出 %2 字节")
+                say(QStringLiteral("%1命令不带参数，多出 %2 字节"),
+                    QStringLiteral("%1 command takes no parameter, %2 bytes too many"))
                     .arg(name)
                     .arg(size - kMinFrameBytes));
         }
@@ -387,24 +441,30 @@ DecodedFrame decodeFrame(const QByteArray &frame, int storeEncoding)
     return out;
 }
 
-QString frameSummary(const DecodedFrame &frame)
+QString frameSummary(const DecodedFrame &frame, Wording wording)
 {
+    const auto say = [wording](QString chinese, QString english) {
+        return pick(wording, std::move(chinese), std::move(english));
+    };
     QString line;
-    const QString name = commandName(frame.command);
+    const QString name = commandName(frame.command, wording);
     if (frame.command < 0) {
-        line = QStringLiteral("无效帧");
+        line = say(QStringLiteral("无效帧"), QStringLiteral("Invalid frame"));
     } else if (name.isEmpty()) {
-        line = QStringLiteral("未知命令 0x%1").arg(hexByte(frame.command));
+        line = say(QStringLiteral("未知命令 0x%1"), QStringLiteral("Unknown command 0x%1"))
+                   .arg(hexByte(frame.command));
     } else {
         line = name;
         if (frame.segment >= 0)
-            line += QStringLiteral(" 区段 %1").arg(frame.segment);
+            line +=
+                say(QStringLiteral(" 区段 %1"), QStringLiteral(" segment %1")).arg(frame.segment);
         if (frame.repeatCount >= 0)
-            line += QStringLiteral(" %1 次").arg(frame.repeatCount);
+            line += say(QStringLiteral(" %1 次"), QStringLiteral(" ×%1")).arg(frame.repeatCount);
         if (frame.encoding >= 0)
-            line += u' ' + encodingName(frame.encoding);
+            line += u' ' + encodingName(frame.encoding, wording);
         if (frame.textOffset >= 0)
-            line += QStringLiteral(" %1 字节").arg(frame.textBytes);
+            line +=
+                say(QStringLiteral(" %1 字节"), QStringLiteral(" %1 bytes")).arg(frame.textBytes);
     }
     if (!frame.text.isEmpty()) {
         QString shown;
@@ -422,17 +482,18 @@ QString frameSummary(const DecodedFrame &frame)
                 shown += c.unicode() < 0x20 ? QChar(u'·') : c;
             }
         }
-        line += u'：' + shown;
+        line += say(QStringLiteral("："), QStringLiteral(": ")) + shown;
         if (i < frame.text.size())
             line += u'…';
     }
     if (!frame.problems.isEmpty()) {
         const FrameProblem &first = frame.problems.first();
-        line += (first.severity == ProblemSeverity::Error ? QStringLiteral("（错误：")
-                                                          : QStringLiteral("（警告："))
-            + first.message + u'）';
+        const bool error = first.severity == ProblemSeverity::Error;
+        line += (error ? say(QStringLiteral("（错误："), QStringLiteral(" (error: "))
+                       : say(QStringLiteral("（警告："), QStringLiteral(" (warning: ")))
+            + first.message + say(QStringLiteral("）"), QStringLiteral(")"));
     }
-    return line;
+    return wording == Wording::English ? singular(line) : line;
 }
 
 QJsonObject frameJson(const DecodedFrame &frame)

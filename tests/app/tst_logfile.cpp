@@ -94,6 +94,7 @@ struct Program
         process.setWorkingDirectory(dir);
         QStringList arguments = prefix;
         arguments << QStringLiteral(ORV_DEMO_PROGRAM);
+        arguments << QStringLiteral("--lang") << QStringLiteral("zh");   // whatever the locale
         for (int n = 1; n <= 20; ++n) {
             arguments << QStringLiteral("--com")
                       << QStringLiteral("COM%1=%2")

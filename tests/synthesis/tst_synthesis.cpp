@@ -68,6 +68,8 @@ private slots:
     void decodeBuiltFrames();
     void decodeMalformedFrames_data();
     void decodeMalformedFrames();
+    void decodeInEnglish_data();
+    void decodeInEnglish();
     void decodedJson_data();
     void decodedJson();
     void textCheck_data();
@@ -583,6 +585,47 @@ void TstSynthesis::decodeMalformedFrames()
     QCOMPARE(found, problems);
     if (!summary.isEmpty())
         QCOMPARE(frameSummary(decoded), summary);
+}
+
+void TstSynthesis::decodeInEnglish_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QString>("summary");
+    QTest::newRow("synthesis") << hex("fd00060101c4e3bac3")
+                               << QStringLiteral("Synthesize GBK 4 bytes: 你好");
+    QTest::newRow("cache store") << hex("fd0003310341")
+                                 << QStringLiteral("Cache store segment 3 GBK 1 byte: A");
+    QTest::newRow("cache play") << hex("fd00023221") << QStringLiteral("Cache play ×2 GBK");
+    QTest::newRow("stop with a byte too many")
+        << hex("fd00020200")
+        << QStringLiteral("Stop (error: Stop command takes no parameter, 1 byte too many)");
+    QTest::newRow("too short")
+        << hex("fd00")
+        << QStringLiteral("Invalid frame (error: frame too short: 2 bytes, at least 4 needed)");
+    QTest::newRow("unknown command")
+        << hex("fd000199") << QStringLiteral("Unknown command 0x99 (error: unknown command 0x99)");
+    QTest::newRow("UTF-16LE, odd")
+        << hex("fd000501034100ff")
+        << QStringLiteral("Synthesize UTF-16LE 3 bytes: A (error: 1 places from offset 7 are not "
+                          "valid UTF-16LE)");
+    QTest::newRow("no head, no text")
+        << hex("fe00020101") << QStringLiteral("Synthesize GBK 0 bytes (error: no frame head FD)");
+}
+
+// The English words name the same problems at the same offsets, and the Chinese ones stay.
+void TstSynthesis::decodeInEnglish()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(QString, summary);
+    const DecodedFrame english = decodeFrame(frame, 1, Wording::English);
+    const DecodedFrame chinese = decodeFrame(frame);
+    QCOMPARE(frameSummary(english, Wording::English), summary);
+    QCOMPARE(english.problems.size(), chinese.problems.size());
+    for (qsizetype i = 0; i < english.problems.size(); ++i) {
+        QCOMPARE(english.problems.at(i).offset, chinese.problems.at(i).offset);
+        QVERIFY(english.problems.at(i).message != chinese.problems.at(i).message);
+    }
+    QCOMPARE(frameSummary(chinese), frameSummary(decodeFrame(frame, 1, Wording::Chinese)));
 }
 
 void TstSynthesis::decodedJson_data()
