@@ -119,9 +119,8 @@ void Form1::onSerialLost()
 {
     showPortInfo();
     showNotice(MSComm1->awaitsReturn()
-            ? MSComm1->devicePath() + QStringLiteral("：串口已关闭，同一适配器回来时自动重新打开")
-            : MSComm1->devicePath()
-                + QStringLiteral("：串口已关闭，不会自动重新打开，请重新选择端口"));
+            ? tr("%1：串口已关闭，同一适配器回来时自动重新打开").arg(MSComm1->devicePath())
+            : tr("%1：串口已关闭，不会自动重新打开，请重新选择端口").arg(MSComm1->devicePath()));
 }
 
 // The device that went away is back and open again. A replay that waited for the chip's 0x4F

@@ -240,7 +240,7 @@ TimingView::TimingView(QWidget *parent)
     save->setObjectName(QStringLiteral("TimingSave"));
     auto *clear = new QPushButton(tr("清空时序"), this);
     clear->setObjectName(QStringLiteral("TimingClear"));
-    auto *saveAs = new QPushButton(QStringLiteral("另存报告…"), this);
+    auto *saveAs = new QPushButton(tr("另存报告…"), this);
     saveAs->setObjectName(QStringLiteral("TimingSaveAs"));
     connect(save, &QPushButton::clicked, this, [this] { emit saveRequested({}); });
     connect(saveAs, &QPushButton::clicked, this, &TimingView::chooseReportFolder);
@@ -377,7 +377,7 @@ void TimingView::setSummary(const QString &summary)
 // The dialog is window-modal and asynchronous: the window's thread does not wait in it.
 void TimingView::chooseReportFolder()
 {
-    auto *dialog = new QFileDialog(this, QStringLiteral("测试报告保存到"));
+    auto *dialog = new QFileDialog(this, tr("测试报告保存到"));
     dialog->setObjectName(QStringLiteral("TimingSaveAsDialog"));
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly);

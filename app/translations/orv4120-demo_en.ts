@@ -552,10 +552,6 @@
         <translation>Test report: %1</translation>
     </message>
     <message>
-        <source>测试报告未能写完：%1</source>
-        <translation>Test report not finished: %1</translation>
-    </message>
-    <message>
         <source>测试报告无法保存：%1</source>
         <translation>Test report cannot be saved: %1</translation>
     </message>
@@ -588,8 +584,35 @@
         <translation>Stop internal test</translation>
     </message>
     <message>
-        <source>内部连续播放已停止：%1 毫秒内没有收到 USB 板的 0x5E 应答</source>
-        <translation>Internal replay stopped: no 0x5E answer from the USB board within %1 ms</translation>
+        <source>%1：串口已关闭，同一适配器回来时自动重新打开</source>
+        <translation>%1: the port is closed; it opens again by itself when the same adapter comes back</translation>
+    </message>
+    <message>
+        <source>%1：串口已关闭，不会自动重新打开，请重新选择端口</source>
+        <translation>%1: the port is closed and does not open again by itself; pick the port again</translation>
+    </message>
+    <message>
+        <source>测试报告未能写完（缺 %1 行）：%2；可用“另存报告…”存到别处</source>
+        <translation>Test report not complete (%1 rows missing): %2; use “Save report as…” to save it elsewhere</translation>
+    </message>
+    <message>
+        <source>内部连续播放已停止：%1 毫秒内没有收到 USB 板的接收回传（0xAA/0xAB/0xAC）</source>
+        <translation>Internal replay stopped: no receipt (0xAA/0xAB/0xAC) from the USB board within %1 ms</translation>
+    </message>
+    <message>
+        <source>内部连续播放已停止：串口重新连接后芯片 1 秒内没有应答</source>
+        <translation>Internal replay stopped: the chip did not answer within 1 s after the serial port came back</translation>
+    </message>
+</context>
+<context>
+    <name>FrameCopyMenu</name>
+    <message>
+        <source>复制为 C 数组</source>
+        <translation>Copy as C array</translation>
+    </message>
+    <message>
+        <source>复制为 Python bytes</source>
+        <translation>Copy as Python bytes</translation>
     </message>
 </context>
 <context>
@@ -786,6 +809,14 @@
     <message>
         <source>延迟和播音时间</source>
         <translation>Latency and speech time</translation>
+    </message>
+    <message>
+        <source>另存报告…</source>
+        <translation>Save report as…</translation>
+    </message>
+    <message>
+        <source>测试报告保存到</source>
+        <translation>Save the test report in</translation>
     </message>
 </context>
 <context>
