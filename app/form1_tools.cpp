@@ -21,7 +21,8 @@ void Form1::setupTools()
     connect(m_replayAckBound, &QTimer::timeout, this, [this] {
         stopReplay();
         statusBar()->showMessage(
-            QStringLiteral("内部连续播放已停止：%1 毫秒内没有收到 USB 板的接收回传（0xAA/0xAB/0xAC）")
+            QStringLiteral(
+                "内部连续播放已停止：%1 毫秒内没有收到 USB 板的接收回传（0xAA/0xAB/0xAC）")
                 .arg(m_usb->ackTimeout()));
     });
     m_internalTest = new InternalTestRunner(this);
