@@ -14,10 +14,12 @@
 // frame with byte 2 = r (0..30) frame bytes from byte 3; any other byte 1 is a frame of at most
 // three bytes in bytes 1..3. The board acknowledges each 0xFC report with 0x5E as soon as it has
 // taken it; the closing and the short report as BoardOptions::usbAcks says (never, at once, or
-// once the chip can take the next text, after the chip's 0x4F of the speech it started). When the chip takes a frame up (the accept delay later) the board
-// answers 0xAA / 0xAB / 0xAC (received; the chip was idle / paused / playing), and 0xAD as well
-// for a status query while the chip plays (its busy line); the chip's own answers follow. A
-// frame that overflows the board's buffer gets no receipt, only the chip's 0x45.
+// once the chip can take the next text: after the chip's 0x4F of the speech the frame started,
+// or when a later frame's speech cuts it off). When the chip takes a frame up (the accept delay
+// later) the board answers 0xAA / 0xAB / 0xAC (received; the chip was idle / paused / playing),
+// and 0xAD as well for a status query while the chip plays (its busy line); the chip's own
+// answers follow. A frame that overflows the board's buffer gets no receipt, only the chip's
+// 0x45.
 class UsbBoard : public QObject
 {
     Q_OBJECT
