@@ -161,6 +161,8 @@ private:
     void setupTiming();
     QSize roomOnScreen() const;
     void placeTimingDock();
+    TimingView *timingView();
+    void feedTimingView();
     // The decoder's words for what the window shows (the log and the reports stay Chinese).
     static Wording windowWording();
     std::unique_ptr<TransactionModel> makeTimingModel();

@@ -24,10 +24,8 @@
 
 void Form1::setupTiming()
 {
-    m_timingView = new TimingView;
     m_timingDock = new QDockWidget(tr("时序"), this);
     m_timingDock->setObjectName(QStringLiteral("TimingDock"));
-    m_timingDock->setWidget(m_timingView);
     m_timingDock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable
         | QDockWidget::DockWidgetFloatable);
     addDockWidget(Qt::BottomDockWidgetArea, m_timingDock);
@@ -36,7 +34,7 @@ void Form1::setupTiming()
         const Qt::DockWidgetArea area = dockWidgetArea(m_timingDock);
         const bool below = !m_timingDock->isFloating()
             && (area == Qt::BottomDockWidgetArea || area == Qt::TopDockWidgetArea);
-        m_timingView->setOrientation(below ? Qt::Horizontal : Qt::Vertical);
+        timingView()->setOrientation(below ? Qt::Horizontal : Qt::Vertical);
     };
     connect(m_timingDock, &QDockWidget::dockLocationChanged, this, orient);
     connect(m_timingDock, &QDockWidget::topLevelChanged, this, orient);
@@ -51,16 +49,13 @@ void Form1::setupTiming()
     connect(toggle, &QToolButton::toggled, this, [this](bool on) {
         if (on && !m_timingShown) {
             m_timingShown = true;
+            timingView();
             placeTimingDock();
         }
         m_timingDock->setVisible(on);
     });
     connect(m_timingDock, &QDockWidget::visibilityChanged, toggle,
         [this, toggle] { toggle->setChecked(m_timingDock->isVisible()); });
-    connect(m_timingView, &TimingView::summaryWanted, this,
-        [this] { m_timingView->setSummary(summaryText(m_timing->stats(), windowWording())); });
-    connect(m_timingView, &TimingView::saveRequested, this, &Form1::saveTimingReport);
-    connect(m_timingView, &TimingView::clearRequested, this, &Form1::clearTiming);
     newTimingModel();
 
     m_decodeSettle = new QTimer(this);
@@ -118,21 +113,47 @@ std::unique_ptr<TransactionModel> Form1::makeTimingModel()
     return model;
 }
 
-void Form1::newTimingModel()
+// The view, its table and its fonts cost memory the window needs only once it is opened (or a
+// report is to be shown): it is made then, with the rows the model kept so far.
+TimingView *Form1::timingView()
 {
-    m_timing = makeTimingModel();
-    connect(m_timing.get(), &TransactionModel::rowAdded, m_timingView, &TimingView::addRow);
-    // A frame's row shows from the moment it is sent and fills in as its answers come.
+    if (m_timingView)
+        return m_timingView;
+    m_timingView = new TimingView;
+    m_timingDock->setWidget(m_timingView);
+    connect(m_timingView, &TimingView::summaryWanted, this,
+        [this] { m_timingView->setSummary(summaryText(m_timing->stats(), windowWording())); });
+    connect(m_timingView, &TimingView::saveRequested, this, &Form1::saveTimingReport);
+    connect(m_timingView, &TimingView::clearRequested, this, &Form1::clearTiming);
+    for (const TransactionRow &row : m_timing->recentRows())
+        m_timingView->addRow(row);
+    feedTimingView();
+    return m_timingView;
+}
+
+void Form1::feedTimingView()
+{
+    if (!m_timingView)
+        return;
     TransactionModel *model = m_timing.get();
+    connect(model, &TransactionModel::rowAdded, m_timingView, &TimingView::addRow);
+    // A frame's row shows from the moment it is sent and fills in as its answers come.
     connect(model, &TransactionModel::transactionChanged, m_timingView,
         [this, model](
             const TransactionModel::Transaction &t) { m_timingView->showRow(model->row(t)); });
 }
 
+void Form1::newTimingModel()
+{
+    m_timing = makeTimingModel();
+    feedTimingView();
+}
+
 void Form1::clearTiming()
 {
     newTimingModel();
-    m_timingView->clear();
+    if (m_timingView)
+        m_timingView->clear();
 }
 
 // Where the reports go: beside LOG.txt, or the user's own folder when that takes none.
@@ -148,7 +169,7 @@ void Form1::reportWritten(const SoakReport &report, const QString &summary)
         : tr("测试报告未能写完（缺 %1 行）：%2；可用“另存报告…”存到别处")
               .arg(report.rowsLost())
               .arg(report.errorString());
-    m_timingView->setReport(where + u'\n' + summary);
+    timingView()->setReport(where + u'\n' + summary);
     showNotice(where);
 }
 
@@ -157,7 +178,7 @@ void Form1::saveTimingReport(const QString &folder)
     SoakReport report;
     if (folder.isEmpty() ? !startReport(report, m_workDir) : !report.start(folder)) {
         const QString notice = tr("测试报告无法保存：%1").arg(report.errorString());
-        m_timingView->setReport(notice);
+        timingView()->setReport(notice);
         showNotice(notice);
         return;
     }
@@ -174,7 +195,7 @@ void Form1::startRunReport()
     m_run = std::make_unique<RunReport>();
     if (!startReport(m_run->report, m_workDir)) {
         const QString notice = tr("测试报告无法写入：%1").arg(m_run->report.errorString());
-        m_timingView->setReport(notice);
+        timingView()->setReport(notice);
         showNotice(notice);
         m_run.reset();
         return;

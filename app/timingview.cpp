@@ -328,7 +328,7 @@ void TimingView::createChart()
     m_chart->setObjectName(QStringLiteral("TimingChart"));
     m_chart->setAccessibleName(tr("延迟和播音时间"));
     m_chart->setRenderHint(QPainter::Antialiasing, false);
-    m_chart->setMinimumHeight(200);
+    m_chart->setMinimumSize(380, 200);   // room for both value axes' labels and titles
 
     m_lower->insertWidget(0, m_chart, 3);
     m_latency->append(m_latencyPoints);

@@ -16,6 +16,7 @@ private slots:
     void roundTicks_data();
     void roundTicks();
     void chartWaitsForTheView();
+    void viewMadeWhenOpened();
 };
 
 namespace {
@@ -133,6 +134,25 @@ void TstTiming::chartWaitsForTheView()
     QVERIFY(!view.findChild<QChartView *>());
     view.show();
     QVERIFY(view.findChild<QChartView *>());
+}
+
+// The window makes its timing view only when it is first opened; the frames before are in it.
+void TstTiming::viewMadeWhenOpened()
+{
+    Form1Fixture f;
+    QVERIFY(!f.window->findChild<TimingView *>());
+    f.click("Command7");   // 停止
+    f.board.answer("A");
+    QTRY_VERIFY(f.log().contains(QStringLiteral("41  接收成功")));
+    QTest::qWait(50);   // the model ends the frame
+    f.find<QToolButton>("TimingToggle")->click();
+    auto *table = f.find<QTableView>("TimingTable");
+    QTRY_COMPARE(table->model()->rowCount(), 1);
+    QVERIFY(table->model()
+                ->index(0, TimingRows::Frame)
+                .data()
+                .toString()
+                .startsWith(QStringLiteral("停止")));
 }
 
 QTEST_MAIN(TstTiming)
