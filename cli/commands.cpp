@@ -379,6 +379,8 @@ void CommandRun::onTransaction(const TransactionModel::Transaction &t)
     if (m_ended || t.id != m_current)
         return;
     if (m_stopping) {
+        if (t.taken || (t.problems & TransactionModel::ErrorAnswer))
+            readAnswers();
         if (t.taken)
             end(ExitFailed, QStringLiteral("interrupted; the chip took the stop frame"));
         else if (t.problems)
@@ -401,8 +403,10 @@ void CommandRun::onTransaction(const TransactionModel::Transaction &t)
             stepDone(t);
         return;
     }
-    if (t.problems & TransactionModel::ErrorAnswer)
+    if (t.problems & TransactionModel::ErrorAnswer) {
+        readAnswers();
         return end(ExitErrorAnswer, QStringLiteral("the chip refused the frame (0x45)"));
+    }
     if (t.problems & TransactionModel::NoAnswer)
         return end(ExitNoAnswer, QStringLiteral("no answer within %1").arg(timeout));
     if (t.problems & TransactionModel::MissingFollowUp)
@@ -432,8 +436,18 @@ void CommandRun::onTransaction(const TransactionModel::Transaction &t)
     }
 }
 
+void CommandRun::readAnswers()
+{
+    // The model reads the raw bytes as they come: what the step waits for is in, so the log
+    // need not wait out the session's answer pause to show it.
+    m_session.readArrivedAnswers();
+    m_unlogged = false;
+}
+
 void CommandRun::stepDone(const TransactionModel::Transaction &t)
 {
+    if (m_steps.at(m_next).wait != Wait::Written)
+        readAnswers();
     const Wait wait = m_steps.at(m_next).wait;
     if (wait == Wait::State) {
         const bool playing = std::any_of(t.answers.cbegin(), t.answers.cend(),

@@ -51,6 +51,7 @@ private:
     bool checkCarried(const QString &text, int *exitCode);
     void sendNext();
     void onTransaction(const TransactionModel::Transaction &t);
+    void readAnswers();
     void stepDone(const TransactionModel::Transaction &t);
     void end(int code, const QString &message);
     void printResult();

@@ -118,6 +118,19 @@ void Session::log(const QString &line)
     append(line + kCrLf);
 }
 
+void Session::readArrivedAnswers()
+{
+    if (!m_interpretSerial)
+        return;
+    const auto links = m_links;   // the log's receivers may attach links
+    for (const auto &attached : links) {
+        if (attached->rule != AnswerRule::SerialCharacters || attached->unread.isEmpty())
+            continue;
+        attached->pause.stop();
+        readSerialAnswers(*attached);
+    }
+}
+
 void Session::append(const QString &entry)
 {
     if (m_sink)
@@ -126,17 +139,19 @@ void Session::append(const QString &entry)
 
 void Session::onReceived(Attached &attached, const QByteArray &bytes, LinkTime arrival)
 {
-    emit bytesReceived(attached.link, bytes, arrival);
     if (attached.rule == AnswerRule::UsbReports) {
+        emit bytesReceived(attached.link, bytes, arrival);
         readUsbReport(bytes);
         return;
     }
+    // Kept before they are announced: a receiver may read them into the log at once.
     const qsizetype room = kMaxUnreadBytes - attached.unread.size();
     attached.unread.append(bytes.left(qMax<qsizetype>(room, 0)));
+    emit bytesReceived(attached.link, bytes, arrival);
     if (!m_interpretSerial)
         return;   // nothing read: the bytes wait for a receive event while interpretation is on
-    if (attached.pause.isActive())
-        return;   // the read already scheduled takes these bytes too
+    if (attached.unread.isEmpty() || attached.pause.isActive())
+        return;   // read already, or the read already scheduled takes these bytes too
     // Long enough for a whole version text to arrive at the current speed: about 35 ms at 9600.
     const qint64 wait = attached.link->wireTime(kAnswerPauseCharacters) / 1000;
     attached.pause.start(int(wait) + kAnswerPauseMarginMs);

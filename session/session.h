@@ -78,6 +78,11 @@ public:
     void send(const QByteArray &frame);
     // Appends a line of the session's own to the log (CR LF added).
     void log(const QString &line);
+    // Reads the serial bytes that arrived so far into the log now rather than after the answer
+    // pause, with the lines that pause would give them; for a front end that knows from the raw
+    // bytes that the answers it waits for are in. Bytes arriving later start a read of their own.
+    // Nothing is read while interpretation is off. Safe to call from bytesReceived.
+    void readArrivedAnswers();
 
 signals:
     // A frame was logged and handed to link at the given time.

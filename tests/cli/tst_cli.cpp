@@ -173,6 +173,8 @@ private slots:
     void exitCodes();
     void jsonEvents_data();
     void jsonEvents();
+    void answerLinesBeforeTheResult_data();
+    void answerLinesBeforeTheResult();
     void soakOnThreeBoards();
     void soakPlaysTheScript();
     void resultEventOnEveryExit_data();
@@ -406,6 +408,59 @@ void TstCli::jsonEvents()
         }
     }
     QCOMPARE(got, expected);
+}
+
+void TstCli::answerLinesBeforeTheResult_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("answers");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("lines");   // the answer lines of the log, before the result
+    const QString taken = QStringLiteral("<---- 返回：41  接收成功");
+    const QString idle = QStringLiteral("<---- 返回：4F  芯片空闲");
+    QTest::newRow("stop") << QStringList {"stop"} << QByteArray("A") << 0 << QStringList {taken};
+    QTest::newRow("status") << QStringList {"status"} << QByteArray("A") << 0
+                            << QStringList {taken, idle};
+    QTest::newRow("say") << QStringList {"say", "你好"} << QByteArray("A") << 0
+                         << QStringList {taken, idle};
+    QTest::newRow("refused") << QStringList {"stop"} << QByteArray("E") << 5
+                             << QStringList {QStringLiteral("<---- 返回：45  接收失败")};
+}
+
+void TstCli::answerLinesBeforeTheResult()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, answers);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, lines);
+    for (const bool json : {false, true}) {
+        AnsweringPeer peer(answers);
+        const Run run = runCli(arguments
+            + QStringList {"--port", peer.slavePath()}
+            + (json ? QStringList {"--json"} : QStringList {}));
+        QCOMPARE(run.exitCode, exitCode);
+        QStringList got;
+        bool resultLast = false;
+        if (json) {
+            for (const QJsonObject &e : events(run.out)) {
+                const QString text = e.value(QStringLiteral("text")).toString();
+                resultLast = e.value(QStringLiteral("event")).toString() == u"result";
+                if (e.value(QStringLiteral("event")).toString() == u"log"
+                    && text.startsWith(u"<----"))
+                    got << text;
+            }
+        } else {
+            const QStringList out = QString::fromUtf8(run.out).trimmed().split(u'\n');
+            for (const QString &line : out) {
+                if (line.startsWith(u"<----"))
+                    got << line;
+            }
+            // status prints its state after the log
+            resultLast = out.last() == lines.last() || out.last() == u"idle";
+        }
+        QVERIFY2(resultLast, run.out.constData());
+        QCOMPARE(got, lines);
+    }
 }
 
 void TstCli::soakOnThreeBoards()

@@ -80,6 +80,25 @@ void TstSession::serialReads()
     }
     QTRY_COMPARE(f.log.text, lines);
     QCOMPARE(idle.size(), int(lines.count(QStringLiteral("4F"))));
+
+    // Read at once when the last piece is announced, as a front end does that sees the answer
+    // in the raw bytes: the same lines, now, and none again when the pause would have ended.
+    Fixture early;
+    QSignalSpy earlyIdle(&early.session, &Session::idleAnswerRead);
+    qsizetype arrived = 0;
+    connect(&early.session, &Session::bytesReceived, &early.session, [&] {
+        if (++arrived == pieces.size())
+            early.session.readArrivedAnswers();
+    });
+    for (const QByteArray &piece : pieces) {
+        early.serial.arrive(piece);
+        if (arrived < pieces.size())
+            QTest::qWait(gapMs);
+    }
+    QCOMPARE(early.log.text, lines);
+    QTest::qWait(60);
+    QCOMPARE(early.log.text, lines);
+    QCOMPARE(earlyIdle.size(), idle.size());
 }
 
 void TstSession::usbReports()
@@ -100,6 +119,13 @@ void TstSession::usbReports()
     f.serial.arrive("A");
     QTRY_VERIFY(f.log.text.endsWith(
         QStringLiteral("<---- 返回：4E  芯片正在播音\r\n<---- 返回：41  接收成功\r\n")));
+
+    // Nor are they read at once then.
+    f.session.setInterpretSerialAnswers(false);
+    f.serial.arrive("O");
+    const QString before = f.log.text;
+    f.session.readArrivedAnswers();
+    QCOMPARE(f.log.text, before);
 }
 
 void TstSession::textFrameFollowsTheLink_data()
