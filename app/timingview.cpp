@@ -3,42 +3,22 @@
 #include "codes.h"
 #include "language.h"
 
-#include <QChart>
-#include <QChartView>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QImage>
 #include <QLabel>
-#include <QLegendMarker>
-#include <QLineSeries>
-#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTableView>
 #include <QVBoxLayout>
-#include <QValueAxis>
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
-
-// A round marker drawn once and stamped at every point.
-QImage marker(const QColor &color, int size)
-{
-    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(color);
-    painter.drawEllipse(QRectF(0.5, 0.5, size - 1, size - 1));
-    return image;
-}
 
 // The model's words for a link, a speech's end and a problem, as the view shows them.
 [[maybe_unused]] const char *const kRowWords[] = {QT_TRANSLATE_NOOP("TimingRows", "串口"),
@@ -283,66 +263,24 @@ TimingView::TimingView(QWidget *parent)
 // The chart costs a graphics scene and its items: it is made when the view is first shown.
 void TimingView::createChart()
 {
-    auto *chart = new QChart;
-    chart->legend()->setAlignment(Qt::AlignTop);
-    m_latency = new QLineSeries;
-    m_latency->setName(tr("延迟 ms"));
-    m_speech = new QLineSeries;
-    m_speech->setName(tr("播音 s"));
-    chart->addSeries(m_latency);
-    chart->addSeries(m_speech);
-    m_time = new QValueAxis;
-    m_time->setTitleText(tr("时间 s"));
-    m_time->setTickType(QValueAxis::TicksDynamic);
-    m_time->setTickAnchor(0);
-    m_latencyAxis = new QValueAxis;
-    m_latencyAxis->setTitleText(tr("延迟 ms"));
-    // One decimal: labels of one digit leave the rotated title no room, and Qt elides it.
-    m_latencyAxis->setLabelFormat(QStringLiteral("%.1f"));
-    m_speechAxis = new QValueAxis;
-    m_speechAxis->setTitleText(tr("播音 s"));
-    m_speechAxis->setLabelFormat(QStringLiteral("%.1f"));
-    chart->addAxis(m_time, Qt::AlignBottom);
-    chart->addAxis(m_latencyAxis, Qt::AlignLeft);
-    chart->addAxis(m_speechAxis, Qt::AlignRight);
-    m_latency->attachAxis(m_time);
-    m_latency->attachAxis(m_latencyAxis);
-    m_speech->attachAxis(m_time);
-    m_speech->attachAxis(m_speechAxis);
-    // Points only, each stamped from one image. A scatter series would keep a graphics item per
-    // point: 2.5 KB each, and a refresh of a long run took 100 ms of the window's thread.
-    for (QLineSeries *series : {m_latency, m_speech}) {
-        const QColor color = series->color();
-        series->setPointsVisible(true);
-        series->setMarkerSize(7);
-        series->setLightMarker(marker(color, 7));
-        series->setPen(Qt::NoPen);
-        for (QLegendMarker *legend : chart->legend()->markers(series)) {
-            legend->setBrush(color);
-            legend->setPen(Qt::NoPen);
-        }
+    m_chartTried = true;
+    QString error;
+    m_chart =
+        loadTimingChart({tr("延迟 ms"), tr("播音 s"), tr("时间 s"), tr("延迟和播音时间")}, &error);
+    if (!m_chart) {
+        auto *missing = new QLabel(tr("图表模块无法载入：%1").arg(error));
+        missing->setObjectName(QStringLiteral("TimingChartMissing"));
+        missing->setWordWrap(true);
+        m_lower->insertWidget(0, missing, 3);
+        return;
     }
-    m_latencyAxis->setRange(0, 1);
-    m_speechAxis->setRange(0, 1);
-    m_chart = new QChartView(chart);
-    m_chart->setObjectName(QStringLiteral("TimingChart"));
-    m_chart->setAccessibleName(tr("延迟和播音时间"));
-    m_chart->setRenderHint(QPainter::Antialiasing, false);
-    m_chart->setMinimumSize(380, 200);   // room for both value axes' labels and titles
-
-    m_lower->insertWidget(0, m_chart, 3);
-    m_latency->append(m_latencyPoints);
-    m_speech->append(m_speechPoints);
-    m_latencyAxis->setRange(0, m_maxLatencyMs * 1.1);
-    m_latencyAxis->applyNiceNumbers();
-    m_speechAxis->setRange(0, m_maxSpeechS * 1.1);
-    m_speechAxis->applyNiceNumbers();
-    fitTimeAxis(0, 0);
+    m_lower->insertWidget(0, m_chart->widget(), 3);
+    m_chart->add(m_latencyPoints, m_speechPoints, m_lastS);
 }
 
 void TimingView::showEvent(QShowEvent *event)
 {
-    if (!m_chart)
+    if (!m_chartTried)
         createChart();
     QWidget::showEvent(event);
 }
@@ -401,14 +339,9 @@ void TimingView::clear()
     m_latencyPoints.clear();
     m_speechPoints.clear();
     m_startMs = -1;
-    m_maxLatencyMs = m_maxSpeechS = 1;
-    if (!m_chart)
-        return;
-    m_latency->clear();
-    m_speech->clear();
-    fitTimeAxis(0, 0);
-    m_latencyAxis->setRange(0, 1);
-    m_speechAxis->setRange(0, 1);
+    m_lastS = 0;
+    if (m_chart)
+        m_chart->clear();
 }
 
 // Everything that arrived since the last refresh goes in at once: one update of the table, one
@@ -430,85 +363,24 @@ void TimingView::refresh()
 
     QList<QPointF> latency;
     QList<QPointF> speech;
-    qint64 lastMs = 0;
     for (const TransactionRow &row : ended) {
         if (m_startMs < 0)
             m_startMs = row.wallMs;
-        lastMs = qMax(lastMs, row.wallMs);
         const double at = (row.wallMs - m_startMs) / 1000.0;
-        if (row.latencyUs >= 0) {
+        m_lastS = qMax(m_lastS, at);
+        if (row.latencyUs >= 0)
             latency.append({at, row.latencyUs / 1000.0});
-            m_maxLatencyMs = qMax(m_maxLatencyMs, row.latencyUs / 1000.0);
-        }
-        if (row.speechUs >= 0) {
+        if (row.speechUs >= 0)
             speech.append({at, row.speechUs / 1e6});
-            m_maxSpeechS = qMax(m_maxSpeechS, row.speechUs / 1e6);
-        }
     }
-    const auto keep = [](QList<QPointF> &kept, QLineSeries *series, const QList<QPointF> &points) {
-        if (points.isEmpty())
-            return;
+    const auto keep = [](QList<QPointF> &kept, const QList<QPointF> &points) {
         kept.append(points);
         const int excess = int(kept.size()) - kMaxPoints;
         if (excess > 0)
             kept.remove(0, excess);
-        if (!series)
-            return;
-        series->append(points);
-        const int seriesExcess = int(series->count()) - kMaxPoints;
-        if (seriesExcess > 0)
-            series->removePoints(0, seriesExcess);
     };
-    keep(m_latencyPoints, m_latency, latency);
-    keep(m_speechPoints, m_speech, speech);
-    if (!m_chart)
-        return;
-    // An axis changes only when a point falls beyond it, and then by a quarter more than needed:
-    // a change lays the whole chart out again, a point within the axes only draws itself.
-    const double last = (lastMs - m_startMs) / 1000.0;
-    if (last > m_time->max()) {
-        double start = m_latencyPoints.isEmpty() ? last : m_latencyPoints.first().x();
-        if (!m_speechPoints.isEmpty())
-            start = qMin(start, m_speechPoints.first().x());
-        fitTimeAxis(start, last);
-    }
-    if (m_maxLatencyMs > m_latencyAxis->max()) {
-        m_latencyAxis->setRange(0, m_maxLatencyMs * 1.1);
-        m_latencyAxis->applyNiceNumbers();
-    }
-    if (m_maxSpeechS > m_speechAxis->max()) {
-        m_speechAxis->setRange(0, m_maxSpeechS * 1.1);
-        m_speechAxis->applyNiceNumbers();
-    }
-}
-
-// The time axis from start to a quarter beyond last (at least 10 s), its ticks at round values.
-void TimingView::fitTimeAxis(double start, double last)
-{
-    const double end = qMax(start + 10, last + (last - start) / 4);
-    const double step = roundTickStep(end - start, 6);
-    const double from = std::floor(start / step) * step;
-    m_time->setRange(from, end);
-    m_time->setTickAnchor(from);
-    m_time->setTickInterval(step);
-    // As many decimals as the step has: 2.5 s steps read 0, 2.5, 5, 7.5.
-    int decimals = 0;
-    while (decimals < 3
-        && std::abs(step * std::pow(10.0, decimals) - std::round(step * std::pow(10.0, decimals)))
-            > 1e-9)
-        ++decimals;
-    m_time->setLabelFormat(QStringLiteral("%.%1f").arg(decimals));
-}
-
-double roundTickStep(double span, int ticks)
-{
-    if (!(span > 0) || ticks < 1)
-        return 1;
-    const double rough = span / ticks;
-    const double power = std::pow(10.0, std::floor(std::log10(rough)));
-    for (const double factor : {1.0, 2.0, 2.5, 5.0}) {
-        if (factor * power >= rough)
-            return factor * power;
-    }
-    return 10 * power;
+    keep(m_latencyPoints, latency);
+    keep(m_speechPoints, speech);
+    if (m_chart)
+        m_chart->add(latency, speech, m_lastS);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "timingchart.h"
 #include "transactionstats.h"
 
 #include <QAbstractTableModel>
@@ -11,13 +12,10 @@
 
 #include <deque>
 
-class QChartView;
 class QHBoxLayout;
 class QLabel;
-class QLineSeries;
 class QSplitter;
 class QTableView;
-class QValueAxis;
 
 // The rows of the timing view, in the order their frames were sent (by transaction id): a row
 // appears when its frame is sent and is filled in as its answers arrive; the newest kMaxRows stay.
@@ -51,7 +49,7 @@ class TimingView : public QWidget
     Q_OBJECT
 public:
     // Points kept per series in the chart.
-    static constexpr int kMaxPoints = 2000;
+    static constexpr int kMaxPoints = TimingChart::kMaxPoints;
     static constexpr int kRefreshMs = 250;
 
     explicit TimingView(QWidget *parent = nullptr);
@@ -82,18 +80,13 @@ private:
     void refresh();
     void chooseReportFolder();
     void createChart();
-    void fitTimeAxis(double start, double last);
 
     TimingRows m_rows;
     QTableView *m_table = nullptr;
     QSplitter *m_split = nullptr;
     QHBoxLayout *m_lower = nullptr;   // the chart's place, beside the counts
-    QChartView *m_chart = nullptr;
-    QLineSeries *m_latency = nullptr;
-    QLineSeries *m_speech = nullptr;
-    QValueAxis *m_time = nullptr;
-    QValueAxis *m_latencyAxis = nullptr;
-    QValueAxis *m_speechAxis = nullptr;
+    std::unique_ptr<TimingChart> m_chart;   // made when the view is first shown
+    bool m_chartTried = false;
     QLabel *m_summary = nullptr;
     QLabel *m_report = nullptr;
     QMap<quint64, TransactionRow> m_pending;   // rows changed since the last refresh, by id
@@ -104,9 +97,5 @@ private:
     QList<QPointF> m_speechPoints;
     QTimer m_refresh;
     qint64 m_startMs = -1;   // wall time of the first row: the chart's zero
-    double m_maxLatencyMs = 1;
-    double m_maxSpeechS = 1;
+    double m_lastS = 0;   // the newest ended frame, seconds after the first
 };
-
-// A step of 1, 2, 2.5 or 5 times a power of ten that cuts span into at most about ticks parts.
-double roundTickStep(double span, int ticks);

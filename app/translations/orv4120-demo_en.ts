@@ -818,6 +818,10 @@
         <source>测试报告保存到</source>
         <translation>Save the test report in</translation>
     </message>
+    <message>
+        <source>图表模块无法载入：%1</source>
+        <translation>The chart module cannot be loaded: %1</translation>
+    </message>
 </context>
 <context>
     <name>Voice</name>
