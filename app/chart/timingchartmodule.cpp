@@ -106,8 +106,10 @@ public:
         m_speech->clear();
         m_maxLatency = m_maxSpeech = 1;
         fitTimeAxis(0, 0);
-        m_latencyAxis->setRange(0, 1);
-        m_speechAxis->setRange(0, 1);
+        for (QValueAxis *axis : {m_latencyAxis, m_speechAxis}) {
+            axis->setRange(0, 1);
+            axis->setTickCount(6);   // 0, 0.2 … 1: round values, as applyNiceNumbers() gives later
+        }
     }
 
 private:
