@@ -1,4 +1,5 @@
 #include "cache.h"
+#include "clirun.h"
 #include "codepage.h"
 #include "controltags.h"
 #include "fakelink.h"
@@ -26,57 +27,11 @@
 
 namespace {
 
-// The board at the far end of a pseudo-terminal: it answers every whole frame it reads with
-// answers (nothing when empty); synthesis, cache play and the status query also get "O" unless
-// the speech is endless.
-class AnsweringPeer : public PtyPeer
-{
-public:
-    explicit AnsweringPeer(const QByteArray &answers, bool speechEnds = true)
-    {
-        connect(this, &PtyPeer::bytesReceived, this, [this, answers, speechEnds] {
-            while (received().size() - m_taken >= 3) {
-                const QByteArray rest = received().mid(m_taken);
-                const int size = 3 + (quint8(rest.at(1)) << 8) + quint8(rest.at(2));
-                if (rest.size() < size)
-                    return;
-                m_taken += size;
-                const quint8 command = quint8(rest.at(3));
-                if (answers.isEmpty())
-                    continue;
-                answer(answers);
-                if ((command == 0x01 || command == 0x32 || command == 0x21) && speechEnds)
-                    answer("O");
-            }
-        });
-    }
-
-private:
-    qsizetype m_taken = 0;
-};
-
-struct Run
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
 // Runs orv4120 to its end while the event loop serves the peer; setUp runs in the child.
 Run runCli(
     const QStringList &arguments, const QByteArray &input = {}, std::function<void()> setUp = {})
 {
-    QProcess process;
-    if (setUp)
-        process.setChildProcessModifier(setUp);
-    process.start(QStringLiteral(ORV_CLI), arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    QSignalSpy finished(&process, &QProcess::finished);
-    if (!finished.wait(20000))
-        process.kill();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-        process.readAllStandardOutput(), process.readAllStandardError()};
+    return runProgram(QStringLiteral(ORV_CLI), arguments, input, {}, std::move(setUp));
 }
 
 // Starts orv4120, sends SIGINT once ready() holds, and runs it to its end.
@@ -435,8 +390,7 @@ void TstCli::answerLinesBeforeTheResult()
     QFETCH(QStringList, lines);
     for (const bool json : {false, true}) {
         AnsweringPeer peer(answers);
-        const Run run = runCli(arguments
-            + QStringList {"--port", peer.slavePath()}
+        const Run run = runCli(arguments + QStringList {"--port", peer.slavePath()}
             + (json ? QStringList {"--json"} : QStringList {}));
         QCOMPARE(run.exitCode, exitCode);
         QStringList got;

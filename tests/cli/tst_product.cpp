@@ -1,3 +1,4 @@
+#include "clirun.h"
 #include "codepage.h"
 #include "fakelink.h"
 #include "frame.h"
@@ -14,53 +15,6 @@
 #include <QtTest>
 
 namespace {
-
-// The board at the far end of a pseudo-terminal: 0x41 for every whole frame, and 0x4F after
-// the frames that speak, so that orv4120 COMMAND runs to its end.
-class AnsweringPeer : public PtyPeer
-{
-public:
-    AnsweringPeer()
-    {
-        connect(this, &PtyPeer::bytesReceived, this, [this] {
-            while (received().size() - m_taken >= 3) {
-                const QByteArray rest = received().mid(m_taken);
-                const int size = 3 + (quint8(rest.at(1)) << 8) + quint8(rest.at(2));
-                if (rest.size() < size)
-                    return;
-                m_taken += size;
-                const quint8 command = quint8(rest.at(3));
-                answer(command == 0x01 || command == 0x32 || command == 0x21 ? "AO" : "A");
-            }
-        });
-    }
-
-private:
-    qsizetype m_taken = 0;
-};
-
-struct Run
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Run runProgram(const QString &program, const QStringList &arguments, const QByteArray &input = {},
-    const QString &workDir = {})
-{
-    QProcess process;
-    if (!workDir.isEmpty())
-        process.setWorkingDirectory(workDir);
-    process.start(program, arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    QSignalSpy finished(&process, &QProcess::finished);
-    if (!finished.wait(30000))
-        process.kill();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-        process.readAllStandardOutput(), process.readAllStandardError()};
-}
 
 Run runCli(const QStringList &arguments, const QByteArray &input = {})
 {
@@ -294,7 +248,7 @@ void TstProduct::frameIsWhatTheCommandSends()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, input);
-    AnsweringPeer peer;
+    AnsweringPeer peer("A");   // 0x41, and 0x4F after the frames that speak
     QVERIFY(peer.isOpen());
     const Run sent =
         runCli(arguments + QStringList {"--port", peer.slavePath(), "--baud", "115200"}, input);
