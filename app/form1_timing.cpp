@@ -135,7 +135,7 @@ static bool startReport(SoakReport &report, const QString &workDir)
     return report.start(workDir) || report.start(LogFile::fallbackDirectory());
 }
 
-void Form1::reportWritten(const SoakReport &report, const QString &summary)
+void Form1::reportWritten(const SoakReport &report, const QString &summary, const QString &cause)
 {
     const QString where = report.errorString().isEmpty()
         ? QStringLiteral("测试报告：") + report.csvPath()
@@ -143,7 +143,7 @@ void Form1::reportWritten(const SoakReport &report, const QString &summary)
               .arg(report.rowsLost())
               .arg(report.errorString());
     m_timingView->setReport(where + u'\n' + summary);
-    showNotice(where);
+    showNotice(cause.isEmpty() ? where : cause + QStringLiteral("；") + where);
 }
 
 void Form1::saveTimingReport(const QString &folder)
@@ -179,14 +179,17 @@ void Form1::startRunReport()
     m_run->model->setRowSink([report](const TransactionRow &row) { report->addRow(row); });
 }
 
-void Form1::finishRunReport()
+void Form1::finishRunReport(const QString &cause)
 {
-    if (!m_run)
+    if (!m_run) {
+        if (!cause.isEmpty())
+            showNotice(cause);
         return;
+    }
     m_run->model->finish();   // what still waits is written as unfinished
     const QString summary = summaryText(m_run->model->stats());
     m_run->report.finish(summary);
-    reportWritten(m_run->report, summary);
+    reportWritten(m_run->report, summary, cause);
     m_run.reset();
 }
 
