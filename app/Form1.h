@@ -170,12 +170,15 @@ private:
     void clearTiming();
     void saveTimingReport(const QString &folder = {});   // empty: beside LOG.txt
     void startRunReport();
-    void finishRunReport();
-    void reportWritten(const SoakReport &report, const QString &summary);
+    // cause: a note put before the report's own in the status bar
+    void finishRunReport(const QString &cause = {});
+    void reportWritten(
+        const SoakReport &report, const QString &summary, const QString &cause = {});
     void showHexDecode();
 
     // test tools
     void stopReplay();
+    void replayStopped(const QString &cause);
     void raiseReplayWhenWritten(bool goesOn);
     void Command3_Click();   // 内部连续播放
     void Timer1_Timer();   // replay clock, once a second

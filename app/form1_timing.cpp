@@ -162,7 +162,7 @@ static bool startReport(SoakReport &report, const QString &workDir)
     return report.start(workDir) || report.start(LogFile::fallbackDirectory());
 }
 
-void Form1::reportWritten(const SoakReport &report, const QString &summary)
+void Form1::reportWritten(const SoakReport &report, const QString &summary, const QString &cause)
 {
     const QString where = report.errorString().isEmpty()
         ? tr("测试报告：%1").arg(report.csvPath())
@@ -170,7 +170,7 @@ void Form1::reportWritten(const SoakReport &report, const QString &summary)
               .arg(report.rowsLost())
               .arg(report.errorString());
     timingView()->setReport(where + u'\n' + summary);
-    showNotice(where);
+    showNotice(cause.isEmpty() ? where : cause + tr("；") + where);
 }
 
 void Form1::saveTimingReport(const QString &folder)
@@ -205,13 +205,16 @@ void Form1::startRunReport()
     m_run->model->setRowSink([report](const TransactionRow &row) { report->addRow(row); });
 }
 
-void Form1::finishRunReport()
+void Form1::finishRunReport(const QString &cause)
 {
-    if (!m_run)
+    if (!m_run) {
+        if (!cause.isEmpty())
+            showNotice(cause);
         return;
+    }
     m_run->model->finish();   // what still waits is written as unfinished
     m_run->report.finish(summaryText(m_run->model->stats()));
-    reportWritten(m_run->report, summaryText(m_run->model->stats(), windowWording()));
+    reportWritten(m_run->report, summaryText(m_run->model->stats(), windowWording()), cause);
     m_run.reset();
 }
 

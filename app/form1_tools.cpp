@@ -20,10 +20,8 @@ void Form1::setupTools()
     m_replayAckBound = new QTimer(this);
     m_replayAckBound->setSingleShot(true);
     connect(m_replayAckBound, &QTimer::timeout, this, [this] {
-        stopReplay();
-        statusBar()->showMessage(
-            tr("内部连续播放已停止：%1 毫秒内没有收到 USB 板的接收回传（0xAA/0xAB/0xAC）")
-                .arg(m_usb->ackTimeout()));
+        replayStopped(tr("内部连续播放已停止：%1 毫秒内没有收到 USB 板的接收回传（0xAA/0xAB/0xAC）")
+                          .arg(m_usb->ackTimeout()));
     });
     m_replayResumeBound = new QTimer(this);
     m_replayResumeBound->setSingleShot(true);
@@ -32,8 +30,10 @@ void Form1::setupTools()
             m_replayResumeBound->stop();   // the chip answered; its 0x4F goes on
     });
     connect(m_replayResumeBound, &QTimer::timeout, this, [this] {
-        stopReplay();
-        statusBar()->showMessage(tr("内部连续播放已停止：串口重新连接后芯片 1 秒内没有应答"));
+        // This note tells of the query's silence too: the no-answer note, due at about the same
+        // time and later when the machine is busy, would take its place in the status bar.
+        m_answerBound->stop();
+        replayStopped(tr("内部连续播放已停止：串口重新连接后芯片 1 秒内没有应答"));
     });
     m_internalTest = new InternalTestRunner(this);
     m_internalTest->setMaxTextBytesSource([this] { return maxTextBytes(); });
@@ -56,6 +56,19 @@ void Form1::stopReplay()
     m_replayArmed = false;
     m_replayAckBound->stop();
     m_replayResumeBound->stop();
+}
+
+// A bound ended the replay: its report is finished now rather than at the replay clock's next
+// tick, whose report note would take the place of the cause in the status bar.
+void Form1::replayStopped(const QString &cause)
+{
+    stopReplay();
+    if (m_replayRun && !m_internalTest->isRunning()) {
+        m_replayRun = false;
+        finishRunReport(cause);
+    } else {
+        statusBar()->showMessage(cause);
+    }
 }
 
 // Over USB the replay goes on only once this piece's transfer has ended: its receipt is due
