@@ -172,8 +172,7 @@ private:
     void startRunReport();
     // cause: a note put before the report's own in the status bar
     void finishRunReport(const QString &cause = {});
-    void reportWritten(
-        const SoakReport &report, const QString &summary, const QString &cause = {});
+    void reportWritten(const SoakReport &report, const QString &summary, const QString &cause = {});
     void showHexDecode();
 
     // test tools

@@ -147,8 +147,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
         boardError = setSpeechScale(&result.board, QStringLiteral("--virtual-speech-scale"),
             parser.value(virtualSpeechScale));
     if (boardError.isEmpty() && parser.isSet(virtualUsbAcks))
-        boardError = setUsbAcks(&result.board, QStringLiteral("--virtual-usb-acks"),
-            parser.value(virtualUsbAcks));
+        boardError = setUsbAcks(
+            &result.board, QStringLiteral("--virtual-usb-acks"), parser.value(virtualUsbAcks));
     if (!boardError.isEmpty()) {
         result.exitNow = true;
         result.exitCode = 2;
@@ -185,10 +185,12 @@ QString prepareWorkDir(const QString &dir, QString *error)
     if (!made.isReadable() || !made.isWritable() || !made.isExecutable())
         return cannotUse(QStringLiteral("no permission to read and write files in it"));
     // Permissions tell nothing of /proc, /sys or a read-only mount: a file is written and removed.
-    const QString probe = QDir(path).filePath(QStringLiteral(".orv4120-demo-probe-%1")
+    const QString probe = QDir(path).filePath(
+        QStringLiteral(".orv4120-demo-probe-%1")
             .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0')));
     const QByteArray probeName = QFile::encodeName(probe);
-    const int fd = ::open(probeName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd =
+        ::open(probeName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return cannotUse(QStringLiteral("no file can be written in it (%1)")
                              .arg(QString::fromLocal8Bit(std::strerror(errno))));
@@ -200,8 +202,8 @@ QString prepareWorkDir(const QString &dir, QString *error)
         return cannotUse(QStringLiteral("a file written in it cannot be removed (%1)")
                              .arg(QString::fromLocal8Bit(std::strerror(errno))));
     if (!written || !closed)
-        return cannotUse(QStringLiteral("no file can be written in it (%1)")
-                             .arg(QString::fromLocal8Bit(
-                                 std::strerror(written ? closeError : writeError))));
+        return cannotUse(
+            QStringLiteral("no file can be written in it (%1)")
+                .arg(QString::fromLocal8Bit(std::strerror(written ? closeError : writeError))));
     return path;
 }

@@ -2,9 +2,9 @@
 #include "Form1.h"
 #include "ui_Form1.h"
 
+#include "codes.h"
 #include "hidlink.h"
 #include "messages.h"
-#include "codes.h"
 #include "session.h"
 
 #include <QTextCursor>

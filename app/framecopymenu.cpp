@@ -22,9 +22,11 @@ void addFrameCopyEntries(QPlainTextEdit *hexBox)
             const bool parsed = parse.status == HexStatus::Parsed;
             const QString comment = parsed ? frameSummary(decodeFrame(parse.bytes)) : QString();
             menu->addSeparator();
-            QAction *c = menu->addAction(QCoreApplication::translate("FrameCopyMenu", "复制为 C 数组"));
+            QAction *c =
+                menu->addAction(QCoreApplication::translate("FrameCopyMenu", "复制为 C 数组"));
             c->setObjectName(QStringLiteral("copyAsCArray"));
-            QAction *python = menu->addAction(QCoreApplication::translate("FrameCopyMenu", "复制为 Python bytes"));
+            QAction *python = menu->addAction(
+                QCoreApplication::translate("FrameCopyMenu", "复制为 Python bytes"));
             python->setObjectName(QStringLiteral("copyAsPythonBytes"));
             c->setEnabled(parsed);
             python->setEnabled(parsed);

@@ -56,8 +56,8 @@ int createNew(const QString &path)
 int createLocked(const QString &path)
 {
 #ifdef O_TMPFILE
-    const int unnamed = ::open(encoded(QFileInfo(path).absolutePath()).constData(),
-        O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    const int unnamed = ::open(
+        encoded(QFileInfo(path).absolutePath()).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (unnamed >= 0) {
         const QByteArray self = "/proc/self/fd/" + QByteArray::number(unnamed);
         if (::flock(unnamed, LOCK_EX | LOCK_NB) == 0
@@ -227,8 +227,8 @@ int openGuarded(const QString &path, int flags, mode_t mode, QString *reason)
     // A link (ELOOP, or EACCES where O_CREAT meets a link): its owner cannot change while it is
     // there, and in a sticky folder only its owner or the folder's owner can put another in its
     // place.
-    if (fd < 0 && (errno == ELOOP || errno == EACCES)
-        && ::lstat(name.constData(), &entry) == 0 && S_ISLNK(entry.st_mode)) {
+    if (fd < 0 && (errno == ELOOP || errno == EACCES) && ::lstat(name.constData(), &entry) == 0
+        && S_ISLNK(entry.st_mode)) {
         if (plantedByOther(path, entry)) {
             *reason = kForeignLink;
             return -1;
@@ -333,8 +333,8 @@ ExportResult appendExport(const QString &dir, const ExportBody &body)
     ExportResult result;
     const QString path = QDir(dir).absoluteFilePath(kFileName);
     // A FIFO or a device at the name would block the close or swallow the log.
-    const int fd =
-        openGuarded(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666, &result.reason);
+    const int fd = openGuarded(
+        path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666, &result.reason);
     if (fd >= 0) {
         struct stat info = {};
         if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -708,8 +708,8 @@ bool LogJournal::stepMove(qint64 limit)
     for (int attempt = 0; attempt < kNameAttempts && piece.fd < 0; ++attempt) {
         const int number = m_nextNumber + attempt;
         const QString path = pieceName(move.folder, m_dir, m_run, number, move.from);
-        if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, encoded(path).constData(),
-                AT_SYMLINK_FOLLOW)
+        if (::linkat(
+                AT_FDCWD, self.constData(), AT_FDCWD, encoded(path).constData(), AT_SYMLINK_FOLLOW)
             == 0) {
             piece.fd = move.fd;
             piece.path = path;
@@ -839,8 +839,7 @@ struct Orphan
 
 // "<prefix>LOG.txt.<pid>-<token>.<piece>.<start>.journal": the run and the piece. The pid only
 // keeps names of runs apart; whether a run is alive is told by the locks of its files.
-std::optional<QByteArray> parseName(
-    const QString &name, const QString &prefix, Orphan *orphan)
+std::optional<QByteArray> parseName(const QString &name, const QString &prefix, Orphan *orphan)
 {
     const QString head = prefix + LogFile::kFileName + u'.';
     const QString tail = QStringLiteral(".journal");

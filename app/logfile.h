@@ -119,8 +119,8 @@ public:
     // LOG.txt as one export, oldest first, and removed. A run is alive while its program holds
     // the locks of its files (the kernel lets them go when it dies, even by kill -9); the process
     // id in the names is not looked at, since another program may have it by now. A dead run is
-    // claimed by locking its files, so two programs starting together export it once. Only regular files of this user with
-    // one link are read. Returns where each export went.
+    // claimed by locking its files, so two programs starting together export it once. Only regular
+    // files of this user with one link are read. Returns where each export went.
     static QList<LogFile::ExportResult> recoverOrphans(const QString &dir);
 
 private:

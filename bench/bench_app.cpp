@@ -5,8 +5,8 @@
 // the oldest line the box holds, once the record has 1,000,000 lines.
 #include "Form1.h"
 #include "logfile.h"
-#include "operatormessages.h"
 #include "logshape.h"
+#include "operatormessages.h"
 #include "worklog.h"
 
 #include <QApplication>

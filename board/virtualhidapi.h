@@ -4,9 +4,9 @@
 #include "boardoptions.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QMutex>
-#include <QHash>
 #include <QString>
 #include <QWaitCondition>
 

@@ -134,8 +134,7 @@ struct HidTransfer
     // sequence: the reader's count of reports read, this one included.
     void onReport(const QByteArray &report, LinkTime arrival, quint64 sequence)
     {
-        const bool accepted =
-            report.size() >= 2 && quint8(report.at(1)) == Answer::ReportAccepted;
+        const bool accepted = report.size() >= 2 && quint8(report.at(1)) == Answer::ReportAccepted;
         if (accepted && waitingAck && sequence > ackAfterRead) {
             waitingAck = false;   // the acknowledgement waited for: the link's own
             writeUntilAck();

@@ -46,8 +46,8 @@
 //   bound starts no earlier than the one before it left) was not sent; a frame without a first
 //   answer within the bound after its last byte left got no answer; an answer announced by the
 //   first (USB chip answer, state, version text, 0x4F after a stop) that does not come within
-//   the bound after it is missing. A frame the link reports dropped was not sent, at once. Each ends the frame's wait; a later answer finds a newer
-//   frame or none.
+//   the bound after it is missing. A frame the link reports dropped was not sent, at once. Each
+//   ends the frame's wait; a later answer finds a newer frame or none.
 // - The speech time runs from the first answer to the 0x4F; pauses count. Only speeches that
 //   end with a 0x4F of their own enter the speech percentiles.
 class TransactionModel : public QObject

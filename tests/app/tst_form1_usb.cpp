@@ -204,8 +204,7 @@ void TstForm1Usb::silentBoard()
     w.f->click("Command8");
     QVERIFY(w.f->log().endsWith(QStringLiteral("----> FD 00 01 03 \r\n")));
     QTRY_VERIFY_WITH_TIMEOUT(
-        w.f->log().contains(QStringLiteral("USB等待应答 0x5E 超时\r\n")),
-        5000);
+        w.f->log().contains(QStringLiteral("USB等待应答 0x5E 超时\r\n")), 5000);
     QTRY_COMPARE(w.written().size(), 2);
     QCOMPARE(w.written().at(1), reportsFor(QByteArray::fromHex("fd000103")).first());
     QCOMPARE(w.f->messages.shown, QStringList {kUsbNotice});

@@ -739,8 +739,8 @@ void TstLogFile::linksPlantedByAnotherUser()
     const QByteArray before = readAll(watched);
 
     if (name == QStringLiteral("LOG.txt")) {
-        const LogFile::ExportResult result =
-            LogFile::appendExport(shared, [](int fd, QString *) { return ::write(fd, "x", 1) == 1; });
+        const LogFile::ExportResult result = LogFile::appendExport(
+            shared, [](int fd, QString *) { return ::write(fd, "x", 1) == 1; });
         QVERIFY(result.written);
         QCOMPARE(result.fallback, !followed);
         if (followed) {
@@ -764,7 +764,8 @@ void TstLogFile::linksPlantedByAnotherUser()
         QVERIFY(text.isEmpty());
         QCOMPARE(QFileInfo::exists(target), !dangling);
         QCOMPARE(window.workLogText(),
-            QStringLiteral("初始默认文本.txt 是其他用户在共享文件夹中放置的链接，未读取，发送框为空\r\n"));
+            QStringLiteral(
+                "初始默认文本.txt 是其他用户在共享文件夹中放置的链接，未读取，发送框为空\r\n"));
     }
 }
 

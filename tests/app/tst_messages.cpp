@@ -60,7 +60,8 @@ bool ownedBy(QWidget *window, QString *why)
     QMessageBox *box = shown.first();
     if (box->parentWidget() != window)
         *why = QStringLiteral("not the window's child");
-    else if (!box->windowHandle() || box->windowHandle()->transientParent() != window->windowHandle())
+    else if (!box->windowHandle()
+        || box->windowHandle()->transientParent() != window->windowHandle())
         *why = QStringLiteral("not transient for the window");
     else if (box->windowModality() != Qt::WindowModal)
         *why = QStringLiteral("not modal to the window");

@@ -168,10 +168,10 @@ void TstVirtual::demonstrationOverUsb()
     // orv4120-demo --virtual --internal --virtual-usb-acks ...: continuous replay of the
     // demonstration text, then the internal test, over USB.
     QFETCH(QString, acks);
-    const CommandLine commandLine = parseCommandLine({QStringLiteral("orv4120-demo"),
-        QStringLiteral("--virtual"), QStringLiteral("--internal"),
-        QStringLiteral("--virtual-usb-acks"), acks, QStringLiteral("--virtual-speech-scale"),
-        QStringLiteral("0.01")});
+    const CommandLine commandLine =
+        parseCommandLine({QStringLiteral("orv4120-demo"), QStringLiteral("--virtual"),
+            QStringLiteral("--internal"), QStringLiteral("--virtual-usb-acks"), acks,
+            QStringLiteral("--virtual-speech-scale"), QStringLiteral("0.01")});
     QVERIFY2(!commandLine.exitNow, qPrintable(commandLine.output));
     BoardOptions options = commandLine.board;
     options.playback = false;
@@ -193,8 +193,7 @@ void TstVirtual::demonstrationOverUsb()
     QTRY_VERIFY_WITH_TIMEOUT(f.log().endsWith(QStringLiteral("<-0x4F  芯片空闲\r\n")), 60000);
     const qsizetype cutOff = f.log().count(QStringLiteral("<-0xAC"));
     qInfo("%s: %lld pieces at %s ms; %lld answered 0xAC", qPrintable(acks),
-        qlonglong(pieceTimes.size()),
-        qPrintable([&] {
+        qlonglong(pieceTimes.size()), qPrintable([&] {
             QStringList times;
             for (const qint64 t : pieceTimes)
                 times << QString::number(t);

@@ -463,8 +463,9 @@ void TstSynthesis::decodeBuiltFrames_data()
             << synthesisFrame(quint8(encoding), bytes) << 1 << QList {1, encoding, -1, -1}
             << texts.at(encoding) << v5 << (encoding == 0 ? 1 : 0);   // 镕 is not GB2312
         QTest::addRow("cache store %s", qPrintable(encodingName(encoding)))
-            << parameterFrame(Command::CacheStore, 15, bytes) << encoding << QList {0x31, encoding, 15, -1}
-            << texts.at(encoding) << v5 << (encoding == 0 ? 1 : 0);
+            << parameterFrame(Command::CacheStore, 15, bytes) << encoding
+            << QList {0x31, encoding, 15, -1} << texts.at(encoding) << v5
+            << (encoding == 0 ? 1 : 0);
     }
     const QString largest = QString(2045, u'中') + u'a';
     QTest::newRow("largest serial frame") << synthesisFrame(1, toGbk(largest)) << 1
