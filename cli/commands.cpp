@@ -134,6 +134,17 @@ std::optional<QString> CommandRun::readText(int *exitCode)
     return widgetText;
 }
 
+QString uncarriedList(const TextCheck &check)
+{
+    QStringList items;
+    for (const UncarriedCharacter &c : check.uncarried)
+        items << QStringLiteral("\"%1\" (%2) ×%3: %4")
+                     .arg(c.character, codePoint(c.character))
+                     .arg(c.count)
+                     .arg(sentAs(c));
+    return items.join(QStringLiteral("; "));
+}
+
 bool CommandRun::checkCarried(const QString &text, int *exitCode)
 {
     // Only BIG5 asks the table which characters have a form; the start-up reads it for no other.
@@ -143,13 +154,7 @@ bool CommandRun::checkCarried(const QString &text, int *exitCode)
     const TextCheck check = checkText(text, m_options.encoding, table ? &*table : nullptr);
     if (check.uncarried.isEmpty())
         return true;
-    QStringList items;
-    for (const UncarriedCharacter &c : check.uncarried)
-        items << QStringLiteral("\"%1\" (%2) ×%3: %4")
-                     .arg(c.character, codePoint(c.character))
-                     .arg(c.count)
-                     .arg(sentAs(c));
-    const QString list = items.join(QStringLiteral("; "));
+    const QString list = uncarriedList(check);
     if (m_options.strict)
         return fail(exitCode, ExitBadInput,
             QStringLiteral("the encoding cannot carry every character (--strict): %1; nothing "

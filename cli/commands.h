@@ -3,6 +3,7 @@
 #include "options.h"
 #include "output.h"
 #include "session.h"
+#include "textcheck.h"
 #include "transactions.h"
 
 #include <QByteArray>
@@ -13,6 +14,10 @@
 #include <memory>
 
 struct OpenedBoard;
+
+// The characters a text check found the encoding cannot carry, as the command line names them
+// (`"€" (U+20AC) ×1: not in GB2312, sent as its GBK bytes`), joined by "; ".
+QString uncarriedList(const TextCheck &check);
 
 // One command on one board: reads and checks its input before the board is opened, then sends
 // its frames one after the other, each once the wait before it is over, and ends with an exit

@@ -2,6 +2,7 @@
 
 #include "cache.h"
 #include "codepage.h"
+#include "commands.h"
 #include "controltags.h"
 #include "frame.h"
 #include "framecode.h"
@@ -107,22 +108,15 @@ bool checkCarried(
     const TextCheck check = checkText(text, o.encoding, table ? &*table : nullptr);
     if (check.uncarried.isEmpty())
         return true;
-    QStringList items;
-    for (const UncarriedCharacter &c : check.uncarried)
-        items << QStringLiteral("\"%1\" ×%2%3")
-                     .arg(c.character)
-                     .arg(c.count)
-                     .arg(c.sentAs.isNull() ? QStringLiteral(", sent as its GBK bytes")
-                                            : QStringLiteral(", sent as \"%1\"").arg(c.sentAs));
+    const QString list = uncarriedList(check);
     if (o.strict) {
         *failure = {ExitBadInput,
-            QStringLiteral("the encoding cannot carry every character (--strict): %1")
-                .arg(items.join(QStringLiteral("; ")))};
+            QStringLiteral("the encoding cannot carry every character (--strict): %1").arg(list)};
         return false;
     }
     print(stderr,
         QStringLiteral("orv4120: warning: the encoding cannot carry every character: %1\n")
-            .arg(items.join(QStringLiteral("; "))));
+            .arg(list));
     return true;
 }
 
