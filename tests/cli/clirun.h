@@ -3,10 +3,12 @@
 #include "ptypeer.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <functional>
 
@@ -67,4 +69,13 @@ inline Run runProgram(const QString &program, const QStringList &arguments,
         process.kill();
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
         process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+// A file of the given bytes in dir; its path, or empty when it could not be written.
+inline QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return {};
+    return file.fileName();
 }

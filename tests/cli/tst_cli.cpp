@@ -420,13 +420,11 @@ void TstCli::answerLinesBeforeTheResult()
 void TstCli::soakOnThreeBoards()
 {
     QTemporaryDir dir;
-    QFile texts(dir.filePath(QStringLiteral("texts.txt")));
-    QVERIFY(texts.open(QIODevice::WriteOnly));
-    texts.write("你好\n\n欢迎使用\n");
-    texts.close();
+    const QString texts = writeFile(dir, QStringLiteral("texts.txt"), "你好\n\n欢迎使用\n");
+    QVERIFY(!texts.isEmpty());
     AnsweringPeer silent {QByteArray()};
-    const Run run = runCli(QStringList {"soak", "--duration", "1", "--texts", texts.fileName(),
-                               "--report-dir", dir.path(), "--timeout", "0.2", "--json", "--port",
+    const Run run = runCli(QStringList {"soak", "--duration", "1", "--texts", texts, "--report-dir",
+                               dir.path(), "--timeout", "0.2", "--json", "--port",
                                silent.slavePath(), "--port", "/dev/orv4120-none"}
         + kFastVirtual);
     // The missing board is the worst outcome; the two others ran to the end all the same.
@@ -584,11 +582,9 @@ void TstCli::interruptedRuns()
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, lastFrame);
     QTemporaryDir dir;
-    QFile texts(dir.filePath(QStringLiteral("texts.txt")));
-    QVERIFY(texts.open(QIODevice::WriteOnly));
-    texts.write("你好\n");
-    texts.close();
-    arguments.replaceInStrings(QStringLiteral("TEXTS"), texts.fileName());
+    const QString texts = writeFile(dir, QStringLiteral("texts.txt"), "你好\n");
+    QVERIFY(!texts.isEmpty());
+    arguments.replaceInStrings(QStringLiteral("TEXTS"), texts);
     arguments.replaceInStrings(QStringLiteral("DIR"), dir.path());
     AnsweringPeer peer("A", false);   // the speech never ends by itself
     const Run run = interruptCli(
@@ -664,10 +660,8 @@ void TstCli::boardTextEscaped()
 void TstCli::soakEndsWhenNoBoardIsLeft()
 {
     QTemporaryDir dir;
-    QFile texts(dir.filePath(QStringLiteral("texts.txt")));
-    QVERIFY(texts.open(QIODevice::WriteOnly));
-    texts.write("你好\n");
-    texts.close();
+    const QString texts = writeFile(dir, QStringLiteral("texts.txt"), "你好\n");
+    QVERIFY(!texts.isEmpty());
     AnsweringPeer peer("A");
     connect(&peer, &PtyPeer::bytesReceived, &peer, [&peer] {
         if (peer.received().size() > 100)
@@ -676,8 +670,8 @@ void TstCli::soakEndsWhenNoBoardIsLeft()
     QElapsedTimer clock;
     clock.start();
     // The program must not hold the peer's side of the pty too: it would never go.
-    const Run run = runCli({"soak", "--duration", "10m", "--texts", texts.fileName(),
-                               "--report-dir", dir.path(), "--port", peer.slavePath()},
+    const Run run = runCli({"soak", "--duration", "10m", "--texts", texts, "--report-dir",
+                               dir.path(), "--port", peer.slavePath()},
         {}, [] {
             for (int fd = 3; fd < 1024; ++fd)
                 ::fcntl(fd, F_SETFD, FD_CLOEXEC);
@@ -692,12 +686,10 @@ void TstCli::soakEndsWhenNoBoardIsLeft()
 void TstCli::soakReportThatDoesNotFit()
 {
     QTemporaryDir dir;
-    QFile texts(dir.filePath(QStringLiteral("texts.txt")));
-    QVERIFY(texts.open(QIODevice::WriteOnly));
-    texts.write("你好\n欢迎使用\n");
-    texts.close();
+    const QString texts = writeFile(dir, QStringLiteral("texts.txt"), "你好\n欢迎使用\n");
+    QVERIFY(!texts.isEmpty());
     // No file of the run may grow beyond 1500 bytes: the CSV fills up after a few rows.
-    const Run run = runCli(QStringList {"soak", "--duration", "1.5", "--texts", texts.fileName(),
+    const Run run = runCli(QStringList {"soak", "--duration", "1.5", "--texts", texts,
                                "--report-dir", dir.path(), "--json"}
             + kFastVirtual,
         {}, [] {

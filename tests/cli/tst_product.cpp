@@ -319,12 +319,10 @@ void TstProduct::sourceGivesTheBytes()
     QFETCH(QString, prompts);
     QFETCH(bool, table);
     QTemporaryDir dir;
-    QFile file(dir.filePath(QStringLiteral("prompts.txt")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(prompts.toUtf8() + '\n');
-    file.close();
-    const QStringList base = table ? QStringList {"frame", "say", "-f", file.fileName()}
-                                   : QStringList {"frame", "say", prompts};
+    const QString file = writeFile(dir, QStringLiteral("prompts.txt"), prompts.toUtf8() + '\n');
+    QVERIFY(!file.isEmpty());
+    const QStringList base =
+        table ? QStringList {"frame", "say", "-f", file} : QStringList {"frame", "say", prompts};
     const Run hex = runCli(base + QStringList {"--format", "hex"});
     QCOMPARE(hex.exitCode, 0);
     QByteArray expected;
@@ -346,13 +344,11 @@ void TstProduct::sourceGivesTheBytes()
     for (const QString &name : std::as_const(names))
         program += QStringLiteral("    put(%1, sizeof %1);\n").arg(name).toUtf8();
     program += "    return 0;\n}\n";
-    QFile source(dir.filePath(QStringLiteral("frames.c")));
-    QVERIFY(source.open(QIODevice::WriteOnly));
-    source.write(program);
-    source.close();
+    const QString source = writeFile(dir, QStringLiteral("frames.c"), program);
+    QVERIFY(!source.isEmpty());
     const QString binary = dir.filePath(QStringLiteral("frames"));
     const Run compiled = runProgram(QStringLiteral("cc"),
-        {"-std=c99", "-Wall", "-Wextra", "-Werror", "-trigraphs", "-o", binary, source.fileName()});
+        {"-std=c99", "-Wall", "-Wextra", "-Werror", "-trigraphs", "-o", binary, source});
     QVERIFY2(compiled.exitCode == 0, compiled.err.constData());
     QCOMPARE(runProgram(binary, {}).out, expected);
 
@@ -452,10 +448,9 @@ void TstProduct::decodeReads()
     QTemporaryDir dir;
     QStringList arguments = QStringList {"decode", "--json"} + options;
     if (!second.isEmpty()) {
-        QFile file(dir.filePath(QStringLiteral("chip.csv")));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(second);
-        arguments << QStringLiteral("-") << file.fileName();
+        const QString file = writeFile(dir, QStringLiteral("chip.csv"), second);
+        QVERIFY(!file.isEmpty());
+        arguments << QStringLiteral("-") << file;
     }
     const Run run = runCli(arguments, input);
     QCOMPARE(decodedItems(run.out), items);
