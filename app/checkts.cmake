@@ -1,6 +1,7 @@
 # Fails when the translation file TS_FILE holds a message without its finished translation, or
-# one whose source text the program no longer has. With LUPDATE and SOURCE_DIR, the file is first
-# brought up to date from the sources in a copy, so a new text without its translation fails too.
+# one whose source text the program no longer has. With LUPDATE and SOURCE_DIR (a folder or a list
+# of folders), the file is first brought up to date from the sources in a copy, so a new text
+# without its translation fails too.
 if(NOT TS_FILE)
     message(FATAL_ERROR "checkts.cmake needs -DTS_FILE=...")
 endif()

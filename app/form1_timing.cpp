@@ -7,7 +7,7 @@
 #include "hexeditor.h"
 #include "hidlink.h"
 #include "language.h"
-#include "logfile.h"
+#include "guardedfile.h"
 #include "mscomm.h"
 #include "runreport.h"
 #include "session.h"

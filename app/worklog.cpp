@@ -1,6 +1,7 @@
 #include "worklog.h"
 
 #include "codepage.h"
+#include "logjournal.h"
 #include "textform.h"
 
 #include <QPlainTextEdit>
@@ -214,6 +215,5 @@ QString WorkLog::text() const
 LogFile::ExportResult WorkLog::exportTo(const QString &dir)
 {
     settleEdit();
-    return LogFile::appendExport(
-        dir, [this](int fd, QString *reason) { return m_journal->writeTo(fd, reason); });
+    return m_journal->exportTo(dir);
 }

@@ -1,12 +1,13 @@
 #pragma once
 
-#include "logfile.h"
+#include "logexport.h"
 
 #include <QString>
 #include <QTimer>
 
 #include <deque>
 
+class LogJournal;
 class QPlainTextEdit;
 
 // The work log: the whole record of the run in the journal, its most recent lines in the text

@@ -4,7 +4,7 @@
 // to a record of 10, 100,000 and 1,000,000 lines, and of an operator's edit of the newest and of
 // the oldest line the box holds, once the record has 1,000,000 lines.
 #include "Form1.h"
-#include "logfile.h"
+#include "logjournal.h"
 #include "logshape.h"
 #include "operatormessages.h"
 #include "worklog.h"

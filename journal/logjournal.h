@@ -1,5 +1,7 @@
 #pragma once
 
+#include "logexport.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -7,65 +9,18 @@
 #include <QTimer>
 
 #include <functional>
-#include <sys/types.h>
 #include <vector>
 
-// The log file and the journal that keeps the work log safe while the program runs.
+// The journal that keeps the work log safe while the program runs.
 //
-// At every close the log is appended to "LOG.txt" in the working directory as one export:
-// "导出数据" CR LF, the log, CR LF, in GBK. While the program runs, the whole record of the log
-// lives in a journal of GBK bytes, written as entries arrive, so a run that is killed loses
-// nothing: its journal is appended to "LOG.txt" as an export at the next start. A clean close
-// removes the journal.
-namespace LogFile {
-inline const QString kFileName = QStringLiteral("LOG.txt");
-
-// Where an export went.
-struct ExportResult
-{
-    bool written = false;   // false: even the fallback failed
-    bool fallback = false;   // LOG.txt could not be appended to; the export is in path instead
-    QString path;
-    QString reason;   // why LOG.txt (and, when nothing was written, the fallback) failed
-};
-
-// Writes the body of an export (the log, GBK) to a file descriptor; false, with the reason, when
-// it cannot. It may run twice: for LOG.txt and again for the fallback file.
-using ExportBody = std::function<bool(int fd, QString *reason)>;
-
-// Appends one export to LOG.txt in dir, following a link the operator made there. When that
-// fails, the torn part is cut off and the whole export goes to a new file of a private,
-// unguessable name in the fallback folder (or the temporary folder).
-ExportResult appendExport(const QString &dir, const ExportBody &body);
-
-// A folder of the user's own where logs go when the working directory takes none.
-QString fallbackDirectory();
-
-// The start-up text is read whole into the send box; a larger file is not read at all. The
-// send box lays out one line of 64 KiB in 0.4 s (twice as long takes four times that), so that
-// the window is up within a second whatever the file holds.
-inline constexpr qint64 kMaxStartTextBytes = qint64(64) << 10;
-
-// Opens path as open(2) does, but in a folder that anybody may write to and whose sticky bit
-// keeps each user's names their own (/tmp), it follows a symbolic link only when the link is the
-// user's or the folder owner's, and it does not open another user's file there with O_CREAT:
-// the kernel's protected-symlinks and protected-regular rules, applied whatever the kernel is
-// set to. Returns -1 with the reason otherwise.
-int openGuarded(const QString &path, int flags, mode_t mode, QString *reason);
-
-// Why openGuarded would refuse the link at path; empty for anything else.
-QString refusedLink(const QString &path);
-
-// Reads the start-up text: up to kMaxStartTextBytes of a regular file, created empty when
-// missing and the folder takes it. Returns false, with why in *problem, when the file is there
-// and not read; true with empty bytes when there is no file and none can be made.
-bool readStartText(const QString &path, QByteArray *bytes, QString *problem);
-}   // namespace LogFile
-
-// What is at path when it is not a regular file, in the operator's words ("命名管道", "设备",
-// "文件夹", ...); empty for a regular file (through links) or nothing at all.
-QString nonRegularFileKind(const QString &path);
-
+// While the program runs, the whole record of the log lives in a journal of GBK bytes, written as
+// entries arrive, so a run that is killed loses nothing: its journal is appended to "LOG.txt" as
+// an export at the next start (recoverOrphans). A clean close exports the record and removes the
+// journal. Promises: every byte handed to it reaches a file or waits in memory until a folder
+// takes it again, and the operator is warned once when a crash would lose the log. The caller
+// runs an event loop on the journal's thread (its retry timer does the delayed work), exports
+// before remove(), and calls recoverOrphans() at start.
+//
 // The record of one run: GBK bytes, in order, in one or more journal files ("pieces") that the
 // run holds open and locked. A piece starts at a byte offset of the record and runs to the start
 // of any later piece that starts before its end. A write that fails is cut back to the last whole
@@ -74,11 +29,9 @@ QString nonRegularFileKind(const QString &path);
 // is removed is copied to the other folder step by step. Bytes that no folder takes wait in
 // memory and are written once a folder takes them again.
 //
-// Names: "LOG.txt.<pid>-<token>.<piece>.<start>.journal" in the working directory, with
-// "<key>." in front in the fallback folder (key names the working directory). The token is
-// random; files are created new (mode 0600), never opened through a link, and locked before
-// they have their name where the file system takes an unnamed file (O_TMPFILE), so that no
-// recovery ever sees a piece of a live run unlocked.
+// Names are journalnames.h's. Files are created new (mode 0600), never opened through a link, and
+// locked before they have their name where the file system takes an unnamed file (O_TMPFILE), so
+// that no recovery ever sees a piece of a live run unlocked.
 class LogJournal
 {
 public:
@@ -110,20 +63,21 @@ public:
     void clear() { rewriteFrom(0, {}); }
     // Streams the whole record to fd (an export body).
     bool writeTo(int fd, QString *reason);
+    // Appends the whole record to LOG.txt in dir as one export, streamed from the files.
+    LogFile::ExportResult exportTo(const QString &dir);
     // Files holding the record now.
     QStringList paths() const;
     // A clean close: the export is written, the journal files go.
     void remove();
 
     // Journals of dead runs in dir (and in the fallback folder, for dir), each run appended to
-    // LOG.txt as one export, oldest first, and removed. A run is alive while its program holds
-    // the locks of its files (the kernel lets them go when it dies, even by kill -9); the process
-    // id in the names is not looked at, since another program may have it by now. A dead run is
-    // claimed by locking its files, so two programs starting together export it once. Only regular
-    // files of this user with one link are read. Returns where each export went.
+    // LOG.txt as one export, oldest first, and removed; a run is dead once nobody holds the locks
+    // of its files (journalrecovery.cpp states the rules). Returns where each export went.
     static QList<LogFile::ExportResult> recoverOrphans(const QString &dir);
 
 private:
+    static constexpr int kNameAttempts = 16;   // numbers a new piece tries past taken names
+
     struct Piece
     {
         int fd = -1;

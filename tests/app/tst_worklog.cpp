@@ -1,6 +1,7 @@
 #include "Form1.h"
 #include "codepage.h"
-#include "logfile.h"
+#include "guardedfile.h"
+#include "logjournal.h"
 #include "operatormessages.h"
 #include "ptypeer.h"
 #include "worklog.h"
@@ -14,17 +15,14 @@
 #include <QtTest>
 
 #include <csignal>
-#include <cstdlib>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-// Exports of the work log to LOG.txt, the fallback when LOG.txt takes none, the journal that
-// brings back the log of a killed run, and the bounded log box over the whole record.
-class TstLogFile : public QObject
+// The work log of the window and the program: exports to LOG.txt at close and their fallback,
+// the journal that brings back the log of a killed run, the bounded log box over the whole record,
+// and the start-up text.
+class TstWorkLog : public QObject
 {
     Q_OBJECT
 private slots:
@@ -39,21 +37,13 @@ private slots:
     void recordKeepsWhatLeavesTheBox();
     void longRestOfAnEditMovesInSteps();
     void fullDiskWarnsOnceAndLosesNothingJournaled();
-    void newJournalNeverOpensAPlantedName();
-    void recoveryReadsOnlyOwnRegularFiles_data();
-    void recoveryReadsOnlyOwnRegularFiles();
-    void twoRecoveriesExportAnOrphanOnce();
     void startTextThatIsNoFileIsNotRead_data();
     void startTextThatIsNoFileIsNotRead();
     void terminateEndsTheProgramWithABoxOpen();
     void terminateEndsAStartUpErrorBox_data();
     void terminateEndsAStartUpErrorBox();
-    void linksPlantedByAnotherUser_data();
-    void linksPlantedByAnotherUser();
     void largeStartTextIsNotRead_data();
     void largeStartTextIsNotRead();
-    void livenessIsTheJournalsLock_data();
-    void livenessIsTheJournalsLock();
 
 private:
     Form1Options optionsFor(const QString &dir);
@@ -65,17 +55,6 @@ static QByteArray readAll(const QString &path)
     QFile file(path);
     file.open(QIODevice::ReadOnly);
     return file.readAll();
-}
-
-// A pid no process has now.
-static qint64 deadPid()
-{
-    QProcess done;
-    done.start(QStringLiteral("true"), {});
-    done.waitForStarted();
-    const qint64 pid = done.processId();
-    done.waitForFinished();
-    return pid;
 }
 
 // The demo program run in a folder, COM1 on a pseudo-terminal whose far end the test holds.
@@ -154,13 +133,13 @@ struct Program
     QString fallback = LogFile::fallbackDirectory();
 };
 
-void TstLogFile::init()
+void TstWorkLog::init()
 {
     // The fallback folder lies under XDG_DATA_HOME, set per test by CTest; start it empty.
     QDir(LogFile::fallbackDirectory()).removeRecursively();
 }
 
-Form1Options TstLogFile::optionsFor(const QString &dir)
+Form1Options TstWorkLog::optionsFor(const QString &dir)
 {
     Form1Options options;
     options.workDir = dir;
@@ -171,7 +150,7 @@ Form1Options TstLogFile::optionsFor(const QString &dir)
     return options;
 }
 
-void TstLogFile::twoClosesLeaveTwoExports()
+void TstWorkLog::twoClosesLeaveTwoExports()
 {
     QTemporaryDir dir;
     RecordedMessages messages;
@@ -189,7 +168,7 @@ void TstLogFile::twoClosesLeaveTwoExports()
     QVERIFY(QDir(dir.path()).entryList({QStringLiteral("*.journal")}, QDir::Files).isEmpty());
 }
 
-void TstLogFile::emptyLogExportsHeadingAndEmptyLine()
+void TstWorkLog::emptyLogExportsHeadingAndEmptyLine()
 {
     QTemporaryDir dir;
     QFile old(dir.filePath("LOG.txt"));
@@ -203,7 +182,7 @@ void TstLogFile::emptyLogExportsHeadingAndEmptyLine()
     QCOMPARE(readAll(dir.filePath("LOG.txt")), toGbk(u"earlier\r\n导出数据\r\n\r\n"));
 }
 
-void TstLogFile::unwritableLogGoesToFallback()
+void TstWorkLog::unwritableLogGoesToFallback()
 {
     // A folder named LOG.txt cannot be appended to, whoever runs the test.
     QTemporaryDir dir;
@@ -225,7 +204,7 @@ void TstLogFile::unwritableLogGoesToFallback()
         QFile::Permissions());
 }
 
-void TstLogFile::readOnlyWorkingDirectoryLosesNothing()
+void TstWorkLog::readOnlyWorkingDirectoryLosesNothing()
 {
     QTemporaryDir dir;
     QFile::setPermissions(dir.path(),
@@ -273,7 +252,7 @@ void TstLogFile::readOnlyWorkingDirectoryLosesNothing()
     QVERIFY(QDir(program.fallback).entryList({QStringLiteral("*.journal")}).isEmpty());
 }
 
-void TstLogFile::killedRunIsExportedAtNextStart()
+void TstWorkLog::killedRunIsExportedAtNextStart()
 {
     QTemporaryDir dir;
     {
@@ -301,7 +280,7 @@ void TstLogFile::killedRunIsExportedAtNextStart()
     QVERIFY(QDir(dir.path()).entryList({QStringLiteral("*.journal")}, QDir::Files).isEmpty());
 }
 
-void TstLogFile::typingIntoTheLogReachesTheJournal()
+void TstWorkLog::typingIntoTheLogReachesTheJournal()
 {
     QTemporaryDir dir;
     RecordedMessages messages;
@@ -327,7 +306,7 @@ void TstLogFile::typingIntoTheLogReachesTheJournal()
                 .endsWith(QStringLiteral("note发出一帧，字节数 4\r\n----> FD 00 01 03 \r\n")));
 }
 
-void TstLogFile::recordKeepsWhatLeavesTheBox_data()
+void TstWorkLog::recordKeepsWhatLeavesTheBox_data()
 {
     QTest::addColumn<QString>("step");
     QTest::addColumn<int>("line");   // of the box, edited or selected
@@ -344,7 +323,7 @@ void TstLogFile::recordKeepsWhatLeavesTheBox_data()
     QTest::newRow("edit, bounded by characters") << QStringLiteral("split") << 10 << 1000;
 }
 
-void TstLogFile::recordKeepsWhatLeavesTheBox()
+void TstWorkLog::recordKeepsWhatLeavesTheBox()
 {
     QFETCH(QString, step);
     QFETCH(int, line);
@@ -414,7 +393,7 @@ void TstLogFile::recordKeepsWhatLeavesTheBox()
         QStringLiteral("导出数据\r\n") + record + QStringLiteral("\r\n"));
 }
 
-void TstLogFile::longRestOfAnEditMovesInSteps()
+void TstWorkLog::longRestOfAnEditMovesInSteps()
 {
     // A box of 100 hex lines of 12,000 characters: 1.2 MB after its oldest line.
     QTemporaryDir dir;
@@ -453,7 +432,7 @@ void TstLogFile::longRestOfAnEditMovesInSteps()
     QCOMPARE(toGbk(log.text()), record());
 }
 
-void TstLogFile::fullDiskWarnsOnceAndLosesNothingJournaled()
+void TstWorkLog::fullDiskWarnsOnceAndLosesNothingJournaled()
 {
     // Every file the program writes holds at most 1,500 bytes: the journal in the working
     // directory fills up, then its continuation in the fallback folder.
@@ -501,94 +480,7 @@ void TstLogFile::fullDiskWarnsOnceAndLosesNothingJournaled()
     QCOMPARE(exports.first(), record + QStringLiteral("\r\n"));
 }
 
-void TstLogFile::newJournalNeverOpensAPlantedName()
-{
-    QTemporaryDir dir;
-    const QString target = dir.filePath(QStringLiteral("private"));
-    QFile secret(target);
-    QVERIFY(secret.open(QIODevice::WriteOnly));
-    secret.write("secret");
-    secret.close();
-    const QString planted =
-        QStringLiteral("LOG.txt.%1-planted.1.0.journal").arg(QCoreApplication::applicationPid());
-    QVERIFY(QFile::link(target, dir.filePath(planted)));
-
-    QList<QByteArray> tokens {"planted", "fresh"};
-    {
-        LogJournal journal(dir.path(), [&tokens] { return tokens.takeFirst(); });
-        journal.append("entry\r\n");
-        QCOMPARE(journal.paths(),
-            QStringList {dir.filePath(
-                QString(planted).replace(QStringLiteral("planted"), QStringLiteral("fresh")))});
-        struct stat info = {};
-        QCOMPARE(::lstat(QFile::encodeName(journal.paths().first()).constData(), &info), 0);
-        QCOMPARE(info.st_mode & 07777, mode_t(0600));
-    }
-    QCOMPARE(readAll(target), QByteArray("secret"));
-}
-
-void TstLogFile::recoveryReadsOnlyOwnRegularFiles_data()
-{
-    QTest::addColumn<bool>("link");
-    QTest::newRow("link to a private file") << true;
-    QTest::newRow("another user's file") << false;
-}
-
-void TstLogFile::recoveryReadsOnlyOwnRegularFiles()
-{
-    QFETCH(bool, link);
-    QTemporaryDir dir;
-    const QString name = QStringLiteral("LOG.txt.%1-0123456789abcdef.1.0.journal").arg(deadPid());
-    QFile secret(link ? dir.filePath(QStringLiteral("private")) : dir.filePath(name));
-    QVERIFY(secret.open(QIODevice::WriteOnly));
-    secret.write("secret");
-    secret.close();
-    if (link) {
-        QVERIFY(QFile::link(secret.fileName(), dir.filePath(name)));
-    } else if (::chown(QFile::encodeName(secret.fileName()).constData(), 65534, 65534) != 0) {
-        QSKIP("only root can give a file to another user");
-    }
-    LogJournal::recoverOrphans(dir.path());
-    QVERIFY(!readAll(dir.filePath("LOG.txt")).contains("secret"));
-}
-
-void TstLogFile::twoRecoveriesExportAnOrphanOnce()
-{
-    // Two programs start at the same moment, twenty times, each time over one dead run's journal.
-    QTemporaryDir dir;
-    const qint64 dead = deadPid();
-    constexpr int kRounds = 20;
-    for (int round = 0; round < kRounds; ++round) {
-        QFile orphan(
-            dir.filePath(QStringLiteral("LOG.txt.%1-%2.1.0.journal").arg(dead).arg(round)));
-        QVERIFY(orphan.open(QIODevice::WriteOnly));
-        orphan.write(QByteArray(64 * 1024, 'x') + "round " + QByteArray::number(round) + "\r\n");
-        orphan.close();
-        int gate[2];
-        QVERIFY(::pipe(gate) == 0);
-        pid_t children[2];
-        for (pid_t &child : children) {
-            child = ::fork();
-            if (child == 0) {
-                ::close(gate[1]);
-                char go;
-                [[maybe_unused]] const ssize_t n = ::read(gate[0], &go, 1);
-                LogJournal::recoverOrphans(dir.path());
-                ::_exit(0);
-            }
-        }
-        ::close(gate[0]);
-        ::close(gate[1]);   // both children go
-        for (pid_t child : children)
-            ::waitpid(child, nullptr, 0);
-    }
-    const QByteArray log = readAll(dir.filePath("LOG.txt"));
-    for (int round = 0; round < kRounds; ++round)
-        QCOMPARE(log.count("round " + QByteArray::number(round) + "\r\n"), 1);
-    QVERIFY(QDir(dir.path()).entryList({QStringLiteral("*.journal")}, QDir::Files).isEmpty());
-}
-
-void TstLogFile::startTextThatIsNoFileIsNotRead_data()
+void TstWorkLog::startTextThatIsNoFileIsNotRead_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::newRow("FIFO") << QStringLiteral("命名管道");
@@ -596,7 +488,7 @@ void TstLogFile::startTextThatIsNoFileIsNotRead_data()
     QTest::newRow("device") << QStringLiteral("设备");
 }
 
-void TstLogFile::startTextThatIsNoFileIsNotRead()
+void TstWorkLog::startTextThatIsNoFileIsNotRead()
 {
     QFETCH(QString, kind);
     QTemporaryDir dir;
@@ -614,7 +506,7 @@ void TstLogFile::startTextThatIsNoFileIsNotRead()
         QStringLiteral("初始默认文本.txt 不是普通文件（%1），未读取，发送框为空\r\n").arg(kind));
 }
 
-void TstLogFile::terminateEndsTheProgramWithABoxOpen()
+void TstWorkLog::terminateEndsTheProgramWithABoxOpen()
 {
     // Without COM1 the start-up leaves the port message on screen.
     QTemporaryDir dir;
@@ -627,7 +519,7 @@ void TstLogFile::terminateEndsTheProgramWithABoxOpen()
     QVERIFY(fromGbk(readAll(dir.filePath("LOG.txt"))).contains(QStringLiteral("串口打开失败")));
 }
 
-void TstLogFile::terminateEndsAStartUpErrorBox_data()
+void TstWorkLog::terminateEndsAStartUpErrorBox_data()
 {
     QTest::addColumn<QString>("workDir");   // "@" stands for a file
     QTest::addColumn<int>("signal");
@@ -637,7 +529,7 @@ void TstLogFile::terminateEndsAStartUpErrorBox_data()
     QTest::newRow("/proc, SIGINT") << QStringLiteral("/proc") << int(SIGINT);
 }
 
-void TstLogFile::terminateEndsAStartUpErrorBox()
+void TstWorkLog::terminateEndsAStartUpErrorBox()
 {
     // The error box opens for a program started from a desktop: a display, no terminal.
     QFETCH(QString, workDir);
@@ -681,95 +573,7 @@ void TstLogFile::terminateEndsAStartUpErrorBox()
     QCOMPARE(program.exitStatus(), QProcess::CrashExit);   // ended by the signal
 }
 
-void TstLogFile::linksPlantedByAnotherUser_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("owner");   // of the link: 0 the user, 1 the folder's owner, 2 another
-    QTest::addColumn<bool>("sticky");   // the folder: sticky and world-writable, or private
-    QTest::addColumn<bool>("dangling");   // the link's target does not exist
-    QTest::addColumn<bool>("followed");
-    const QString log = QStringLiteral("LOG.txt");
-    const QString start = QStringLiteral("初始默认文本.txt");
-    QTest::newRow("LOG.txt, another user's link") << log << 2 << true << false << false;
-    QTest::newRow("LOG.txt, another user's dangling link") << log << 2 << true << true << false;
-    QTest::newRow("LOG.txt, the folder owner's link") << log << 1 << true << false << true;
-    QTest::newRow("LOG.txt, own link") << log << 0 << true << true << true;
-    QTest::newRow("LOG.txt, another user's link, private folder")
-        << log << 2 << false << false << true;
-    QTest::newRow("LOG.txt, another user's file") << log << -2 << true << false << false;
-    QTest::newRow("start text, another user's link") << start << 2 << true << false << false;
-    QTest::newRow("start text, another user's dangling link")
-        << start << 2 << true << true << false;
-    QTest::newRow("start text, the folder owner's link") << start << 1 << true << false << true;
-    QTest::newRow("start text, own dangling link") << start << 0 << true << true << true;
-}
-
-void TstLogFile::linksPlantedByAnotherUser()
-{
-    // A negative owner plants a regular file of that owner instead of a link.
-    QFETCH(QString, name);
-    QFETCH(int, owner);
-    QFETCH(bool, sticky);
-    QFETCH(bool, dangling);
-    QFETCH(bool, followed);
-    if (::geteuid() != 0)
-        QSKIP("only root can make links of other users");
-    constexpr uid_t kFolderOwner = 65534, kAnother = 65533;
-    const uid_t uid = std::abs(owner) == 0 ? 0 : std::abs(owner) == 1 ? kFolderOwner : kAnother;
-    QTemporaryDir base;
-    const QString shared = base.filePath(QStringLiteral("shared"));
-    QVERIFY(QDir().mkdir(shared));
-    QCOMPARE(::chown(QFile::encodeName(shared).constData(), kFolderOwner, kFolderOwner), 0);
-    QCOMPARE(::chmod(QFile::encodeName(shared).constData(), sticky ? 01777 : 0755), 0);
-    const QString target = base.filePath(QStringLiteral("elsewhere"));
-    if (!dangling) {
-        QFile file(target);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("kept");
-    }
-    const QString path = QDir(shared).filePath(name);
-    if (owner >= 0) {
-        QVERIFY(QFile::link(target, path));
-        QCOMPARE(::lchown(QFile::encodeName(path).constData(), uid, uid), 0);
-    } else {
-        QVERIFY(QFile::copy(target, path));
-        QCOMPARE(::chown(QFile::encodeName(path).constData(), uid, uid), 0);
-    }
-    const QString watched = owner >= 0 ? target : path;   // what an export must not reach
-    const QByteArray before = readAll(watched);
-
-    if (name == QStringLiteral("LOG.txt")) {
-        const LogFile::ExportResult result = LogFile::appendExport(
-            shared, [](int fd, QString *) { return ::write(fd, "x", 1) == 1; });
-        QVERIFY(result.written);
-        QCOMPARE(result.fallback, !followed);
-        if (followed) {
-            QCOMPARE(readAll(target), before + toGbk(u"导出数据\r\nx\r\n"));
-        } else {
-            QCOMPARE(readAll(watched), before);
-            QCOMPARE(QFileInfo::exists(target), !dangling);
-            QVERIFY2(result.reason.contains(QStringLiteral("其他用户")), qPrintable(result.reason));
-            QFile::remove(result.path);
-        }
-        return;
-    }
-    RecordedMessages messages;
-    Form1 window(optionsFor(shared), &messages);
-    const QString text = window.findChild<QPlainTextEdit *>(QStringLiteral("Text3"))->toPlainText();
-    if (followed) {
-        QCOMPARE(text, fromGbk(before));
-        QVERIFY(QFileInfo::exists(target));   // created empty when missing, through the link
-        QCOMPARE(window.workLogText(), QString());
-    } else {
-        QVERIFY(text.isEmpty());
-        QCOMPARE(QFileInfo::exists(target), !dangling);
-        QCOMPARE(window.workLogText(),
-            QStringLiteral(
-                "初始默认文本.txt 是其他用户在共享文件夹中放置的链接，未读取，发送框为空\r\n"));
-    }
-}
-
-void TstLogFile::largeStartTextIsNotRead_data()
+void TstWorkLog::largeStartTextIsNotRead_data()
 {
     QTest::addColumn<qint64>("size");
     QTest::addColumn<bool>("read");
@@ -778,7 +582,7 @@ void TstLogFile::largeStartTextIsNotRead_data()
     QTest::newRow("200 MB, one line") << qint64(200) * 1024 * 1024 << false;
 }
 
-void TstLogFile::largeStartTextIsNotRead()
+void TstWorkLog::largeStartTextIsNotRead()
 {
     QFETCH(qint64, size);
     QFETCH(bool, read);
@@ -805,40 +609,5 @@ void TstLogFile::largeStartTextIsNotRead()
     }
 }
 
-void TstLogFile::livenessIsTheJournalsLock_data()
-{
-    QTest::addColumn<bool>("livePid");   // a running process has the pid in the journal's name
-    QTest::addColumn<bool>("locked");   // a program holds the journal's lock
-    QTest::addColumn<bool>("exported");
-    QTest::newRow("pid taken by another program, no lock") << true << false << true;
-    QTest::newRow("pid gone, lock held") << false << true << false;
-    QTest::newRow("pid gone, no lock") << false << false << true;
-}
-
-void TstLogFile::livenessIsTheJournalsLock()
-{
-    QFETCH(bool, livePid);
-    QFETCH(bool, locked);
-    QFETCH(bool, exported);
-    QTemporaryDir dir;
-    QProcess other;   // a program that has the dead run's pid by now
-    other.start(QStringLiteral("sleep"), {QStringLiteral("30")});
-    QVERIFY(other.waitForStarted());
-    const qint64 pid = livePid ? other.processId() : deadPid();
-    const QString path =
-        dir.filePath(QStringLiteral("LOG.txt.%1-0123456789abcdef.1.0.journal").arg(pid));
-    QFile journal(path);
-    QVERIFY(journal.open(QIODevice::WriteOnly));
-    journal.write("the run's record\r\n");
-    journal.flush();
-    if (locked)
-        QCOMPARE(::flock(journal.handle(), LOCK_EX | LOCK_NB), 0);
-    LogJournal::recoverOrphans(dir.path());
-    QCOMPARE(readAll(dir.filePath("LOG.txt")).contains("the run's record"), exported);
-    QCOMPARE(QFileInfo::exists(path), !exported);
-    other.kill();
-    other.waitForFinished();
-}
-
-QTEST_MAIN(TstLogFile)
-#include "tst_logfile.moc"
+QTEST_MAIN(TstWorkLog)
+#include "tst_worklog.moc"
