@@ -5,32 +5,13 @@
 #include "textform.h"
 
 #include <QPlainTextEdit>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 
-#include <utility>
 #include <vector>
-
-namespace {
-
-// Sets the flag for the lifetime of the guard, and back to what it was after.
-class Writing
-{
-public:
-    explicit Writing(bool &flag)
-        : m_flag(flag)
-        , m_was(std::exchange(flag, true))
-    { }
-    ~Writing() { m_flag = m_was; }
-
-private:
-    bool &m_flag;
-    bool m_was;
-};
-
-}   // namespace
 
 WorkLog::WorkLog(QPlainTextEdit *box, LogJournal *journal, int boxLines, int boxCharacters)
     : m_box(box)
@@ -40,7 +21,7 @@ WorkLog::WorkLog(QPlainTextEdit *box, LogJournal *journal, int boxLines, int box
 {
     const QString before = box->toPlainText();
     {
-        Writing writing(m_writing);
+        const QScopedValueRollback writing(m_writing, true);
         box->clear();
     }
     m_lineStarts.push_back(journal->size());
@@ -82,7 +63,7 @@ WorkLog::Trimmed WorkLog::insertAtEnd(const QString &entry)
     for (qsizetype i = bytes.indexOf('\n'); i >= 0; i = bytes.indexOf('\n', i + 1))
         m_lineStarts.push_back(at + i + 1);
     {
-        Writing writing(m_writing);
+        const QScopedValueRollback writing(m_writing, true);
         QTextCursor end(m_box->document());
         end.movePosition(QTextCursor::End);
         end.insertText(shown);
@@ -117,7 +98,7 @@ WorkLog::Trimmed WorkLog::trimTop()
     QTextCursor top(document);
     top.setPosition(trimmed.characters, QTextCursor::KeepAnchor);
     {
-        Writing writing(m_writing);
+        const QScopedValueRollback writing(m_writing, true);
         top.removeSelectedText();
     }
     m_lineStarts.erase(m_lineStarts.begin(), m_lineStarts.begin() + count);
@@ -198,7 +179,7 @@ void WorkLog::appendKeepingCaret(const QString &entry)
 void WorkLog::clear()
 {
     {
-        Writing writing(m_writing);
+        const QScopedValueRollback writing(m_writing, true);
         m_box->clear();
     }
     m_editSettled.stop();
