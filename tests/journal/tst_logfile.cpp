@@ -33,6 +33,7 @@ private slots:
     void exportIsWholeOrGoesToTheFallback();
     void recordAfterEachChange_data();
     void recordAfterEachChange();
+    void longReplaceMovesInSteps();
     void removedPieceIsCopiedBack();
     void newJournalNeverOpensAPlantedName();
     void pieceNamesReadBack_data();
@@ -281,6 +282,36 @@ void TstLogFile::recordAfterEachChange()
         toGbk(u"导出数据\r\n") + record + "\r\n");
     journal.remove();
     QVERIFY(QDir(dir.path()).entryList({QStringLiteral("*.journal")}, QDir::Files).isEmpty());
+}
+
+void TstLogFile::longReplaceMovesInSteps()
+{
+    // 3 MiB of lines behind the replaced ones: moved a chunk a step, the old files as they were
+    // until the new piece holds all of it.
+    QTemporaryDir dir;
+    LogJournal journal(dir.path());
+    QByteArray record;
+    for (int i = 0; record.size() < 3 * 1024 * 1024; ++i)
+        record += QByteArray::number(i).rightJustified(98, '0') + "\r\n";
+    journal.append(record);
+    const auto onDisk = [&journal] {
+        QByteArray bytes;
+        for (const QString &path : journal.paths())
+            bytes += readAll(path);
+        return bytes;
+    };
+    for (const qint64 at : {qint64(200), qint64(100)}) {   // the second move starts before the first
+        const QByteArray before = record;
+        journal.replace(at, at + 100, "X\r\n");
+        record.replace(at, 100, "X\r\n");
+        QCOMPARE(journal.size(), record.size());
+        QCOMPARE(onDisk(), before);
+        journal.append("new\r\n");
+        record += "new\r\n";
+        QTRY_COMPARE(onDisk(), record);
+        QCOMPARE(journal.paths().size(), 2);   // the first piece cut at the move, the new one
+    }
+    QCOMPARE(journal.read(0, journal.size()), record);
 }
 
 void TstLogFile::removedPieceIsCopiedBack()
