@@ -11,20 +11,18 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
-#include <vector>
-
 WorkLog::WorkLog(QPlainTextEdit *box, LogJournal *journal, int boxLines, int boxCharacters)
     : m_box(box)
     , m_journal(journal)
     , m_boxLines(qMax(1, boxLines))
     , m_boxCharacters(qMax(1, boxCharacters))
+    , m_lines(journal->size())
 {
     const QString before = box->toPlainText();
     {
         const QScopedValueRollback writing(m_writing, true);
         box->clear();
     }
-    m_lineStarts.push_back(journal->size());
     if (!before.isEmpty())
         append(toCrLf(before));
 
@@ -58,10 +56,7 @@ WorkLog::Trimmed WorkLog::insertAtEnd(const QString &entry)
     QString shown = fromCrLf(entry);
     shown.replace(QChar::LineSeparator, u'\n').replace(QChar::ParagraphSeparator, u'\n');
     const QByteArray bytes = toGbk(toCrLf(shown));
-    const qint64 at = m_journal->size();
-    // No GBK character has a byte 0x0A: each one ends a line.
-    for (qsizetype i = bytes.indexOf('\n'); i >= 0; i = bytes.indexOf('\n', i + 1))
-        m_lineStarts.push_back(at + i + 1);
+    m_lines.appended(m_journal->size(), bytes);
     {
         const QScopedValueRollback writing(m_writing, true);
         QTextCursor end(m_box->document());
@@ -101,7 +96,7 @@ WorkLog::Trimmed WorkLog::trimTop()
         const QScopedValueRollback writing(m_writing, true);
         top.removeSelectedText();
     }
-    m_lineStarts.erase(m_lineStarts.begin(), m_lineStarts.begin() + count);
+    m_lines.dropFirst(size_t(count));
     if (m_editedFrom >= 0) {
         m_editedFrom -= trimmed.characters;
         m_editedTo -= trimmed.characters;
@@ -125,32 +120,19 @@ void WorkLog::settleEdit()
     // The lines after the edit are as they were: as many as before, with the same bytes.
     const size_t firstLine = size_t(first.blockNumber());
     size_t linesAfter = size_t(document->blockCount() - 1 - last.blockNumber());
-    if (linesAfter >= m_lineStarts.size() - firstLine) {
+    if (linesAfter >= m_lines.count() - firstLine) {
         Q_ASSERT(false);   // the box and its offsets disagree: the rest is written anew
         last = document->lastBlock();
         linesAfter = 0;
     }
-    const size_t after = m_lineStarts.size() - linesAfter;   // old index of the first line after
-    const qint64 from = m_lineStarts[firstLine];
-    const qint64 to = linesAfter > 0 ? m_lineStarts[after] : m_journal->size();
-
-    std::vector<qint64> starts;   // of the record's lines from the edit on
-    QByteArray bytes;
+    QStringList lines;
     for (QTextBlock line = first;; line = line.next()) {
-        bytes += toGbk(toCrLf(line.text()));   // a line break typed inside a line too
+        lines << line.text();
         if (line == last)
             break;
-        bytes += "\r\n";
-        starts.push_back(from + bytes.size());
     }
-    if (linesAfter > 0)
-        bytes += "\r\n";
-    const qint64 shift = bytes.size() - (to - from);
-    for (size_t i = after; i < m_lineStarts.size(); ++i)
-        starts.push_back(m_lineStarts[i] + shift);
-    m_lineStarts.resize(firstLine + 1);
-    m_lineStarts.insert(m_lineStarts.end(), starts.begin(), starts.end());
-    m_journal->replace(from, to, bytes);
+    const RecordLines::Edit edit = m_lines.replace(firstLine, linesAfter, lines, m_journal->size());
+    m_journal->replace(edit.from, edit.to, edit.bytes);
 }
 
 void WorkLog::append(const QString &entry)
@@ -185,12 +167,12 @@ void WorkLog::clear()
     m_editSettled.stop();
     m_editedFrom = m_editedTo = -1;
     m_journal->clear();
-    m_lineStarts = {0};
+    m_lines = RecordLines();
 }
 
 QString WorkLog::text() const
 {
-    return fromGbk(m_journal->read(0, m_lineStarts.front())) + toCrLf(m_box->toPlainText());
+    return fromGbk(m_journal->read(0, m_lines.start(0))) + toCrLf(m_box->toPlainText());
 }
 
 LogFile::ExportResult WorkLog::exportTo(const QString &dir)

@@ -1,11 +1,10 @@
 #pragma once
 
 #include "logexport.h"
+#include "recordlines.h"
 
 #include <QString>
 #include <QTimer>
-
-#include <deque>
 
 class LogJournal;
 class QPlainTextEdit;
@@ -64,7 +63,7 @@ private:
     int m_boxCharacters;
     // Record offset of each line of the box, as the record has it: an edit not yet settled has
     // not changed them.
-    std::deque<qint64> m_lineStarts;
+    RecordLines m_lines;
     // Box positions of the text the operator changed and the record lacks: from the first
     // changed character to the end of the last; -1 when nothing waits.
     int m_editedFrom = -1;

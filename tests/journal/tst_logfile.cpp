@@ -3,6 +3,7 @@
 #include "journalnames.h"
 #include "logexport.h"
 #include "logjournal.h"
+#include "recordlines.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,6 +36,8 @@ private slots:
     void recordAfterEachChange();
     void longReplaceMovesInSteps();
     void removedPieceIsCopiedBack();
+    void editedLinesReplaceTheirBytes_data();
+    void editedLinesReplaceTheirBytes();
     void newJournalNeverOpensAPlantedName();
     void pieceNamesReadBack_data();
     void pieceNamesReadBack();
@@ -328,6 +331,62 @@ void TstLogFile::removedPieceIsCopiedBack()
     QCOMPARE(readAll(copy), QByteArray("first\r\nsecond\r\n"));
     journal.append("third\r\n");
     QCOMPARE(readAll(copy), QByteArray("first\r\nsecond\r\nthird\r\n"));
+}
+
+void TstLogFile::editedLinesReplaceTheirBytes_data()
+{
+    // The box shows "a", "bb", "ccc" and the empty line after: the record "a\r\nbb\r\nccc\r\n".
+    QTest::addColumn<int>("dropped");   // oldest lines that left the box first
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("linesAfter");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<qint64>("from");
+    QTest::addColumn<qint64>("to");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QList<qint64>>("starts");
+    QTest::newRow("a line edited") << 0 << 1 << 2 << QStringList {QStringLiteral("XbbX")}
+                                   << qint64(3) << qint64(7) << QByteArray("XbbX\r\n")
+                                   << QList<qint64> {0, 3, 9, 14};
+    QTest::newRow("a line split")
+        << 0 << 1 << 2 << QStringList {QStringLiteral("b"), QStringLiteral("b")} << qint64(3)
+        << qint64(7) << QByteArray("b\r\nb\r\n") << QList<qint64> {0, 3, 6, 9, 14};
+    QTest::newRow("two lines joined") << 0 << 1 << 1 << QStringList {QStringLiteral("bbccc")}
+                                      << qint64(3) << qint64(12) << QByteArray("bbccc\r\n")
+                                      << QList<qint64> {0, 3, 10};
+    QTest::newRow("typed after the last entry")
+        << 0 << 3 << 0 << QStringList {QStringLiteral("note")} << qint64(12) << qint64(12)
+        << QByteArray("note") << QList<qint64> {0, 3, 7, 12};
+    QTest::newRow("GBK, and a break typed inside a line")
+        << 0 << 0 << 3 << QStringList {QStringLiteral("你\n好")} << qint64(0) << qint64(3)
+        << toGbk(u"你\r\n好\r\n") << QList<qint64> {0, 8, 12, 17};
+    QTest::newRow("after the oldest lines left") << 2 << 0 << 1 << QStringList {QStringLiteral("C")}
+                                                 << qint64(7) << qint64(12) << QByteArray("C\r\n")
+                                                 << QList<qint64> {7, 10};
+}
+
+void TstLogFile::editedLinesReplaceTheirBytes()
+{
+    QFETCH(int, dropped);
+    QFETCH(int, first);
+    QFETCH(int, linesAfter);
+    QFETCH(QStringList, lines);
+    QFETCH(qint64, from);
+    QFETCH(qint64, to);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QList<qint64>, starts);
+    RecordLines record;
+    record.appended(0, "a\r\n");
+    record.appended(3, "bb\r\nccc\r\n");
+    QCOMPARE(record.count(), size_t(4));
+    record.dropFirst(size_t(dropped));
+    const RecordLines::Edit edit = record.replace(size_t(first), size_t(linesAfter), lines, 12);
+    QCOMPARE(edit.from, from);
+    QCOMPARE(edit.to, to);
+    QCOMPARE(edit.bytes, bytes);
+    QList<qint64> after;
+    for (size_t i = 0; i < record.count(); ++i)
+        after << record.start(i);
+    QCOMPARE(after, starts);
 }
 
 void TstLogFile::newJournalNeverOpensAPlantedName()
