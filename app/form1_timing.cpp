@@ -4,10 +4,10 @@
 #include "ui_Form1.h"
 
 #include "framedecoder.h"
+#include "guardedfile.h"
 #include "hexeditor.h"
 #include "hidlink.h"
 #include "language.h"
-#include "guardedfile.h"
 #include "mscomm.h"
 #include "runreport.h"
 #include "session.h"

@@ -165,8 +165,7 @@ void TstLogFile::linksPlantedByAnotherUser()
         QVERIFY(!read);
         QVERIFY(bytes.isEmpty());
         QCOMPARE(QFileInfo::exists(target), !dangling);
-        QCOMPARE(problem,
-            QStringLiteral("是其他用户在共享文件夹中放置的链接，未读取，发送框为空"));
+        QCOMPARE(problem, QStringLiteral("是其他用户在共享文件夹中放置的链接，未读取，发送框为空"));
     }
 }
 
@@ -281,8 +280,8 @@ void TstLogFile::recordAfterEachChange()
         onDisk += readAll(path);
     QCOMPARE(onDisk, record);
     QVERIFY(journal.exportTo(dir.path()).written);
-    QCOMPARE(readAll(dir.filePath(QStringLiteral("LOG.txt"))),
-        toGbk(u"导出数据\r\n") + record + "\r\n");
+    QCOMPARE(
+        readAll(dir.filePath(QStringLiteral("LOG.txt"))), toGbk(u"导出数据\r\n") + record + "\r\n");
     journal.remove();
     QVERIFY(QDir(dir.path()).entryList({QStringLiteral("*.journal")}, QDir::Files).isEmpty());
 }
@@ -303,7 +302,8 @@ void TstLogFile::longReplaceMovesInSteps()
             bytes += readAll(path);
         return bytes;
     };
-    for (const qint64 at : {qint64(200), qint64(100)}) {   // the second move starts before the first
+    for (const qint64 at :
+        {qint64(200), qint64(100)}) {   // the second move starts before the first
         const QByteArray before = record;
         journal.replace(at, at + 100, "X\r\n");
         record.replace(at, 100, "X\r\n");
@@ -344,24 +344,25 @@ void TstLogFile::editedLinesReplaceTheirBytes_data()
     QTest::addColumn<qint64>("to");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QList<qint64>>("starts");
-    QTest::newRow("a line edited") << 0 << 1 << 2 << QStringList {QStringLiteral("XbbX")}
-                                   << qint64(3) << qint64(7) << QByteArray("XbbX\r\n")
-                                   << QList<qint64> {0, 3, 9, 14};
-    QTest::newRow("a line split")
-        << 0 << 1 << 2 << QStringList {QStringLiteral("b"), QStringLiteral("b")} << qint64(3)
-        << qint64(7) << QByteArray("b\r\nb\r\n") << QList<qint64> {0, 3, 6, 9, 14};
-    QTest::newRow("two lines joined") << 0 << 1 << 1 << QStringList {QStringLiteral("bbccc")}
-                                      << qint64(3) << qint64(12) << QByteArray("bbccc\r\n")
-                                      << QList<qint64> {0, 3, 10};
+    QTest::newRow("a line edited")
+        << 0 << 1 << 2 << QStringList {QStringLiteral("XbbX")} << qint64(3) << qint64(7)
+        << QByteArray("XbbX\r\n") << QList<qint64> {0, 3, 9, 14};
+    QTest::newRow("a line split") << 0 << 1 << 2
+                                  << QStringList {QStringLiteral("b"), QStringLiteral("b")}
+                                  << qint64(3) << qint64(7) << QByteArray("b\r\nb\r\n")
+                                  << QList<qint64> {0, 3, 6, 9, 14};
+    QTest::newRow("two lines joined")
+        << 0 << 1 << 1 << QStringList {QStringLiteral("bbccc")} << qint64(3) << qint64(12)
+        << QByteArray("bbccc\r\n") << QList<qint64> {0, 3, 10};
     QTest::newRow("typed after the last entry")
         << 0 << 3 << 0 << QStringList {QStringLiteral("note")} << qint64(12) << qint64(12)
         << QByteArray("note") << QList<qint64> {0, 3, 7, 12};
     QTest::newRow("GBK, and a break typed inside a line")
         << 0 << 0 << 3 << QStringList {QStringLiteral("你\n好")} << qint64(0) << qint64(3)
         << toGbk(u"你\r\n好\r\n") << QList<qint64> {0, 8, 12, 17};
-    QTest::newRow("after the oldest lines left") << 2 << 0 << 1 << QStringList {QStringLiteral("C")}
-                                                 << qint64(7) << qint64(12) << QByteArray("C\r\n")
-                                                 << QList<qint64> {7, 10};
+    QTest::newRow("after the oldest lines left")
+        << 2 << 0 << 1 << QStringList {QStringLiteral("C")} << qint64(7) << qint64(12)
+        << QByteArray("C\r\n") << QList<qint64> {7, 10};
 }
 
 void TstLogFile::editedLinesReplaceTheirBytes()
@@ -415,7 +416,6 @@ void TstLogFile::newJournalNeverOpensAPlantedName()
     QCOMPARE(readAll(target), QByteArray("secret"));
 }
 
-
 void TstLogFile::pieceNamesReadBack_data()
 {
     QTest::addColumn<QString>("name");
@@ -429,12 +429,12 @@ void TstLogFile::pieceNamesReadBack_data()
                                 << QByteArray("42-00ff") << 12 << qint64(5000000000);
     QTest::newRow("no token") << QStringLiteral("LOG.txt.42.1.0.journal") << false << QByteArray()
                               << 0 << qint64(0);
-    QTest::newRow("no piece number") << QStringLiteral("LOG.txt.42-00ff.0.journal") << false
-                                     << QByteArray() << 0 << qint64(0);
+    QTest::newRow("no piece number")
+        << QStringLiteral("LOG.txt.42-00ff.0.journal") << false << QByteArray() << 0 << qint64(0);
     QTest::newRow("negative start") << QStringLiteral("LOG.txt.42-00ff.1.-5.journal") << false
                                     << QByteArray() << 0 << qint64(0);
-    QTest::newRow("pid not a number") << QStringLiteral("LOG.txt.x-00ff.1.0.journal") << false
-                                      << QByteArray() << 0 << qint64(0);
+    QTest::newRow("pid not a number")
+        << QStringLiteral("LOG.txt.x-00ff.1.0.journal") << false << QByteArray() << 0 << qint64(0);
     QTest::newRow("other file") << QStringLiteral("LOG.txt") << false << QByteArray() << 0
                                 << qint64(0);
 }
@@ -477,15 +477,13 @@ void TstLogFile::recoveryJoinsPiecesByTheirStarts_data()
     QTest::addColumn<QStringList>("pieces");
     QTest::addColumn<QByteArray>("exported");
     QTest::newRow("one piece") << QStringList {QStringLiteral("1:0:a\r\n")} << QByteArray("a\r\n");
-    QTest::newRow("continued in the fallback folder")
-        << QStringList {QStringLiteral("1:0:a\r\n"), QStringLiteral("f2:3:b\r\n")}
-        << QByteArray("a\r\nb\r\n");
+    QTest::newRow("continued in the fallback folder") << QStringList {QStringLiteral("1:0:a\r\n"),
+        QStringLiteral("f2:3:b\r\n")} << QByteArray("a\r\nb\r\n");
     QTest::newRow("a later piece starts inside an earlier one")
         << QStringList {QStringLiteral("1:0:a\r\nold\r\n"), QStringLiteral("2:3:new\r\n")}
         << QByteArray("a\r\nnew\r\n");
-    QTest::newRow("numbers past 9 in order")
-        << QStringList {QStringLiteral("10:3:b\r\n"), QStringLiteral("9:0:a\r\n")}
-        << QByteArray("a\r\nb\r\n");
+    QTest::newRow("numbers past 9 in order") << QStringList {QStringLiteral("10:3:b\r\n"),
+        QStringLiteral("9:0:a\r\n")} << QByteArray("a\r\nb\r\n");
 }
 
 void TstLogFile::recoveryJoinsPiecesByTheirStarts()
@@ -498,8 +496,8 @@ void TstLogFile::recoveryJoinsPiecesByTheirStarts()
         const bool fallback = piece.startsWith(u'f');
         const QStringList parts = piece.mid(fallback ? 1 : 0).split(u':');
         const QString folder = fallback ? LogFile::fallbackDirectory() : dir.path();
-        QVERIFY(writeFile(JournalNames::piecePath(folder, dir.path(), run, parts[0].toInt(),
-                              parts[1].toLongLong()),
+        QVERIFY(writeFile(JournalNames::piecePath(
+                              folder, dir.path(), run, parts[0].toInt(), parts[1].toLongLong()),
             parts[2].toLatin1()));
     }
     const QList<LogFile::ExportResult> results = LogJournal::recoverOrphans(dir.path());
