@@ -44,7 +44,8 @@ public:
     LogJournal &operator=(const LogJournal &) = delete;
 
     // Called once, the first time bytes of the record reach no file (no folder takes them):
-    // a crash from then on would lose the log. The text says why, for the operator.
+    // a crash from then on would lose the log. The text says why, for the operator, in the
+    // program's language (the window's translation holds it under "LogJournal").
     void onUnprotected(std::function<void(const QString &notice)> warn);
 
     // Length of the record in bytes.
