@@ -43,6 +43,7 @@ private slots:
     void pieceNamesReadBack();
     void recoveryJoinsPiecesByTheirStarts_data();
     void recoveryJoinsPiecesByTheirStarts();
+    void deadRunsAreExportedOldestFirst();
     void liveJournalIsNotRecovered();
     void recoveryReadsOnlyOwnRegularFiles_data();
     void recoveryReadsOnlyOwnRegularFiles();
@@ -509,6 +510,25 @@ void TstLogFile::recoveryJoinsPiecesByTheirStarts()
     QVERIFY(QDir(LogFile::fallbackDirectory())
                 .entryList({QStringLiteral("*.journal")}, QDir::Files)
                 .isEmpty());
+}
+
+void TstLogFile::deadRunsAreExportedOldestFirst()
+{
+    // The run whose name sorts first wrote last.
+    QTemporaryDir dir;
+    const QByteArray pid = QByteArray::number(deadPid());
+    const QDateTime now = QDateTime::currentDateTime();
+    for (const auto &[token, age] : {std::pair {"aaaa", 10}, std::pair {"bbbb", 3600}}) {
+        QFile piece(JournalNames::piecePath(dir.path(), dir.path(), pid + '-' + token, 1, 0));
+        QVERIFY(piece.open(QIODevice::WriteOnly));
+        piece.write(QByteArray(token) + "\r\n");
+        QVERIFY(piece.flush());
+        QVERIFY(piece.setFileTime(now.addSecs(-age), QFileDevice::FileModificationTime));
+    }
+    QCOMPARE(LogJournal::recoverOrphans(dir.path()).size(), 2);
+    const QByteArray heading = toGbk(u"导出数据\r\n");
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("LOG.txt"))),
+        heading + "bbbb\r\n\r\n" + heading + "aaaa\r\n\r\n");
 }
 
 void TstLogFile::liveJournalIsNotRecovered()
