@@ -12,9 +12,10 @@
 #include "messages.h"
 #include "mscomm.h"
 #include "operatormessages.h"
-#include "runreport.h"
+#include "screenroom.h"
 #include "session.h"
 #include "textform.h"
+#include "timingpanel.h"
 #include "version.h"
 #include "worklog.h"
 
@@ -28,7 +29,6 @@
 #include <QLabel>
 #include <QLayout>
 #include <QPlainTextEdit>
-#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -119,7 +119,8 @@ Form1::Form1(Form1Options options, OperatorMessages *messages, QWidget *parent)
         ui->Combo4->addItem(QCoreApplication::translate("Voice", name.toUtf8().constData()));
     setupLinks();
     setupStatusBar();
-    setupTiming();
+    m_timing = new TimingPanel(this, m_session.get(), MSComm1, m_usb, m_workDir);
+    connect(m_timing, &TimingPanel::notice, this, &Form1::showNotice);
     setupBarLevels();
     setupTools();
     wireControls();
@@ -262,6 +263,15 @@ void Form1::wireControls()
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     connect(ui->Text2, &QLineEdit::textChanged, this, &Form1::Text2_Change);
     connect(ui->Command14, &QPushButton::clicked, this, &Form1::Command14_Click);
+
+    // The hex editor's decode waits for typing to pause.
+    auto *decodeSettle = new QTimer(this);
+    decodeSettle->setSingleShot(true);
+    decodeSettle->setInterval(150);
+    connect(decodeSettle, &QTimer::timeout, this, &Form1::showHexDecode);
+    connect(ui->Text5, &QPlainTextEdit::textChanged, decodeSettle, qOverload<>(&QTimer::start));
+    ui->Text5Decode->setMinimumHeight(3 * ui->Text5Decode->fontMetrics().lineSpacing());
+    decodeSettle->start();   // the frame the editor starts with
 }
 
 void Form1::Form_Load()
@@ -336,23 +346,7 @@ void Form1::showEvent(QShowEvent *event)
     const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     QSize wanted = contentSize + QSize(bar, statusBar()->sizeHint().height());
     wanted.setHeight(qMax(wanted.height(), kComfortableHeight));
-    resize(wanted.boundedTo(roomOnScreen()));
-}
-
-// The largest size the window may take on its screen with its frame. Where the system names no
-// work area (the available area is the whole screen) a desktop panel is still assumed.
-QSize Form1::roomOnScreen() const
-{
-    constexpr int kTitleBar = 36;
-    constexpr int kPanel = 32;
-    const QScreen *where = screen();
-    if (!where)
-        return QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    const QRect room = where->availableGeometry();
-    const QSize frame = frameGeometry().size() - size();
-    const int panel = room == where->geometry() ? kPanel : 0;
-    return QSize(
-        room.width() - frame.width(), room.height() - qMax(frame.height(), kTitleBar) - panel);
+    resize(wanted.boundedTo(roomOnScreen(*this)));
 }
 
 void Form1::closeEvent(QCloseEvent *event)
@@ -367,7 +361,7 @@ void Form1::Form_Unload()
         return;
     m_unloaded = true;
     stopTools();
-    finishRunReport();
+    m_timing->endAllRuns();
     if (MSComm1->PortOpen())
         MSComm1->setPortOpen(false);
 

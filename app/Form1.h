@@ -14,22 +14,17 @@
 
 enum class Command : quint8;
 enum class TagBar : char;
-enum class Wording;
 class HidApi;
 class HidLink;
 class InternalTestRunner;
 class LogJournal;
 class MSComm;
-class QDockWidget;
-struct RunReport;
 class QLabel;
-class SoakReport;
-class TimingView;
-class TransactionModel;
 struct FrameWritten;
 class OperatorMessages;
 class QTimer;
 class Session;
+class TimingPanel;
 class WorkLog;
 namespace Ui {
 class Form1;
@@ -157,22 +152,6 @@ private:
     void Command30_Click();   // 添加命令头播放(自动)
     void sendEditorFrame(bool withHeader);
 
-    // timing
-    void setupTiming();
-    QSize roomOnScreen() const;
-    void placeTimingDock();
-    TimingView *timingView();
-    void feedTimingView();
-    // The decoder's words for what the window shows (the log and the reports stay Chinese).
-    static Wording windowWording();
-    std::unique_ptr<TransactionModel> makeTimingModel();
-    void newTimingModel();
-    void clearTiming();
-    void saveTimingReport(const QString &folder = {});   // empty: beside LOG.txt
-    void startRunReport();
-    // cause: a note put before the report's own in the status bar
-    void finishRunReport(const QString &cause = {});
-    void reportWritten(const SoakReport &report, const QString &summary, const QString &cause = {});
     void showHexDecode();
 
     // test tools
@@ -207,13 +186,8 @@ private:
     QList<SerialDevice> m_devices;   // the serial devices present when last listed
     QTimer *m_devicesChanged = nullptr;   // lets a burst of device arrivals settle
     QTimer *m_answerBound = nullptr;   // a serial frame's answer is due before it runs out
-    std::unique_ptr<TransactionModel> m_timing;
-    TimingView *m_timingView = nullptr;
-    QDockWidget *m_timingDock = nullptr;
-    bool m_timingShown = false;
-    std::unique_ptr<RunReport> m_run;   // a test tool's run in progress
-    bool m_replayRun = false;   // continuous replay counts toward m_run
-    QTimer *m_decodeSettle = nullptr;   // the hex editor's decode waits for typing to pause
+    TimingPanel *m_timing = nullptr;
+    bool m_replayRun = false;   // continuous replay counts toward the run report
     LinkTime m_lastSerialArrival = 0;
     LinkTime m_lastSerialSend = 0;
 

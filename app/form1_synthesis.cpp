@@ -8,7 +8,7 @@
 #include "messages.h"
 #include "session.h"
 #include "textbytes.h"
-#include "transactions.h"
+#include "timingpanel.h"
 
 #include <QTextCursor>
 

@@ -8,6 +8,7 @@
 #include "mscomm.h"
 #include "replay.h"
 #include "session.h"
+#include "timingpanel.h"
 
 #include <QStatusBar>
 #include <QTimer>
@@ -44,9 +45,9 @@ void Form1::setupTools()
     connect(m_internalTest, &InternalTestRunner::runningChanged, this, [this](bool running) {
         ui->Command14->setText(tr(running ? kInternalTestRunningCaption : kInternalTestCaption));
         if (running)
-            startRunReport();
-        else if (!m_replayRun)
-            finishRunReport();
+            m_timing->startRun(TimingPanel::Tool::InternalTest);
+        else
+            m_timing->endRun(TimingPanel::Tool::InternalTest);
     });
 }
 
@@ -63,12 +64,8 @@ void Form1::stopReplay()
 void Form1::replayStopped(const QString &cause)
 {
     stopReplay();
-    if (m_replayRun && !m_internalTest->isRunning()) {
-        m_replayRun = false;
-        finishRunReport(cause);
-    } else {
-        statusBar()->showMessage(cause);
-    }
+    m_replayRun = false;
+    m_timing->endRun(TimingPanel::Tool::Replay, cause);
 }
 
 // Over USB the replay goes on only once this piece's transfer has ended: its receipt is due
@@ -121,7 +118,7 @@ void Form1::Command3_Click()   // 内部连续播放
     }
     if (ContinuousPlayTicks > 0) {
         m_replayRun = true;
-        startRunReport();
+        m_timing->startRun(TimingPanel::Tool::Replay);
         Command6_Click();
         // after the synthesis, which clears it on entry
         if (usbMode())
@@ -143,8 +140,7 @@ void Form1::Timer1_Timer()   // replay clock
     // The replay has ended (its time is up, or stop or another command ended it): its report.
     if (m_replayRun && !ContinuousPlay && !m_replayArmed) {
         m_replayRun = false;
-        if (!m_internalTest->isRunning())
-            finishRunReport();
+        m_timing->endRun(TimingPanel::Tool::Replay);
     }
 }
 
