@@ -12,6 +12,7 @@
 #include "messages.h"
 #include "mscomm.h"
 #include "operatormessages.h"
+#include "portlist.h"
 #include "screenroom.h"
 #include "session.h"
 #include "textform.h"
@@ -19,13 +20,11 @@
 #include "version.h"
 #include "worklog.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QLabel>
 #include <QLayout>
 #include <QPlainTextEdit>
@@ -143,6 +142,8 @@ void Form1::setupLinks()
     MSComm1 = new MSComm(&m_options.ports, this);
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
     m_session->attachLink(MSComm1, AnswerRule::SerialCharacters);
+    m_portList = new PortList(ui->Combo1, ui->PortInfo, m_options.ports, MSComm1, this);
+    connect(m_portList, &PortList::infoShown, this, &Form1::showLinkStatus);
 
     m_usb = new HidLink(m_options.hid ? *m_options.hid : systemHidApi(), this);
     m_usb->setObjectName(QStringLiteral("UsbLink"));
@@ -206,31 +207,11 @@ void Form1::wireControls()
 
     connect(ui->Combo1, &QComboBox::activated, this, &Form1::Combo1_Click);
     connect(ui->Combo1->lineEdit(), &QLineEdit::returnPressed, this, &Form1::Combo1_PathEntered);
-    connect(ui->Combo1, &QComboBox::highlighted, this, [this](int index) {
-        ui->PortInfo->setText(ui->Combo1->itemData(index, Qt::ToolTipRole).toString());
-    });
-    // The list closed without a choice (Escape, a click outside): the line names the port again.
-    ui->Combo1->view()->installEventFilter(this);
     connect(ui->Option3, &QRadioButton::clicked, this, &Form1::Option3_Click);
     connect(ui->Option4, &QRadioButton::clicked, this, &Form1::Option4_Click);
     connect(ui->Combo2, &QComboBox::activated, this, &Form1::Combo2_Click);
     connect(MSComm1, &Link::failed, this, &Form1::onSerialLost);
     connect(MSComm1, &MSComm::reconnected, this, &Form1::onSerialReconnected);
-    // Devices coming and going show in the port list once they have settled.
-    m_devicesChanged = new QTimer(this);
-    m_devicesChanged->setSingleShot(true);
-    m_devicesChanged->setInterval(500);
-    auto *devices = new QFileSystemWatcher(this);
-    for (const QString &folder : {QStringLiteral("/dev"), QStringLiteral("/dev/serial/by-id")}) {
-        if (QFileInfo(folder).isDir())
-            devices->addPath(folder);
-    }
-    connect(devices, &QFileSystemWatcher::directoryChanged, m_devicesChanged,
-        qOverload<>(&QTimer::start));
-    connect(m_devicesChanged, &QTimer::timeout, this, [this] {
-        refreshPortList();
-        showPortInfo();
-    });
     connect(m_session.get(), &Session::idleAnswerRead, this, &Form1::onSerialIdleAnswer);
     connect(m_session.get(), &Session::reportAccepted, this, &Form1::onReportAccepted);
     connect(m_session.get(), &Session::usbAnswerRead, this, &Form1::onUsbAnswer);
@@ -308,7 +289,7 @@ void Form1::Form_Load()
     MSComm1->setInBufferSize(2);
     ui->Combo3->setCurrentIndex(1);
     m_startingUp = true;   // the devices are listed once for the whole start-up
-    refreshPortList();
+    m_portList->refresh();
     ui->Combo1->setCurrentIndex(0);
     Combo1_Click();
     m_startingUp = false;
@@ -317,17 +298,10 @@ void Form1::Form_Load()
 
     // The single retry; a failure here ends the start-up without a second message.
     if (!MSComm1->PortOpen()) {
-        MSComm1->setCommPort(CommPortNumber, m_options.ports.pathFor(CommPortNumber, m_devices),
-            m_options.ports.deviceFor(CommPortNumber, m_devices));
+        MSComm1->setCommPort(CommPortNumber, m_portList->pathFor(CommPortNumber),
+            m_portList->deviceFor(CommPortNumber));
         MSComm1->setPortOpen(true);
     }
-}
-
-bool Form1::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == ui->Combo1->view() && event->type() == QEvent::Hide)
-        showPortInfo();
-    return QMainWindow::eventFilter(watched, event);
 }
 
 void Form1::showEvent(QShowEvent *event)

@@ -22,6 +22,7 @@ class MSComm;
 class QLabel;
 struct FrameWritten;
 class OperatorMessages;
+class PortList;
 class QTimer;
 class Session;
 class TimingPanel;
@@ -74,7 +75,6 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     class LogBox;
@@ -110,9 +110,6 @@ private:
     void Combo1_PathEntered();   // a device path typed into 端口号
     void Combo2_Click();   // 波特率
     void reopenPort(const QString &path);
-    void listDevices();
-    void refreshPortList();
-    void showPortInfo();
     void onSerialIdleAnswer();
     void onSerialReconnected();
     void onSerialLost();
@@ -172,6 +169,7 @@ private:
     std::unique_ptr<Session> m_session;
     MSComm *MSComm1 = nullptr;
     HidLink *m_usb = nullptr;
+    PortList *m_portList = nullptr;
     QTimer *Timer1 = nullptr;
     QLabel *m_linkStatus = nullptr;   // status bar: the link in use
     QLabel *m_textStatus = nullptr;   // status bar: what the last text frame carried
@@ -183,8 +181,6 @@ private:
     bool m_quietClose = false;
     bool m_sized = false;   // the first show gave the window its size
     bool m_startingUp = false;
-    QList<SerialDevice> m_devices;   // the serial devices present when last listed
-    QTimer *m_devicesChanged = nullptr;   // lets a burst of device arrivals settle
     QTimer *m_answerBound = nullptr;   // a serial frame's answer is due before it runs out
     TimingPanel *m_timing = nullptr;
     bool m_replayRun = false;   // continuous replay counts toward the run report

@@ -6,6 +6,7 @@
 #include "controltags.h"
 #include "hidlink.h"
 #include "mscomm.h"
+#include "portlist.h"
 #include "session.h"
 #include "textcheck.h"
 
@@ -33,10 +34,8 @@ void Form1::setupStatusBar()
     connect(m_answerBound, &QTimer::timeout, this, [this] {
         if (m_lastSerialArrival >= m_lastSerialSend || !m_session->interpretsSerialAnswers())
             return;
-        const QString where = ui->Combo1->currentIndex() >= 0 && ui->Combo1->currentIndex() < 20
-            ? QStringLiteral("COM%1 → %2").arg(CommPortNumber).arg(MSComm1->devicePath())
-            : MSComm1->devicePath();
-        showNotice(tr("%1：1 秒内无应答，请检查板子连接和波特率").arg(where));
+        showNotice(tr("%1：1 秒内无应答，请检查板子连接和波特率")
+                       .arg(m_portList->portName(CommPortNumber)));
     });
     m_textStatus = new QLabel(this);
     m_textStatus->setObjectName(QStringLiteral("TextStatus"));

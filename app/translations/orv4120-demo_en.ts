@@ -480,22 +480,6 @@
         <translation>, </translation>
     </message>
     <message>
-        <source>无此设备</source>
-        <translation>no such device</translation>
-    </message>
-    <message>
-        <source>已打开</source>
-        <translation>open</translation>
-    </message>
-    <message>
-        <source>未打开</source>
-        <translation>not open</translation>
-    </message>
-    <message>
-        <source>%1，%2</source>
-        <translation>%1, %2</translation>
-    </message>
-    <message>
         <source>%1：1 秒内无应答，请检查板子连接和波特率</source>
         <translation>%1: no answer within 1 s; check the board connection and the baud rate</translation>
     </message>
@@ -643,6 +627,25 @@
     <message>
         <source>字节：这是每次发送的最大文本字节长度（不含帧头的5字节）！长文本请在F320中直接测试！目前F320最多仅能缓存此字节数！大于此字节数需分包发送，但通讯握手需20ms，大于帧与帧之间的最短间隔时间8ms，不可测试！</source>
         <translation> bytes: this is the longest text sent at a time (without the 5-byte frame head)! Please test long texts directly on the F320! At present the F320 can buffer no more than this many bytes! More would have to be sent in packets, but the handshake takes 20 ms, longer than the shortest gap of 8 ms between frames, so it cannot be tested!</translation>
+    </message>
+</context>
+<context>
+    <name>PortList</name>
+    <message>
+        <source>无此设备</source>
+        <translation>no such device</translation>
+    </message>
+    <message>
+        <source>已打开</source>
+        <translation>open</translation>
+    </message>
+    <message>
+        <source>未打开</source>
+        <translation>not open</translation>
+    </message>
+    <message>
+        <source>%1，%2</source>
+        <translation>%1, %2</translation>
     </message>
 </context>
 <context>
