@@ -141,11 +141,11 @@ void Form1::setupLinks()
 
     MSComm1 = new MSComm(&m_options.ports, this);
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
-    m_session->attachLink(MSComm1, AnswerRule::SerialCharacters);
+    m_session->attachLink(MSComm1, AnswerRule::SerialCharacters, QStringLiteral("串口"));
 
     m_usb = new HidLink(m_options.hid ? *m_options.hid : systemHidApi(), this);
     m_usb->setObjectName(QStringLiteral("UsbLink"));
-    m_session->attachLink(m_usb, AnswerRule::UsbReports);
+    m_session->attachLink(m_usb, AnswerRule::UsbReports, QStringLiteral("USB"));
     m_session->setCurrentLink(MSComm1);
 }
 

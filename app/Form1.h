@@ -121,7 +121,6 @@ private:
     void onSerialIdleAnswer();
     void onSerialReconnected();
     void onSerialLost();
-    void awaitSerialAnswer(const FrameWritten &written);
 
     // USB link
     void Option4_Click();   // 内部USB(SPI)
@@ -165,8 +164,6 @@ private:
     void feedTimingView();
     // The decoder's words for what the window shows (the log and the reports stay Chinese).
     static Wording windowWording();
-    std::unique_ptr<TransactionModel> makeTimingModel();
-    void newTimingModel();
     void clearTiming();
     void saveTimingReport(const QString &folder = {});   // empty: beside LOG.txt
     void startRunReport();
@@ -206,16 +203,12 @@ private:
     bool m_startingUp = false;
     QList<SerialDevice> m_devices;   // the serial devices present when last listed
     QTimer *m_devicesChanged = nullptr;   // lets a burst of device arrivals settle
-    QTimer *m_answerBound = nullptr;   // a serial frame's answer is due before it runs out
-    std::unique_ptr<TransactionModel> m_timing;
     TimingView *m_timingView = nullptr;
     QDockWidget *m_timingDock = nullptr;
     bool m_timingShown = false;
     std::unique_ptr<RunReport> m_run;   // a test tool's run in progress
     bool m_replayRun = false;   // continuous replay counts toward m_run
     QTimer *m_decodeSettle = nullptr;   // the hex editor's decode waits for typing to pause
-    LinkTime m_lastSerialArrival = 0;
-    LinkTime m_lastSerialSend = 0;
 
     // Window-level state under its documented names.
     int EncodingIndex = 1;   // list index of 编码选择, the synthesis parameter

@@ -56,7 +56,8 @@ void Form1::setupTiming()
     });
     connect(m_timingDock, &QDockWidget::visibilityChanged, toggle,
         [this, toggle] { toggle->setChecked(m_timingDock->isVisible()); });
-    newTimingModel();
+    m_session->transactions().setStoreEncoding(EncodingIndex);
+    connect(m_session.get(), &Session::transactionsRestarted, this, &Form1::feedTimingView);
 
     m_decodeSettle = new QTimer(this);
     m_decodeSettle->setSingleShot(true);
@@ -103,16 +104,6 @@ Wording Form1::windowWording()
     return currentLanguage() == Language::English ? Wording::English : Wording::Chinese;
 }
 
-std::unique_ptr<TransactionModel> Form1::makeTimingModel()
-{
-    auto model = std::make_unique<TransactionModel>(linkNow);
-    model->addLink(MSComm1, AnswerRule::SerialCharacters, QStringLiteral("串口"));
-    model->addLink(m_usb, AnswerRule::UsbReports, QStringLiteral("USB"));
-    model->setStoreEncoding(EncodingIndex);
-    model->follow(m_session.get());
-    return model;
-}
-
 // The view, its table and its fonts cost memory the window needs only once it is opened (or a
 // report is to be shown): it is made then, with the rows the model kept so far.
 TimingView *Form1::timingView()
@@ -121,11 +112,12 @@ TimingView *Form1::timingView()
         return m_timingView;
     m_timingView = new TimingView;
     m_timingDock->setWidget(m_timingView);
-    connect(m_timingView, &TimingView::summaryWanted, this,
-        [this] { m_timingView->setSummary(summaryText(m_timing->stats(), windowWording())); });
+    connect(m_timingView, &TimingView::summaryWanted, this, [this] {
+        m_timingView->setSummary(summaryText(m_session->transactions().stats(), windowWording()));
+    });
     connect(m_timingView, &TimingView::saveRequested, this, &Form1::saveTimingReport);
     connect(m_timingView, &TimingView::clearRequested, this, &Form1::clearTiming);
-    for (const TransactionRow &row : m_timing->recentRows())
+    for (const TransactionRow &row : m_session->transactions().recentRows())
         m_timingView->addRow(row);
     feedTimingView();
     return m_timingView;
@@ -135,7 +127,7 @@ void Form1::feedTimingView()
 {
     if (!m_timingView)
         return;
-    TransactionModel *model = m_timing.get();
+    TransactionModel *model = &m_session->transactions();
     connect(model, &TransactionModel::rowAdded, m_timingView, &TimingView::addRow);
     // A frame's row shows from the moment it is sent and fills in as its answers come.
     connect(model, &TransactionModel::transactionChanged, m_timingView,
@@ -143,15 +135,9 @@ void Form1::feedTimingView()
             const TransactionModel::Transaction &t) { m_timingView->showRow(model->row(t)); });
 }
 
-void Form1::newTimingModel()
-{
-    m_timing = makeTimingModel();
-    feedTimingView();
-}
-
 void Form1::clearTiming()
 {
-    newTimingModel();
+    m_session->restartTransactions();
     if (m_timingView)
         m_timingView->clear();
 }
@@ -182,10 +168,11 @@ void Form1::saveTimingReport(const QString &folder)
         showNotice(notice);
         return;
     }
-    for (const TransactionRow &row : m_timing->recentRows())
+    const TransactionModel &transactions = m_session->transactions();
+    for (const TransactionRow &row : transactions.recentRows())
         report.addRow(row);
-    report.finish(summaryText(m_timing->stats()));
-    reportWritten(report, summaryText(m_timing->stats(), windowWording()));
+    report.finish(summaryText(transactions.stats()));
+    reportWritten(report, summaryText(transactions.stats(), windowWording()));
 }
 
 void Form1::startRunReport()
@@ -200,7 +187,7 @@ void Form1::startRunReport()
         m_run.reset();
         return;
     }
-    m_run->model = makeTimingModel();
+    m_run->model = m_session->newTransactions();
     SoakReport *report = &m_run->report;
     m_run->model->setRowSink([report](const TransactionRow &row) { report->addRow(row); });
 }
