@@ -118,7 +118,7 @@ Form1::Form1(Form1Options options, OperatorMessages *messages, QWidget *parent)
         ui->Combo4->addItem(QCoreApplication::translate("Voice", name.toUtf8().constData()));
     setupLinks();
     setupStatusBar();
-    m_timing = new TimingPanel(this, m_session.get(), MSComm1, m_usb, m_workDir);
+    m_timing = new TimingPanel(this, m_session.get(), m_workDir);
     connect(m_timing, &TimingPanel::notice, this, &Form1::showNotice);
     setupBarLevels();
     setupTools();
@@ -141,13 +141,13 @@ void Form1::setupLinks()
 
     MSComm1 = new MSComm(&m_options.ports, this);
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
-    m_session->attachLink(MSComm1, AnswerRule::SerialCharacters);
+    m_session->attachLink(MSComm1, AnswerRule::SerialCharacters, QStringLiteral("串口"));
     m_portList = new PortList(ui->Combo1, ui->PortInfo, m_options.ports, MSComm1, this);
     connect(m_portList, &PortList::infoShown, this, &Form1::showLinkStatus);
 
     m_usb = new HidLink(m_options.hid ? *m_options.hid : systemHidApi(), this);
     m_usb->setObjectName(QStringLiteral("UsbLink"));
-    m_session->attachLink(m_usb, AnswerRule::UsbReports);
+    m_session->attachLink(m_usb, AnswerRule::UsbReports, QStringLiteral("USB"));
     m_session->setCurrentLink(MSComm1);
 }
 

@@ -20,7 +20,6 @@ class InternalTestRunner;
 class LogJournal;
 class MSComm;
 class QLabel;
-struct FrameWritten;
 class OperatorMessages;
 class PortList;
 class QTimer;
@@ -113,7 +112,6 @@ private:
     void onSerialIdleAnswer();
     void onSerialReconnected();
     void onSerialLost();
-    void awaitSerialAnswer(const FrameWritten &written);
 
     // USB link
     void Option4_Click();   // 内部USB(SPI)
@@ -181,11 +179,8 @@ private:
     bool m_quietClose = false;
     bool m_sized = false;   // the first show gave the window its size
     bool m_startingUp = false;
-    QTimer *m_answerBound = nullptr;   // a serial frame's answer is due before it runs out
     TimingPanel *m_timing = nullptr;
     bool m_replayRun = false;   // continuous replay counts toward the run report
-    LinkTime m_lastSerialArrival = 0;
-    LinkTime m_lastSerialSend = 0;
 
     // Window-level state under its documented names.
     int EncodingIndex = 1;   // list index of 编码选择, the synthesis parameter

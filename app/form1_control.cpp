@@ -14,7 +14,7 @@
 void Form1::Command7_Click()   // 停止
 {
     stopReplay();
-    m_session->currentLink()->reset();   // frames still queued would only delay the stop
+    m_session->resetLink();   // frames still queued would only delay the stop
     m_session->send(commandFrame(Command::Stop));
 }
 

@@ -8,7 +8,7 @@
 #include "messages.h"
 #include "session.h"
 #include "textbytes.h"
-#include "timingpanel.h"
+#include "transactions.h"
 
 #include <QTextCursor>
 
@@ -17,7 +17,7 @@ void Form1::Combo5_Click()   // 编码选择
     const int index = ui->Combo5->currentIndex();
     if (isValidEncoding(index))
         EncodingIndex = index;
-    m_timing->setStoreEncoding(EncodingIndex);
+    m_session->transactions().setStoreEncoding(EncodingIndex);
 }
 
 // The frame for the selection of the send box (all of it when nothing is selected), cut to what

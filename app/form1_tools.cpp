@@ -33,7 +33,7 @@ void Form1::setupTools()
     connect(m_replayResumeBound, &QTimer::timeout, this, [this] {
         // This note tells of the query's silence too: the no-answer note, due at about the same
         // time and later when the machine is busy, would take its place in the status bar.
-        m_answerBound->stop();
+        m_session->cancelNoAnswer();
         replayStopped(tr("内部连续播放已停止：串口重新连接后芯片 1 秒内没有应答"));
     });
     m_internalTest = new InternalTestRunner(this);
@@ -160,7 +160,7 @@ void Form1::Command14_Click()   // 内部测试
 {
     if (m_internalTest->isRunning()) {
         m_internalTest->stop();
-        m_session->currentLink()->reset();   // the test's frames still queued go no further
+        m_session->resetLink();   // the test's frames still queued go no further
     } else {
         m_internalTest->start();
     }

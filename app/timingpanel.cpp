@@ -16,13 +16,10 @@
 #include <QTimer>
 #include <QToolButton>
 
-TimingPanel::TimingPanel(
-    QMainWindow *window, Session *session, Link *serial, Link *usb, const QString &workDir)
+TimingPanel::TimingPanel(QMainWindow *window, Session *session, const QString &workDir)
     : QObject(window)
     , m_window(window)
     , m_session(session)
-    , m_serial(serial)
-    , m_usb(usb)
     , m_workDir(workDir)
 {
     m_dock = new QDockWidget(tr("时序"), window);
@@ -57,26 +54,15 @@ TimingPanel::TimingPanel(
     });
     connect(m_dock, &QDockWidget::visibilityChanged, toggle,
         [this, toggle] { toggle->setChecked(m_dock->isVisible()); });
-    m_model = makeModel();
+    connect(session, &Session::transactionsRestarted, this, &TimingPanel::feedView);
 }
 
 TimingPanel::~TimingPanel() = default;
 
-// The one place the panel's frames and answers come from.
-std::unique_ptr<TransactionModel> TimingPanel::makeModel() const
+// The frames and answers the view shows and 保存报告 saves.
+TransactionModel &TimingPanel::model() const
 {
-    auto model = std::make_unique<TransactionModel>(linkNow);
-    model->addLink(m_serial, AnswerRule::SerialCharacters, QStringLiteral("串口"));
-    model->addLink(m_usb, AnswerRule::UsbReports, QStringLiteral("USB"));
-    model->setStoreEncoding(m_storeEncoding);
-    model->follow(m_session);
-    return model;
-}
-
-void TimingPanel::setStoreEncoding(int encodingIndex)
-{
-    m_storeEncoding = encodingIndex;
-    m_model->setStoreEncoding(encodingIndex);
+    return m_session->transactions();
 }
 
 // The first time the view opens it docks beside the controls where the screen has the room, else
@@ -120,10 +106,10 @@ TimingView *TimingPanel::view()
     m_view = new TimingView;
     m_dock->setWidget(m_view);
     connect(m_view, &TimingView::summaryWanted, this,
-        [this] { m_view->setSummary(summaryText(m_model->stats(), windowWording())); });
+        [this] { m_view->setSummary(summaryText(model().stats(), windowWording())); });
     connect(m_view, &TimingView::saveRequested, this, &TimingPanel::save);
     connect(m_view, &TimingView::clearRequested, this, &TimingPanel::clear);
-    for (const TransactionRow &row : m_model->recentRows())
+    for (const TransactionRow &row : model().recentRows())
         m_view->addRow(row);
     feedView();
     return m_view;
@@ -133,17 +119,16 @@ void TimingPanel::feedView()
 {
     if (!m_view)
         return;
-    TransactionModel *model = m_model.get();
-    connect(model, &TransactionModel::rowAdded, m_view, &TimingView::addRow);
+    TransactionModel *rows = &model();
+    connect(rows, &TransactionModel::rowAdded, m_view, &TimingView::addRow);
     // A frame's row shows from the moment it is sent and fills in as its answers come.
-    connect(model, &TransactionModel::transactionChanged, m_view,
-        [this, model](const TransactionModel::Transaction &t) { m_view->showRow(model->row(t)); });
+    connect(rows, &TransactionModel::transactionChanged, m_view,
+        [this, rows](const TransactionModel::Transaction &t) { m_view->showRow(rows->row(t)); });
 }
 
 void TimingPanel::clear()
 {
-    m_model = makeModel();
-    feedView();
+    m_session->restartTransactions();   // the view is fed the new model
     if (m_view)
         m_view->clear();
 }
@@ -175,10 +160,11 @@ void TimingPanel::save(const QString &folder)
         emit notice(text);
         return;
     }
-    for (const TransactionRow &row : m_model->recentRows())
+    const TransactionModel &kept = model();
+    for (const TransactionRow &row : kept.recentRows())
         report.addRow(row);
-    report.finish(summaryText(m_model->stats()));
-    reportWritten(report, summaryText(m_model->stats(), windowWording()), {});
+    report.finish(summaryText(kept.stats()));
+    reportWritten(report, summaryText(kept.stats(), windowWording()), {});
 }
 
 void TimingPanel::startRun(Tool tool)
@@ -214,7 +200,7 @@ void TimingPanel::startRunReport()
         m_run.reset();
         return;
     }
-    m_run->model = makeModel();
+    m_run->model = m_session->newTransactions();
     SoakReport *report = &m_run->report;
     m_run->model->setRowSink([report](const TransactionRow &row) { report->addRow(row); });
 }

@@ -5,7 +5,6 @@
 
 #include <memory>
 
-class Link;
 class QDockWidget;
 class QMainWindow;
 class Session;
@@ -25,14 +24,11 @@ public:
     // The test tools whose runs are reported.
     enum class Tool { InternalTest = 1, Replay = 2 };
 
-    // Frames go out on serial and usb through session; reports go into workDir (or the user's own
-    // folder when that takes none).
-    TimingPanel(
-        QMainWindow *window, Session *session, Link *serial, Link *usb, const QString &workDir);
+    // The frames and answers are session's; reports go into workDir (or the user's own folder
+    // when that takes none).
+    TimingPanel(QMainWindow *window, Session *session, const QString &workDir);
     ~TimingPanel() override;
 
-    // The encoding a cache store's text is read in.
-    void setStoreEncoding(int encodingIndex);
     void startRun(Tool tool);
     // cause: a note put before the report's own; said alone when no run is left to report.
     void endRun(Tool tool, const QString &cause = {});
@@ -47,7 +43,7 @@ signals:
     void notice(const QString &text);
 
 private:
-    std::unique_ptr<TransactionModel> makeModel() const;
+    TransactionModel &model() const;
     TimingView *view();
     void place();
     void feedView();
@@ -57,14 +53,10 @@ private:
 
     QMainWindow *m_window;
     Session *m_session;
-    Link *m_serial;
-    Link *m_usb;
     QString m_workDir;
-    int m_storeEncoding = 1;
     QDockWidget *m_dock = nullptr;
     TimingView *m_view = nullptr;
     bool m_placed = false;   // the dock found its first place
-    std::unique_ptr<TransactionModel> m_model;
     std::unique_ptr<RunReport> m_run;   // a test tool's run in progress
     int m_tools = 0;   // the tools running, as bits of Tool
 };

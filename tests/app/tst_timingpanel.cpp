@@ -21,7 +21,7 @@ struct Panel
         session.attachLink(&serial, AnswerRule::SerialCharacters);
         session.attachLink(&usb, AnswerRule::UsbReports);
         session.setCurrentLink(&serial);
-        panel = new TimingPanel(&window, &session, &serial, &usb, dir.path());
+        panel = new TimingPanel(&window, &session, dir.path());
     }
     // A stop, answered at once: one finished row.
     void stopAnswered()
