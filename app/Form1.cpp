@@ -2,6 +2,7 @@
 #include "ui_Form1.h"
 
 #include "codepage.h"
+#include "continuousreplay.h"
 #include "controltags.h"
 #include "frame.h"
 #include "framecopymenu.h"
@@ -87,10 +88,6 @@ Form1::Form1(Form1Options options, OperatorMessages *messages, QWidget *parent)
             scroll->ensureWidgetVisible(now);   // Tab brings a control scrolled away into view
     });
     m_workDir = m_options.workDir.isEmpty() ? QDir::currentPath() : m_options.workDir;
-
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(1000);
 
     ui->Text4->setBackgroundRole(QPalette::Button);
     ui->Text4->setAutoFillBackground(true);
@@ -211,11 +208,8 @@ void Form1::wireControls()
     connect(ui->Option4, &QRadioButton::clicked, this, &Form1::Option4_Click);
     connect(ui->Combo2, &QComboBox::activated, this, &Form1::Combo2_Click);
     connect(MSComm1, &Link::failed, this, &Form1::onSerialLost);
-    connect(MSComm1, &MSComm::reconnected, this, &Form1::onSerialReconnected);
-    connect(m_session.get(), &Session::idleAnswerRead, this, &Form1::onSerialIdleAnswer);
-    connect(m_session.get(), &Session::reportAccepted, this, &Form1::onReportAccepted);
-    connect(m_session.get(), &Session::usbAnswerRead, this, &Form1::onUsbAnswer);
-    connect(m_usb, &Link::frameWritten, this, &Form1::onUsbFrameWritten);
+    connect(MSComm1, &MSComm::reconnected, m_portList, &PortList::showInfo);
+    connect(MSComm1, &MSComm::reconnected, m_replay, &ContinuousReplay::serialReconnected);
     connect(m_usb, &HidLink::boardMissing, this, [this] { tell(Msg::UsbMissing); });
 
     connect(ui->Combo5, &QComboBox::activated, this, &Form1::Combo5_Click);
@@ -241,7 +235,6 @@ void Form1::wireControls()
     connect(ui->Command30, &QPushButton::clicked, this, &Form1::Command30_Click);
 
     connect(ui->Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
-    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     connect(ui->Text2, &QLineEdit::textChanged, this, &Form1::Text2_Change);
     connect(ui->Command14, &QPushButton::clicked, this, &Form1::Command14_Click);
 
@@ -276,7 +269,7 @@ void Form1::Form_Load()
         FindTheHid();
     }
     m_session->setHexPrefix(QString());
-    stopReplay();
+    m_replay->stop();
     ui->Check2->setChecked(true);
     ui->Check3->setChecked(true);
     TagSendEnabled = true;

@@ -14,6 +14,7 @@
 
 enum class Command : quint8;
 enum class TagBar : char;
+class ContinuousReplay;
 class HidApi;
 class HidLink;
 class InternalTestRunner;
@@ -24,6 +25,7 @@ class OperatorMessages;
 class PortList;
 class QTimer;
 class Session;
+struct TextFrame;
 class TimingPanel;
 class WorkLog;
 namespace Ui {
@@ -66,7 +68,7 @@ public:
     Session *session() const { return m_session.get(); }
     int encodingIndex() const { return EncodingIndex; }
     int commPortNumber() const { return CommPortNumber; }
-    bool continuousPlay() const { return ContinuousPlay; }
+    bool continuousPlay() const;
     bool usbMode() const;
     int maxTextBytes() const;
     QString hexPrefix() const;
@@ -109,21 +111,16 @@ private:
     void Combo1_PathEntered();   // a device path typed into 端口号
     void Combo2_Click();   // 波特率
     void reopenPort(const QString &path);
-    void onSerialIdleAnswer();
-    void onSerialReconnected();
     void onSerialLost();
 
     // USB link
     void Option4_Click();   // 内部USB(SPI)
-    void onReportAccepted();
-    void onUsbAnswer(quint8 code);
-    void onUsbFrameWritten();
-    void nextReplayPiece();
 
     // synthesis and tags
     void Combo5_Click();   // 编码选择
     void Command6_Click();   // 合成
     std::optional<QByteArray> selectionFrame(Command command, quint8 parameter);
+    bool tableUsable(const TextFrame &text);
     void HScroll1_Change();   // 音量
     void HScroll2_Change();   // 语速
     void HScroll3_Change();   // 语调
@@ -150,11 +147,8 @@ private:
     void showHexDecode();
 
     // test tools
-    void stopReplay();
-    void replayStopped(const QString &cause);
-    void raiseReplayWhenWritten(bool goesOn);
+    void setupReplay();
     void Command3_Click();   // 内部连续播放
-    void Timer1_Timer();   // replay clock, once a second
     void Text2_Change();   // replay seconds
     void Command14_Click();   // 内部测试
 
@@ -168,11 +162,9 @@ private:
     MSComm *MSComm1 = nullptr;
     HidLink *m_usb = nullptr;
     PortList *m_portList = nullptr;
-    QTimer *Timer1 = nullptr;
     QLabel *m_linkStatus = nullptr;   // status bar: the link in use
     QLabel *m_textStatus = nullptr;   // status bar: what the last text frame carried
-    QTimer *m_replayAckBound = nullptr;   // a USB replay piece's receipt is due before it runs out
-    QTimer *m_replayResumeBound = nullptr;   // a serial replay's chip answers after a reconnect
+    ContinuousReplay *m_replay = nullptr;   // its clock is Timer1
     InternalTestRunner *m_internalTest = nullptr;
     QString m_workDir;
     bool m_unloaded = false;
@@ -180,16 +172,9 @@ private:
     bool m_sized = false;   // the first show gave the window its size
     bool m_startingUp = false;
     TimingPanel *m_timing = nullptr;
-    bool m_replayRun = false;   // continuous replay counts toward the run report
 
     // Window-level state under its documented names.
     int EncodingIndex = 1;   // list index of 编码选择, the synthesis parameter
     int CommPortNumber = 1;   // the COMn last chosen
-    bool ContinuousPlay = false;
-    double ContinuousPlayTicks = 0;   // replay seconds left
     bool TagSendEnabled = true;   // the tone bars send tags
-    // Over USB the replay flag is raised only once the piece has been written.
-    bool m_replayArmed = false;
-    bool m_replayGoesOn = false;
-    bool m_replayReceiptRead = false;   // the board's receipt of the USB piece in play
 };

@@ -3,6 +3,7 @@
 #include "ui_Form1.h"
 
 #include "cache.h"
+#include "continuousreplay.h"
 #include "frame.h"
 #include "framedecoder.h"
 #include "hexeditor.h"
@@ -13,7 +14,7 @@
 
 void Form1::Command7_Click()   // 停止
 {
-    stopReplay();
+    m_replay->stop();
     m_session->resetLink();   // frames still queued would only delay the stop
     m_session->send(commandFrame(Command::Stop));
 }
@@ -52,7 +53,7 @@ void Form1::Command12_Click()   // 内部版本查询
 
 void Form1::Command10_Click()   // 缓存存储
 {
-    stopReplay();
+    m_replay->stop();
     ui->Text3->setFocus();
     ui->Command6->setEnabled(false);
     const int segment = ui->Combo6->currentIndex();
@@ -68,7 +69,7 @@ void Form1::Command10_Click()   // 缓存存储
 
 void Form1::Command13_Click()   // 缓存播放
 {
-    stopReplay();
+    m_replay->stop();
     const int index = ui->Combo7->currentIndex();
     if (index < 0) {
         tell(Msg::NoRepeatCount);
@@ -81,7 +82,7 @@ void Form1::Command13_Click()   // 缓存播放
 
 void Form1::sendEditorFrame(bool withHeader)
 {
-    stopReplay();
+    m_replay->stop();
     const QString text = toCrLf(ui->Text5->toPlainText());
     const HexParse parse = withHeader ? headerPlayFrame(text, quint8(ui->Combo5->currentIndex()))
                                       : directPlayFrame(text);

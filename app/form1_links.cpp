@@ -2,6 +2,7 @@
 #include "Form1.h"
 #include "ui_Form1.h"
 
+#include "continuousreplay.h"
 #include "frame.h"
 #include "messages.h"
 #include "mscomm.h"
@@ -9,11 +10,6 @@
 #include "session.h"
 
 #include <QLineEdit>
-
-// How long after its last byte the chip has to answer a replay's state query after a reconnect:
-// the no-answer bound of every serial frame, and a little more, so that the replay's end is what
-// the status bar says last.
-static constexpr int kReplayResumeBoundMs = 1000 + 200;
 
 void Form1::Combo1_Click()   // 端口号
 {
@@ -52,7 +48,7 @@ void Form1::Combo1_PathEntered()
 // its reason and shown as the port message.
 void Form1::reopenPort(const QString &path)
 {
-    stopReplay();
+    m_replay->stop();
     if (MSComm1->PortOpen())
         MSComm1->setPortOpen(false);
     if (path.isEmpty())
@@ -75,24 +71,6 @@ void Form1::onSerialLost()
     showNotice(MSComm1->awaitsReturn()
             ? tr("%1：串口已关闭，同一适配器回来时自动重新打开").arg(MSComm1->devicePath())
             : tr("%1：串口已关闭，不会自动重新打开，请重新选择端口").arg(MSComm1->devicePath()));
-}
-
-// The device that went away is back and open again. A replay that waited for the chip's 0x4F
-// does not send its piece again at once: only the adapter may have gone, and the chip may still
-// be speaking the piece (it would say it twice), or may have ended it while its 0x4F was lost.
-// The replay asks the chip's state instead. An idle chip answers 0x4F, which goes on with the
-// next piece as any 0x4F does; a chip still speaking answers 0x4E, and the 0x4F that ends its
-// piece goes on. A chip that answers nothing within the no-answer bound ends the replay, with a
-// note in the status bar.
-void Form1::onSerialReconnected()
-{
-    m_portList->showInfo();
-    if (!ContinuousPlay || m_session->currentLink() != MSComm1)
-        return;
-    m_session->send(commandFrame(Command::StatusQuery));
-    m_replayResumeBound->start(
-        int(MSComm1->wireTime(commandFrame(Command::StatusQuery).size()) / 1000)
-        + kReplayResumeBoundMs);
 }
 
 void Form1::Option3_Click()   // 串口
