@@ -39,6 +39,7 @@ public:
         NoReceipt,   // a USB piece got no receipt within the acknowledgement bound
         SilentAfterReconnect,   // the chip did not answer the state query after a reconnect
     };
+    Q_ENUM(End)
     // The rest of the front end's text after the part last sent, where it starts there, and the
     // encoding to send it in.
     struct Rest
