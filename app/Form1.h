@@ -23,7 +23,6 @@ class MSComm;
 class QLabel;
 class OperatorMessages;
 class PortList;
-class QTimer;
 class Session;
 struct TextFrame;
 class TimingPanel;
