@@ -42,8 +42,9 @@ struct Form1Options
 };
 
 // The main window: its controls, its window-level state, the serial control and the USB link.
-// Frames and answers go through the session below it. Every handler runs on the window's thread
-// and returns at once; waits are timers.
+// Frames and answers go through the session below it. The port list, the timing panel and
+// continuous replay are classes of their own that the window makes and wires to its controls.
+// Every handler runs on the window's thread and returns at once; waits are timers.
 class Form1 : public QMainWindow
 {
     Q_OBJECT

@@ -15,13 +15,14 @@ class Link;
 // counted by a clock of one-second ticks (the window's Timer1).
 //
 // Over the serial link every idle answer 0x4F of the chip plays the synthesis once more while
-// seconds are left. Over USB the replay walks on through the rest of the text, piece by piece as
-// the session cuts it: a piece goes on only once its transfer has ended and the board's receipt
-// (0xAA-0xAC) has come within the link's acknowledgement bound; then the board's 0x5E that no
-// report waited for, or the chip's 0x4F, whichever comes first, sends the next piece. Boards
-// differ: one answers the closing report only once the chip is ready, one at once, one never. A
-// 0x5E or 0x4F read before the receipt (of the piece before, or of a board that answers the
-// closing report at once) starts nothing: the chip has only begun to speak the piece.
+// seconds are left. Over USB the replay walks on through the rest of the text after the piece the
+// synthesis sent, in the pieces the session cuts it into when the walk begins (an edit of the
+// text meanwhile does not change them): a piece goes on only once its transfer has ended and the
+// board's receipt (0xAA-0xAC) has come within the link's acknowledgement bound; then the board's
+// 0x5E that no report waited for, or the chip's 0x4F, whichever comes first, sends the next
+// piece. Boards differ: one answers the closing report only once the chip is ready, one at once,
+// one never. A 0x5E or 0x4F read before the receipt (of the piece before, or of a board that
+// answers the closing report at once) starts nothing: the chip has only begun to speak the piece.
 //
 // After the serial device came back, the replay does not play its piece again at once (only the
 // adapter may have gone; the chip may still be speaking, or may have ended while its 0x4F was
