@@ -77,6 +77,7 @@ private slots:
     void usbWalksThroughTheText_data();
     void usbWalksThroughTheText();
     void usbPieceWithoutReceipt();
+    void usbPieceWithoutTable();
     void afterReconnect_data();
     void afterReconnect();
 };
@@ -200,6 +201,26 @@ void TstReplay::usbPieceWithoutReceipt()
     QVERIFY(!r.replay.isPlaying());
     r.usbAnswers({0xAA, 0x4F});
     QCOMPARE(r.usb.sent.size(), 1);
+}
+
+// The rest of the text cannot be framed (BIG5 without the code table): the front end hears of
+// it, the replay ends and its run ends at the clock's next tick.
+void TstReplay::usbPieceWithoutTable()
+{
+    Replay r(QString(600, u'你'), 256);
+    r.session.setCodeTablePath(QStringLiteral("/nonexistent/GBKToBig5AndUnicode.dat"));
+    r.replay.setRestOfText([&r] { return ContinuousReplay::Rest {r.text.mid(256), 256, 2}; });
+    QSignalSpy unframed(&r.replay, &ContinuousReplay::pieceUnframed);
+    r.overUsb();
+    QVERIFY(r.replay.start(QStringLiteral("30")));
+    r.usbWritten();
+    r.usbAnswers({0xAA, 0x4F});
+    QCOMPARE(unframed.size(), 1);
+    QCOMPARE(unframed.at(0).at(0).value<TextFrame>().table, CodeTable::LoadStatus::Missing);
+    QCOMPARE(r.usb.sent.size(), 1);
+    QVERIFY(!r.replay.isPlaying());
+    r.replay.tick();
+    QCOMPARE(r.ended.size(), 1);
 }
 
 void TstReplay::afterReconnect_data()
