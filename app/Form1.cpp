@@ -32,7 +32,6 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
-#include <QStyle>
 #include <QTimer>
 
 #include <cstdio>
@@ -303,17 +302,7 @@ void Form1::showEvent(QShowEvent *event)
     if (m_sized || event->spontaneous())
         return;
     m_sized = true;
-    // As large as the controls like and at least kComfortableHeight tall (the work log takes what
-    // is left), within the room the screen has for it.
-    constexpr int kComfortableHeight = 800;
-    const auto *scroll = static_cast<QScrollArea *>(centralWidget());
-    QWidget *content = scroll->widget();
-    content->layout()->activate();
-    const QSize contentSize = content->sizeHint().expandedTo(content->minimumSizeHint());
-    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    QSize wanted = contentSize + QSize(bar, statusBar()->sizeHint().height());
-    wanted.setHeight(qMax(wanted.height(), kComfortableHeight));
-    resize(wanted.boundedTo(roomOnScreen(*this)));
+    resize(firstSize(*this, static_cast<QScrollArea *>(centralWidget())->widget()));
 }
 
 void Form1::closeEvent(QCloseEvent *event)

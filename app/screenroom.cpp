@@ -1,6 +1,10 @@
 #include "screenroom.h"
 
+#include <QLayout>
+#include <QMainWindow>
 #include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
 #include <QWidget>
 
 QSize roomOnScreen(const QWidget &window)
@@ -15,4 +19,15 @@ QSize roomOnScreen(const QWidget &window)
     const int panel = room == where->geometry() ? kPanel : 0;
     return QSize(
         room.width() - frame.width(), room.height() - qMax(frame.height(), kTitleBar) - panel);
+}
+
+QSize firstSize(const QMainWindow &window, QWidget *content)
+{
+    constexpr int kComfortableHeight = 800;
+    content->layout()->activate();
+    const QSize contentSize = content->sizeHint().expandedTo(content->minimumSizeHint());
+    const int bar = window.style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    QSize wanted = contentSize + QSize(bar, window.statusBar()->sizeHint().height());
+    wanted.setHeight(qMax(wanted.height(), kComfortableHeight));
+    return wanted.boundedTo(roomOnScreen(window));
 }
