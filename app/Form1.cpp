@@ -2,6 +2,7 @@
 #include "ui_Form1.h"
 
 #include "codepage.h"
+#include "continuousreplay.h"
 #include "controltags.h"
 #include "frame.h"
 #include "framecopymenu.h"
@@ -14,27 +15,25 @@
 #include "messages.h"
 #include "mscomm.h"
 #include "operatormessages.h"
-#include "runreport.h"
+#include "portlist.h"
+#include "screenroom.h"
 #include "session.h"
 #include "textform.h"
+#include "timingpanel.h"
 #include "version.h"
 #include "worklog.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QLabel>
 #include <QLayout>
 #include <QPlainTextEdit>
-#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
-#include <QStyle>
 #include <QTimer>
 
 #include <cstdio>
@@ -91,10 +90,6 @@ Form1::Form1(Form1Options options, OperatorMessages *messages, QWidget *parent)
     });
     m_workDir = m_options.workDir.isEmpty() ? QDir::currentPath() : m_options.workDir;
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(1000);
-
     ui->Text4->setBackgroundRole(QPalette::Button);
     ui->Text4->setAutoFillBackground(true);
     QPalette logPalette = ui->Text4->palette();
@@ -121,7 +116,8 @@ Form1::Form1(Form1Options options, OperatorMessages *messages, QWidget *parent)
         ui->Combo4->addItem(QCoreApplication::translate("Voice", name.toUtf8().constData()));
     setupLinks();
     setupStatusBar();
-    setupTiming();
+    m_timing = new TimingPanel(this, m_session.get(), m_workDir);
+    connect(m_timing, &TimingPanel::notice, this, &Form1::showNotice);
     setupBarLevels();
     setupTools();
     wireControls();
@@ -143,11 +139,13 @@ void Form1::setupLinks()
 
     MSComm1 = new MSComm(&m_options.ports, this);
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
-    m_session->attachLink(MSComm1, AnswerRule::SerialCharacters);
+    m_session->attachLink(MSComm1, AnswerRule::SerialCharacters, QStringLiteral("串口"));
+    m_portList = new PortList(ui->Combo1, ui->PortInfo, m_options.ports, MSComm1, this);
+    connect(m_portList, &PortList::infoShown, this, &Form1::showLinkStatus);
 
     m_usb = new HidLink(m_options.hid ? *m_options.hid : systemHidApi(), this);
     m_usb->setObjectName(QStringLiteral("UsbLink"));
-    m_session->attachLink(m_usb, AnswerRule::UsbReports);
+    m_session->attachLink(m_usb, AnswerRule::UsbReports, QStringLiteral("USB"));
     m_session->setCurrentLink(MSComm1);
 }
 
@@ -207,35 +205,12 @@ void Form1::wireControls()
 
     connect(ui->Combo1, &QComboBox::activated, this, &Form1::Combo1_Click);
     connect(ui->Combo1->lineEdit(), &QLineEdit::returnPressed, this, &Form1::Combo1_PathEntered);
-    connect(ui->Combo1, &QComboBox::highlighted, this, [this](int index) {
-        ui->PortInfo->setText(ui->Combo1->itemData(index, Qt::ToolTipRole).toString());
-    });
-    // The list closed without a choice (Escape, a click outside): the line names the port again.
-    ui->Combo1->view()->installEventFilter(this);
     connect(ui->Option3, &QRadioButton::clicked, this, &Form1::Option3_Click);
     connect(ui->Option4, &QRadioButton::clicked, this, &Form1::Option4_Click);
     connect(ui->Combo2, &QComboBox::activated, this, &Form1::Combo2_Click);
     connect(MSComm1, &Link::failed, this, &Form1::onSerialLost);
-    connect(MSComm1, &MSComm::reconnected, this, &Form1::onSerialReconnected);
-    // Devices coming and going show in the port list once they have settled.
-    m_devicesChanged = new QTimer(this);
-    m_devicesChanged->setSingleShot(true);
-    m_devicesChanged->setInterval(500);
-    auto *devices = new QFileSystemWatcher(this);
-    for (const QString &folder : {QStringLiteral("/dev"), QStringLiteral("/dev/serial/by-id")}) {
-        if (QFileInfo(folder).isDir())
-            devices->addPath(folder);
-    }
-    connect(devices, &QFileSystemWatcher::directoryChanged, m_devicesChanged,
-        qOverload<>(&QTimer::start));
-    connect(m_devicesChanged, &QTimer::timeout, this, [this] {
-        refreshPortList();
-        showPortInfo();
-    });
-    connect(m_session.get(), &Session::idleAnswerRead, this, &Form1::onSerialIdleAnswer);
-    connect(m_session.get(), &Session::reportAccepted, this, &Form1::onReportAccepted);
-    connect(m_session.get(), &Session::usbAnswerRead, this, &Form1::onUsbAnswer);
-    connect(m_usb, &Link::frameWritten, this, &Form1::onUsbFrameWritten);
+    connect(MSComm1, &MSComm::reconnected, m_portList, &PortList::showInfo);
+    connect(MSComm1, &MSComm::reconnected, m_replay, &ContinuousReplay::serialReconnected);
     connect(m_usb, &HidLink::boardMissing, this, [this] { tell(Msg::UsbMissing); });
 
     connect(ui->Combo5, &QComboBox::activated, this, &Form1::Combo5_Click);
@@ -261,9 +236,17 @@ void Form1::wireControls()
     connect(ui->Command30, &QPushButton::clicked, this, &Form1::Command30_Click);
 
     connect(ui->Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
-    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     connect(ui->Text2, &QLineEdit::textChanged, this, &Form1::Text2_Change);
     connect(ui->Command14, &QPushButton::clicked, this, &Form1::Command14_Click);
+
+    // The hex editor's decode waits for typing to pause.
+    auto *decodeSettle = new QTimer(this);
+    decodeSettle->setSingleShot(true);
+    decodeSettle->setInterval(150);
+    connect(decodeSettle, &QTimer::timeout, this, &Form1::showHexDecode);
+    connect(ui->Text5, &QPlainTextEdit::textChanged, decodeSettle, qOverload<>(&QTimer::start));
+    ui->Text5Decode->setMinimumHeight(3 * ui->Text5Decode->fontMetrics().lineSpacing());
+    decodeSettle->start();   // the frame the editor starts with
 }
 
 void Form1::Form_Load()
@@ -287,7 +270,7 @@ void Form1::Form_Load()
         FindTheHid();
     }
     m_session->setHexPrefix(QString());
-    stopReplay();
+    m_replay->stop();
     ui->Check2->setChecked(true);
     ui->Check3->setChecked(true);
     TagSendEnabled = true;
@@ -300,7 +283,7 @@ void Form1::Form_Load()
     MSComm1->setInBufferSize(2);
     ui->Combo3->setCurrentIndex(1);
     m_startingUp = true;   // the devices are listed once for the whole start-up
-    refreshPortList();
+    m_portList->refresh();
     ui->Combo1->setCurrentIndex(0);
     Combo1_Click();
     m_startingUp = false;
@@ -309,17 +292,10 @@ void Form1::Form_Load()
 
     // The single retry; a failure here ends the start-up without a second message.
     if (!MSComm1->PortOpen()) {
-        MSComm1->setCommPort(CommPortNumber, m_options.ports.pathFor(CommPortNumber, m_devices),
-            m_options.ports.deviceFor(CommPortNumber, m_devices));
+        MSComm1->setCommPort(CommPortNumber, m_portList->pathFor(CommPortNumber),
+            m_portList->deviceFor(CommPortNumber));
         MSComm1->setPortOpen(true);
     }
-}
-
-bool Form1::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == ui->Combo1->view() && event->type() == QEvent::Hide)
-        showPortInfo();
-    return QMainWindow::eventFilter(watched, event);
 }
 
 void Form1::showEvent(QShowEvent *event)
@@ -328,33 +304,7 @@ void Form1::showEvent(QShowEvent *event)
     if (m_sized || event->spontaneous())
         return;
     m_sized = true;
-    // As large as the controls like and at least kComfortableHeight tall (the work log takes what
-    // is left), within the room the screen has for it.
-    constexpr int kComfortableHeight = 800;
-    const auto *scroll = static_cast<QScrollArea *>(centralWidget());
-    QWidget *content = scroll->widget();
-    content->layout()->activate();
-    const QSize contentSize = content->sizeHint().expandedTo(content->minimumSizeHint());
-    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    QSize wanted = contentSize + QSize(bar, statusBar()->sizeHint().height());
-    wanted.setHeight(qMax(wanted.height(), kComfortableHeight));
-    resize(wanted.boundedTo(roomOnScreen()));
-}
-
-// The largest size the window may take on its screen with its frame. Where the system names no
-// work area (the available area is the whole screen) a desktop panel is still assumed.
-QSize Form1::roomOnScreen() const
-{
-    constexpr int kTitleBar = 36;
-    constexpr int kPanel = 32;
-    const QScreen *where = screen();
-    if (!where)
-        return QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    const QRect room = where->availableGeometry();
-    const QSize frame = frameGeometry().size() - size();
-    const int panel = room == where->geometry() ? kPanel : 0;
-    return QSize(
-        room.width() - frame.width(), room.height() - qMax(frame.height(), kTitleBar) - panel);
+    resize(firstSize(*this, static_cast<QScrollArea *>(centralWidget())->widget()));
 }
 
 void Form1::closeEvent(QCloseEvent *event)
@@ -369,7 +319,7 @@ void Form1::Form_Unload()
         return;
     m_unloaded = true;
     stopTools();
-    finishRunReport();
+    m_timing->endAllRuns();
     if (MSComm1->PortOpen())
         MSComm1->setPortOpen(false);
 

@@ -14,22 +14,18 @@
 
 enum class Command : quint8;
 enum class TagBar : char;
-enum class Wording;
+class ContinuousReplay;
 class HidApi;
 class HidLink;
 class InternalTestRunner;
 class LogJournal;
 class MSComm;
-class QDockWidget;
-struct RunReport;
 class QLabel;
-class SoakReport;
-class TimingView;
-class TransactionModel;
-struct FrameWritten;
 class OperatorMessages;
-class QTimer;
+class PortList;
 class Session;
+struct TextFrame;
+class TimingPanel;
 class WorkLog;
 namespace Ui {
 class Form1;
@@ -46,8 +42,9 @@ struct Form1Options
 };
 
 // The main window: its controls, its window-level state, the serial control and the USB link.
-// Frames and answers go through the session below it. Every handler runs on the window's thread
-// and returns at once; waits are timers.
+// Frames and answers go through the session below it. The port list, the timing panel and
+// continuous replay are classes of their own that the window makes and wires to its controls.
+// Every handler runs on the window's thread and returns at once; waits are timers.
 class Form1 : public QMainWindow
 {
     Q_OBJECT
@@ -71,7 +68,7 @@ public:
     Session *session() const { return m_session.get(); }
     int encodingIndex() const { return EncodingIndex; }
     int commPortNumber() const { return CommPortNumber; }
-    bool continuousPlay() const { return ContinuousPlay; }
+    bool continuousPlay() const;
     bool usbMode() const;
     int maxTextBytes() const;
     QString hexPrefix() const;
@@ -79,7 +76,6 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     class LogBox;
@@ -115,25 +111,16 @@ private:
     void Combo1_PathEntered();   // a device path typed into 端口号
     void Combo2_Click();   // 波特率
     void reopenPort(const QString &path);
-    void listDevices();
-    void refreshPortList();
-    void showPortInfo();
-    void onSerialIdleAnswer();
-    void onSerialReconnected();
     void onSerialLost();
-    void awaitSerialAnswer(const FrameWritten &written);
 
     // USB link
     void Option4_Click();   // 内部USB(SPI)
-    void onReportAccepted();
-    void onUsbAnswer(quint8 code);
-    void onUsbFrameWritten();
-    void nextReplayPiece();
 
     // synthesis and tags
     void Combo5_Click();   // 编码选择
     void Command6_Click();   // 合成
     std::optional<QByteArray> selectionFrame(Command command, quint8 parameter);
+    bool tableUsable(const TextFrame &text);
     void HScroll1_Change();   // 音量
     void HScroll2_Change();   // 语速
     void HScroll3_Change();   // 语调
@@ -157,30 +144,11 @@ private:
     void Command30_Click();   // 添加命令头播放(自动)
     void sendEditorFrame(bool withHeader);
 
-    // timing
-    void setupTiming();
-    QSize roomOnScreen() const;
-    void placeTimingDock();
-    TimingView *timingView();
-    void feedTimingView();
-    // The decoder's words for what the window shows (the log and the reports stay Chinese).
-    static Wording windowWording();
-    std::unique_ptr<TransactionModel> makeTimingModel();
-    void newTimingModel();
-    void clearTiming();
-    void saveTimingReport(const QString &folder = {});   // empty: beside LOG.txt
-    void startRunReport();
-    // cause: a note put before the report's own in the status bar
-    void finishRunReport(const QString &cause = {});
-    void reportWritten(const SoakReport &report, const QString &summary, const QString &cause = {});
     void showHexDecode();
 
     // test tools
-    void stopReplay();
-    void replayStopped(const QString &cause);
-    void raiseReplayWhenWritten(bool goesOn);
+    void setupReplay();
     void Command3_Click();   // 内部连续播放
-    void Timer1_Timer();   // replay clock, once a second
     void Text2_Change();   // replay seconds
     void Command14_Click();   // 内部测试
 
@@ -193,38 +161,20 @@ private:
     std::unique_ptr<Session> m_session;
     MSComm *MSComm1 = nullptr;
     HidLink *m_usb = nullptr;
-    QTimer *Timer1 = nullptr;
+    PortList *m_portList = nullptr;
     QLabel *m_linkStatus = nullptr;   // status bar: the link in use
     QLabel *m_textStatus = nullptr;   // status bar: what the last text frame carried
-    QTimer *m_replayAckBound = nullptr;   // a USB replay piece's receipt is due before it runs out
-    QTimer *m_replayResumeBound = nullptr;   // a serial replay's chip answers after a reconnect
+    ContinuousReplay *m_replay = nullptr;   // its clock is Timer1
     InternalTestRunner *m_internalTest = nullptr;
     QString m_workDir;
     bool m_unloaded = false;
     bool m_quietClose = false;
     bool m_sized = false;   // the first show gave the window its size
     bool m_startingUp = false;
-    QList<SerialDevice> m_devices;   // the serial devices present when last listed
-    QTimer *m_devicesChanged = nullptr;   // lets a burst of device arrivals settle
-    QTimer *m_answerBound = nullptr;   // a serial frame's answer is due before it runs out
-    std::unique_ptr<TransactionModel> m_timing;
-    TimingView *m_timingView = nullptr;
-    QDockWidget *m_timingDock = nullptr;
-    bool m_timingShown = false;
-    std::unique_ptr<RunReport> m_run;   // a test tool's run in progress
-    bool m_replayRun = false;   // continuous replay counts toward m_run
-    QTimer *m_decodeSettle = nullptr;   // the hex editor's decode waits for typing to pause
-    LinkTime m_lastSerialArrival = 0;
-    LinkTime m_lastSerialSend = 0;
+    TimingPanel *m_timing = nullptr;
 
     // Window-level state under its documented names.
     int EncodingIndex = 1;   // list index of 编码选择, the synthesis parameter
     int CommPortNumber = 1;   // the COMn last chosen
-    bool ContinuousPlay = false;
-    double ContinuousPlayTicks = 0;   // replay seconds left
     bool TagSendEnabled = true;   // the tone bars send tags
-    // Over USB the replay flag is raised only once the piece has been written.
-    bool m_replayArmed = false;
-    bool m_replayGoesOn = false;
-    bool m_replayReceiptRead = false;   // the board's receipt of the USB piece in play
 };

@@ -3,16 +3,19 @@
 #include "ui_Form1.h"
 
 #include "cache.h"
+#include "continuousreplay.h"
 #include "frame.h"
+#include "framedecoder.h"
 #include "hexeditor.h"
+#include "language.h"
 #include "messages.h"
 #include "session.h"
 #include "textform.h"
 
 void Form1::Command7_Click()   // 停止
 {
-    stopReplay();
-    m_session->currentLink()->reset();   // frames still queued would only delay the stop
+    m_replay->stop();
+    m_session->resetLink();   // frames still queued would only delay the stop
     m_session->send(commandFrame(Command::Stop));
 }
 
@@ -50,7 +53,7 @@ void Form1::Command12_Click()   // 内部版本查询
 
 void Form1::Command10_Click()   // 缓存存储
 {
-    stopReplay();
+    m_replay->stop();
     ui->Text3->setFocus();
     ui->Command6->setEnabled(false);
     const int segment = ui->Combo6->currentIndex();
@@ -66,7 +69,7 @@ void Form1::Command10_Click()   // 缓存存储
 
 void Form1::Command13_Click()   // 缓存播放
 {
-    stopReplay();
+    m_replay->stop();
     const int index = ui->Combo7->currentIndex();
     if (index < 0) {
         tell(Msg::NoRepeatCount);
@@ -79,7 +82,7 @@ void Form1::Command13_Click()   // 缓存播放
 
 void Form1::sendEditorFrame(bool withHeader)
 {
-    stopReplay();
+    m_replay->stop();
     const QString text = toCrLf(ui->Text5->toPlainText());
     const HexParse parse = withHeader ? headerPlayFrame(text, quint8(ui->Combo5->currentIndex()))
                                       : directPlayFrame(text);
@@ -106,4 +109,38 @@ void Form1::Command29_Click()   // 直接播放
 void Form1::Command30_Click()   // 添加命令头播放(自动)
 {
     sendEditorFrame(true);
+}
+
+// What the frame typed into the hex editor decodes to, before anything is sent: as it stands
+// (直接播放) and behind the generated header (添加命令头播放).
+void Form1::showHexDecode()
+{
+    const QString text = toCrLf(ui->Text5->toPlainText());
+    const HexParse parse = parseHexText(text);
+    switch (parse.status) {
+    case HexStatus::Empty:
+        ui->Text5Decode->clear();
+        return;
+    case HexStatus::Mismatch:
+    case HexStatus::TooLong:
+        ui->Text5Decode->setText(
+            tr("格式不匹配：第 %1 个字符不是16进制数值").arg(parse.badOffset + 1));
+        return;
+    case HexStatus::Parsed:
+        break;
+    }
+    const Wording wording = windowWording();
+    const DecodedFrame direct = decodeFrame(parse.bytes, EncodingIndex, wording);
+    QStringList lines {tr("直接播放：%1").arg(frameSummary(direct, wording))};
+    if (direct.problems.size() > 1) {
+        QStringList all;
+        for (const FrameProblem &problem : direct.problems)
+            all << problem.message;
+        lines << tr("问题：%1").arg(all.join(tr("；")));
+    }
+    const HexParse withHeader = headerPlayFrame(text, quint8(ui->Combo5->currentIndex()));
+    if (withHeader.status == HexStatus::Parsed && direct.hasErrors())
+        lines << tr("添加命令头：%1")
+                     .arg(frameSummary(decodeFrame(withHeader.bytes, 1, wording), wording));
+    ui->Text5Decode->setText(lines.join(u'\n'));
 }

@@ -2,79 +2,29 @@
 #include "Form1.h"
 #include "ui_Form1.h"
 
+#include "continuousreplay.h"
 #include "frame.h"
 #include "messages.h"
 #include "mscomm.h"
+#include "portlist.h"
 #include "session.h"
 
 #include <QLineEdit>
 
-static constexpr int kComItems = 20;   // "COM1" ... "COM20"
-// How long after its last byte the chip has to answer a replay's state query after a reconnect:
-// the no-answer bound of every serial frame, and a little more, so that the replay's end is what
-// the status bar says last.
-static constexpr int kReplayResumeBoundMs = 1000 + 200;
-
-// Lists the system's serial devices (once: at start-up, for each port choice and when devices
-// come or go) and describes what COM1 ... COM20 stand for in their tooltips.
-void Form1::listDevices()
-{
-    m_devices = m_options.ports.presentDevices();
-    for (int n = 1; n <= kComItems; ++n)
-        ui->Combo1->setItemData(
-            n - 1, m_options.ports.describe(n, m_devices, tr("无此设备")), Qt::ToolTipRole);
-}
-
-// The devices listed anew, and offered under their own names past COM20.
-void Form1::refreshPortList()
-{
-    const QString chosen = ui->Combo1->currentData().toString();
-    const int current = ui->Combo1->currentIndex();
-    while (ui->Combo1->count() > kComItems)
-        ui->Combo1->removeItem(kComItems);
-    listDevices();
-    for (const SerialDevice &device : std::as_const(m_devices)) {
-        ui->Combo1->addItem(device.path, device.path);
-        QString tip = device.path;
-        if (!device.description.isEmpty())
-            tip += QStringLiteral(" (") + device.description + u')';
-        ui->Combo1->setItemData(ui->Combo1->count() - 1, tip, Qt::ToolTipRole);
-    }
-    const int found = chosen.isEmpty() ? -1 : ui->Combo1->findData(chosen);
-    if (found >= 0)
-        ui->Combo1->setCurrentIndex(found);
-    else if (current >= 0 && current < kComItems)
-        ui->Combo1->setCurrentIndex(current);
-}
-
-void Form1::showPortInfo()
-{
-    const QString state = MSComm1->PortOpen() ? tr("已打开") : tr("未打开");
-    const int k = ui->Combo1->currentIndex();
-    QString where;
-    if (k >= 0 && k < kComItems)
-        where = m_options.ports.describe(k + 1, m_devices, tr("无此设备"));
-    else
-        where = MSComm1->devicePath();
-    ui->PortInfo->setText(tr("%1，%2").arg(where, state));
-    showLinkStatus();
-}
-
 void Form1::Combo1_Click()   // 端口号
 {
     if (!m_startingUp)
-        listDevices();   // the choice is made against the devices present now
+        m_portList->listDevices();   // the choice is made against the devices present now
     const int k = ui->Combo1->currentIndex();
     if (k < 0) {
         tell(Msg::PortMissing);
         return;
     }
-    if (k < kComItems) {
+    if (k < PortList::kComItems) {
         CommPortNumber = k + 1;
         reopenPort(QString());
     } else {
-        const QString path = ui->Combo1->itemData(k).toString();
-        reopenPort(path.isEmpty() ? ui->Combo1->itemText(k) : path);   // a device, or a typed path
+        reopenPort(m_portList->pathOfItem(k));
     }
 }
 
@@ -98,47 +48,29 @@ void Form1::Combo1_PathEntered()
 // its reason and shown as the port message.
 void Form1::reopenPort(const QString &path)
 {
-    stopReplay();
+    m_replay->stop();
     if (MSComm1->PortOpen())
         MSComm1->setPortOpen(false);
     if (path.isEmpty())
-        MSComm1->setCommPort(CommPortNumber, m_options.ports.pathFor(CommPortNumber, m_devices),
-            m_options.ports.deviceFor(CommPortNumber, m_devices));
+        MSComm1->setCommPort(CommPortNumber, m_portList->pathFor(CommPortNumber),
+            m_portList->deviceFor(CommPortNumber));
     else
-        MSComm1->setCommPath(path, PortResolver::deviceAt(path, m_devices));
+        MSComm1->setCommPath(path, m_portList->deviceAt(path));
     if (!MSComm1->setPortOpen(true)) {
         m_session->log(QStringLiteral("串口打开失败：") + MSComm1->errorString());
         tell(Msg::PortMissing);
     }
-    showPortInfo();
+    m_portList->showInfo();
 }
 
 // The port closed on a fault. The status bar says whether it opens again by itself: only an
 // adapter known by its identity does; for any other device the operator picks the port again.
 void Form1::onSerialLost()
 {
-    showPortInfo();
+    m_portList->showInfo();
     showNotice(MSComm1->awaitsReturn()
             ? tr("%1：串口已关闭，同一适配器回来时自动重新打开").arg(MSComm1->devicePath())
             : tr("%1：串口已关闭，不会自动重新打开，请重新选择端口").arg(MSComm1->devicePath()));
-}
-
-// The device that went away is back and open again. A replay that waited for the chip's 0x4F
-// does not send its piece again at once: only the adapter may have gone, and the chip may still
-// be speaking the piece (it would say it twice), or may have ended it while its 0x4F was lost.
-// The replay asks the chip's state instead. An idle chip answers 0x4F, which goes on with the
-// next piece as any 0x4F does; a chip still speaking answers 0x4E, and the 0x4F that ends its
-// piece goes on. A chip that answers nothing within the no-answer bound ends the replay, with a
-// note in the status bar.
-void Form1::onSerialReconnected()
-{
-    showPortInfo();
-    if (!ContinuousPlay || m_session->currentLink() != MSComm1)
-        return;
-    m_session->send(commandFrame(Command::StatusQuery));
-    m_replayResumeBound->start(
-        int(MSComm1->wireTime(commandFrame(Command::StatusQuery).size()) / 1000)
-        + kReplayResumeBoundMs);
 }
 
 void Form1::Option3_Click()   // 串口

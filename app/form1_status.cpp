@@ -6,6 +6,7 @@
 #include "controltags.h"
 #include "hidlink.h"
 #include "mscomm.h"
+#include "portlist.h"
 #include "session.h"
 #include "textcheck.h"
 
@@ -13,30 +14,16 @@
 #include <QStatusBar>
 #include <QTimer>
 
-// How long after its last byte a serial frame's answer may take before the operator hears of it.
-static constexpr int kAnswerBoundMs = 1000;
-
 void Form1::setupStatusBar()
 {
-    m_answerBound = new QTimer(this);
-    m_answerBound->setSingleShot(true);
-    connect(MSComm1, &Link::frameWritten, this, &Form1::awaitSerialAnswer);
-    connect(m_session.get(), &Session::frameSent, this, [this](const QByteArray &, Link *link) {
-        if (link == MSComm1)
-            m_lastSerialSend = linkNow();
-    });
-    connect(m_session.get(), &Session::bytesReceived, this,
-        [this](Link *link, const QByteArray &, LinkTime arrival) {
-            if (link == MSComm1)
-                m_lastSerialArrival = arrival;
-        });
-    connect(m_answerBound, &QTimer::timeout, this, [this] {
-        if (m_lastSerialArrival >= m_lastSerialSend || !m_session->interpretsSerialAnswers())
+    // A serial frame that gets no answer at all within a second of its last byte leaving the
+    // wire is named with the device COMn stands for: a COM1 that is the PC's own port, or a wrong
+    // speed, otherwise looks like a chip that never speaks.
+    connect(m_session.get(), &Session::noAnswer, this, [this](Link *link) {
+        if (link != MSComm1)
             return;
-        const QString where = ui->Combo1->currentIndex() >= 0 && ui->Combo1->currentIndex() < 20
-            ? QStringLiteral("COM%1 → %2").arg(CommPortNumber).arg(MSComm1->devicePath())
-            : MSComm1->devicePath();
-        showNotice(tr("%1：1 秒内无应答，请检查板子连接和波特率").arg(where));
+        showNotice(tr("%1：1 秒内无应答，请检查板子连接和波特率")
+                       .arg(m_portList->portName(CommPortNumber)));
     });
     m_textStatus = new QLabel(this);
     m_textStatus->setObjectName(QStringLiteral("TextStatus"));
@@ -51,17 +38,6 @@ void Form1::setupStatusBar()
     connect(m_usb, &Link::openChanged, this, &Form1::showLinkStatus);
     // A notice stays until the next frame goes out.
     connect(m_session.get(), &Session::frameSent, statusBar(), &QStatusBar::clearMessage);
-}
-
-// A serial frame that gets no answer at all within a second of its last byte leaving the wire,
-// while answers are read, is named in the status bar with the device COMn stands for: a COM1
-// that is the PC's own port, or a wrong speed, otherwise looks like a chip that never speaks.
-void Form1::awaitSerialAnswer(const FrameWritten &written)
-{
-    if (!m_session->interpretsSerialAnswers())
-        return;
-    const qint64 untilDueMs = qMax<qint64>(0, (written.lastByteDue - linkNow()) / 1000);
-    m_answerBound->start(int(untilDueMs) + kAnswerBoundMs);
 }
 
 void Form1::showNotice(const QString &notice)

@@ -3,6 +3,7 @@
 #include "ui_Form1.h"
 
 #include "codes.h"
+#include "continuousreplay.h"
 #include "controltags.h"
 #include "demotexts.h"
 #include "messages.h"
@@ -17,7 +18,26 @@ void Form1::Combo5_Click()   // 编码选择
     const int index = ui->Combo5->currentIndex();
     if (isValidEncoding(index))
         EncodingIndex = index;
-    m_timing->setStoreEncoding(EncodingIndex);
+    m_session->transactions().setStoreEncoding(EncodingIndex);
+}
+
+// Whether the code table served the text; the operator is told why not.
+bool Form1::tableUsable(const TextFrame &text)
+{
+    switch (text.table) {
+    case CodeTable::LoadStatus::Loaded:
+        return true;
+    case CodeTable::LoadStatus::TooShort:
+        tell(Msg::TableShort);
+        return false;
+    case CodeTable::LoadStatus::Unreadable:
+        tell(Msg::shown(Msg::TableUnreadable).arg(text.tableError));
+        return false;
+    case CodeTable::LoadStatus::Missing:
+        tell(Msg::TableMissing);
+        return false;
+    }
+    return false;
 }
 
 // The frame for the selection of the send box (all of it when nothing is selected), cut to what
@@ -44,20 +64,7 @@ std::optional<QByteArray> Form1::selectionFrame(Command command, quint8 paramete
         kept.setPosition(start + text.keepChars, QTextCursor::KeepAnchor);
         box->setTextCursor(kept);
     }
-    switch (text.table) {
-    case CodeTable::LoadStatus::Loaded:
-        break;
-    case CodeTable::LoadStatus::TooShort:
-        tell(Msg::TableShort);
-        return std::nullopt;
-    case CodeTable::LoadStatus::Unreadable:
-        tell(Msg::shown(Msg::TableUnreadable).arg(text.tableError));
-        return std::nullopt;
-    case CodeTable::LoadStatus::Missing:
-        tell(Msg::TableMissing);
-        return std::nullopt;
-    }
-    if (text.frame.isEmpty())
+    if (!tableUsable(text) || text.frame.isEmpty())
         return std::nullopt;
     showTextStatus(QStringView(selection).left(text.keepChars),
         QStringView(selection).mid(text.keepChars), text.byteCount);
@@ -66,7 +73,7 @@ std::optional<QByteArray> Form1::selectionFrame(Command command, quint8 paramete
 
 void Form1::Command6_Click()   // 合成
 {
-    stopReplay();
+    m_replay->stop();
     ui->Text3->setFocus();
     if (const std::optional<QByteArray> frame =
             selectionFrame(Command::Synthesize, quint8(EncodingIndex)))
@@ -92,7 +99,7 @@ void Form1::HScroll3_Change()   // 语调
 
 void Form1::scrollChanged(TagBar bar, int value)
 {
-    stopReplay();
+    m_replay->stop();
     if (!TagSendEnabled)
         return;
     if (const std::optional<QByteArray> frame = barTagFrame(bar, value))
@@ -108,7 +115,7 @@ void Form1::Combo4_Click(int Index)   // 发音人
 
 void Form1::Command34_Click()   // 控制标记恢复默认值[d]
 {
-    stopReplay();
+    m_replay->stop();
     TagSendEnabled = false;
     ui->HScroll1->setValue(kTagBarDefault);
     ui->HScroll3->setValue(kTagBarDefault);

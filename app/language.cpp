@@ -1,5 +1,7 @@
 #include "language.h"
 
+#include "framedecoder.h"
+
 #include <QCoreApplication>
 #include <QPointer>
 #include <QTranslator>
@@ -48,4 +50,9 @@ bool installLanguage(QCoreApplication *app, Language language)
 Language currentLanguage()
 {
     return g_language;
+}
+
+Wording windowWording()
+{
+    return currentLanguage() == Language::English ? Wording::English : Wording::Chinese;
 }

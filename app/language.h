@@ -3,6 +3,7 @@
 #include <QString>
 
 class QCoreApplication;
+enum class Wording;
 
 // The window's language. Chinese is the window's own; English comes from the translation built
 // into the program.
@@ -23,3 +24,6 @@ bool installLanguage(QCoreApplication *app, Language language);
 
 // The language installLanguage set last.
 Language currentLanguage();
+
+// The frame decoder's words for what the window shows (the work log and the reports stay Chinese).
+Wording windowWording();

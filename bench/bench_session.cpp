@@ -30,13 +30,14 @@ void pairSerial(benchmark::State &state, const QByteArray &frame, const QList<QB
     BenchLink link;
     LinkTime now = 0;
     TransactionModel model([&now] { return now; });
-    model.addLink(&link, AnswerRule::SerialCharacters, QStringLiteral("/dev/ttyUSB0"));
+    AnswerReader reader(&link, AnswerRule::SerialCharacters, [&now] { return now; });
+    model.addLink(&reader, QStringLiteral("/dev/ttyUSB0"));
     for (auto _ : state) {
         model.frameSent(frame, &link, now);
         model.frameWritten(&link, {frame.size(), now, now + link.wireTime(frame.size())});
         for (const QByteArray &answer : answers) {
             now += 1000;
-            model.bytesReceived(&link, answer, now);
+            reader.receive(answer, now);
         }
     }
     state.SetItemsProcessed(state.iterations() * answers.size());
@@ -60,7 +61,8 @@ void BM_PairUsbStatusAnswers(benchmark::State &state)
     BenchLink link;
     LinkTime now = 0;
     TransactionModel model([&now] { return now; });
-    model.addLink(&link, AnswerRule::UsbReports, QStringLiteral("usb:/dev/hidraw0"));
+    AnswerReader reader(&link, AnswerRule::UsbReports, [&now] { return now; });
+    model.addLink(&reader, QStringLiteral("usb:/dev/hidraw0"));
     const QByteArray frame = commandFrame(Command::StatusQuery);
     QList<QByteArray> reports;
     for (quint8 code : {0x5E, 0xAA, 0x41, 0x4F}) {
@@ -72,7 +74,7 @@ void BM_PairUsbStatusAnswers(benchmark::State &state)
         model.frameSent(frame, &link, now);
         model.frameWritten(&link, {frame.size(), now, now});
         for (const QByteArray &report : reports)
-            model.bytesReceived(&link, report, now += 1000);
+            reader.receive(report, now += 1000);
     }
     state.SetItemsProcessed(state.iterations() * 3);   // 0x5E is no answer
 }
@@ -83,9 +85,10 @@ void BM_UnsolicitedAnswer(benchmark::State &state)
     BenchLink link;
     LinkTime now = 0;
     TransactionModel model([&now] { return now; });
-    model.addLink(&link, AnswerRule::SerialCharacters, QStringLiteral("/dev/ttyUSB0"));
+    AnswerReader reader(&link, AnswerRule::SerialCharacters, [&now] { return now; });
+    model.addLink(&reader, QStringLiteral("/dev/ttyUSB0"));
     for (auto _ : state)
-        model.bytesReceived(&link, "O", now += 1000);
+        reader.receive("O", now += 1000);
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_UnsolicitedAnswer);

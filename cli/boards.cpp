@@ -60,9 +60,6 @@ private:
     QByteArray m_path;
 };
 
-// Longest wait for a virtual board's power-up answer.
-constexpr int kPowerUpWaitMs = 1000;
-
 bool isBoard(const HidDeviceInfo &d)
 {
     return d.vendorId == HidLink::kVendorId && d.productId == HidLink::kProductId;
@@ -121,30 +118,6 @@ QString udevRuleAdvice()
 }
 
 OpenedBoard::~OpenedBoard() = default;
-
-void whenReady(
-    const OpenedBoard &board, TransactionModel &model, QObject *context, std::function<void()> go)
-{
-    if (!board.justPoweredUp) {
-        go();
-        return;
-    }
-    // Shared by the answer and the time-out: whichever comes first goes, once.
-    auto pending = std::make_shared<std::function<void()>>(std::move(go));
-    auto fire = [pending] {
-        if (auto call = std::exchange(*pending, nullptr))
-            call();
-    };
-    // After 0x4A, the pause in which a serial answer reaches the log, so its line comes first.
-    const int logPauseMs = int(board.link->wireTime(32) / 1000) + 5;
-    QObject::connect(&model, &TransactionModel::answerRead, context,
-        [fire, logPauseMs, context](Link *, const TransactionModel::AnswerEvent &answer,
-            const TransactionModel::Transaction *) {
-            if (answer.code == Answer::Initialised)
-                QTimer::singleShot(logPauseMs, context, fire);
-        });
-    QTimer::singleShot(kPowerUpWaitMs, context, fire);
-}
 
 BoardOpener::BoardOpener(const CliOptions &options)
     : m_options(options)

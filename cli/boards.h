@@ -4,7 +4,6 @@
 #include "options.h"
 #include "portresolver.h"
 #include "session.h"
-#include "transactions.h"
 
 #include <QString>
 
@@ -50,12 +49,6 @@ private:
     PortResolver m_resolver;
     std::unique_ptr<VirtualBoards> m_virtual;
 };
-
-// Calls go once the board is ready for frames: at once for a board that is on already; for a
-// board that has just powered up, after its 0x4A (read through model) or a second at most, so
-// that 0x4A does not end the speech of a first frame as a restart would.
-void whenReady(
-    const OpenedBoard &board, TransactionModel &model, QObject *context, std::function<void()> go);
 
 // Why this user may not open a device node, and what to do; empty when access(R_OK | W_OK)
 // allows it.

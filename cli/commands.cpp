@@ -17,10 +17,6 @@
 
 namespace {
 
-// Serial answers reach the log a pause after they arrive (the session's answer pause); the run
-// ends once they have, or this long after the pause at most.
-constexpr int kLogMarginMs = 10;
-
 // Whether a frame makes the chip speak: synthesis or cache play.
 bool speaks(const QByteArray &frame)
 {
@@ -29,27 +25,6 @@ bool speaks(const QByteArray &frame)
     const quint8 command = quint8(frame.at(3));
     return command == quint8(Command::Synthesize) || command == quint8(Command::CachePlay);
 }
-
-// The work log of a run, printed; tells the run when an answer entry came.
-class RunLog final : public LogSink
-{
-public:
-    RunLog(Output &output, const QString &board, std::function<void()> answerLogged)
-        : m_log(output, board)
-        , m_answerLogged(std::move(answerLogged))
-    { }
-    void append(const QString &entry) override
-    {
-        m_log.append(entry);
-        if (entry.startsWith(kAnswerEntryStart))
-            m_answerLogged();
-    }
-
-private:
-    static inline const QString kAnswerEntryStart = QStringLiteral("<----");
-    BoardLog m_log;
-    std::function<void()> m_answerLogged;
-};
 
 QString sentAs(const UncarriedCharacter &c)
 {
@@ -78,8 +53,8 @@ CommandRun::CommandRun(const CliOptions &options, Output &output, QObject *paren
     , m_options(options)
     , m_output(output)
 {
-    m_model.setBound(int(options.timeoutS * 1000));
-    m_model.setStoreEncoding(options.encoding);
+    m_session.setAnswerBound(int(options.timeoutS * 1000));
+    m_session.transactions().setStoreEncoding(options.encoding);
     m_speechTimer.setSingleShot(true);
     m_exitTimer.setSingleShot(true);
     connect(&m_speechTimer, &QTimer::timeout, this, [this] {
@@ -89,7 +64,8 @@ CommandRun::CommandRun(const CliOptions &options, Output &output, QObject *paren
     });
     // after the log lines of the answers, so the result is the last line
     connect(&m_exitTimer, &QTimer::timeout, this, &CommandRun::printResult);
-    connect(&m_model, &TransactionModel::transactionChanged, this, &CommandRun::onTransaction);
+    connect(&m_session.transactions(), &TransactionModel::transactionChanged, this,
+        &CommandRun::onTransaction);
 }
 
 CommandRun::~CommandRun() = default;
@@ -284,11 +260,15 @@ bool CommandRun::prepare(int *exitCode)
     }
     if (command == u"version") {
         for (const BoardSpec &board : m_options.boards) {
-            if (board.kind == BoardSpec::Kind::Usb || board.kind == BoardSpec::Kind::VirtualUsb) {
+            const bool usb =
+                board.kind == BoardSpec::Kind::Usb || board.kind == BoardSpec::Kind::VirtualUsb;
+            const std::optional<QString> why = cannotCarry(
+                Command::VersionQuery, usb ? AnswerRule::UsbReports : AnswerRule::SerialCharacters);
+            if (why) {
                 *exitCode = ExitNotCarried;
-                m_output.error(QStringLiteral("the USB link cannot carry the version query: the "
-                                              "USB side does not read the chip's version answer; "
-                                              "ask over the serial port. Nothing sent."));
+                m_output.error(QStringLiteral("the USB link cannot carry the version query: %1; "
+                                              "ask over the serial port. Nothing sent.")
+                                   .arg(*why));
                 return false;
             }
         }
@@ -311,19 +291,11 @@ bool CommandRun::prepare(int *exitCode)
 bool CommandRun::start(OpenedBoard &board, int *exitCode)
 {
     m_board = &board;
-    m_log = std::make_unique<RunLog>(m_output, board.name, [this] {
-        m_unlogged = false;
-        if (m_ended)
-            m_exitTimer.start(0);   // the answers that came are in the log: the result goes next
-    });
+    m_log = std::make_unique<BoardLog>(m_output, board.name);
     m_session.setLogSink(m_log.get());
-    // Before the model follows the session: the bytes are marked before they can end the run.
-    if (board.rule == AnswerRule::SerialCharacters)
-        connect(&m_session, &Session::bytesReceived, this, [this] { m_unlogged = true; });
-    m_session.attachLink(board.link, board.rule);
-    m_model.addLink(board.link, board.rule, board.name);
-    m_model.follow(&m_session);
-    reportEvents(m_output, board.name, m_session, m_model, board.rule, m_options.encoding);
+    m_session.attachLink(board.link, board.rule, board.name);
+    reportEvents(
+        m_output, board.name, m_session, m_session.transactions(), board.rule, m_options.encoding);
     connect(board.link, &Link::failed, this, [this](const QString &reason) {
         end(ExitUnavailable, QStringLiteral("the link failed: ") + reason);
     });
@@ -333,17 +305,15 @@ bool CommandRun::start(OpenedBoard &board, int *exitCode)
         const bool store = m_options.command == u"cache store";
         const Command command = store ? Command::CacheStore : Command::Synthesize;
         const quint8 parameter = quint8(store ? m_segment : m_options.encoding);
-        QStringView rest = m_text;
-        while (!rest.isEmpty()) {
-            const TextFrame piece =
-                m_session.textFrame(rest, command, parameter, m_options.encoding);
+        for (const TextFrame &piece :
+            m_session.textPieces(m_text, command, parameter, m_options.encoding)) {
             if (piece.table != CodeTable::LoadStatus::Loaded)
                 return fail(exitCode, ExitFailed,
                     QStringLiteral("the code table %1 cannot be used: %2")
                         .arg(m_session.codeTablePath(),
                             piece.tableError.isEmpty() ? QStringLiteral("missing or too short")
                                                        : piece.tableError));
-            if (piece.frame.isEmpty() || piece.keepChars == 0)
+            if (piece.frame.isEmpty())
                 return fail(exitCode, ExitBadInput, QStringLiteral("the text cannot be framed"));
             if (store && piece.cut)
                 return fail(exitCode, ExitBadInput,
@@ -351,7 +321,6 @@ bool CommandRun::start(OpenedBoard &board, int *exitCode)
                                    "(%1 text bytes at most); nothing sent")
                         .arg(m_session.maxTextBytes()));
             m_steps.append({piece.frame, Wait::SpeechEnd});
-            rest = rest.sliced(piece.keepChars);
         }
         if (store)
             m_steps.last().wait = Wait::Taken;
@@ -360,7 +329,7 @@ bool CommandRun::start(OpenedBoard &board, int *exitCode)
     }
     m_result = {{QStringLiteral("event"), QStringLiteral("result")},
         {QStringLiteral("board"), board.name}, {QStringLiteral("command"), m_options.command}};
-    whenReady(board, m_model, this, [this] { sendNext(); });
+    m_session.whenReady(board.justPoweredUp, this, [this] { sendNext(); });
     return true;
 }
 
@@ -375,7 +344,7 @@ void CommandRun::sendNext()
     const QByteArray &frame = m_steps.at(m_next).frame;
     m_speaking = m_speaking || speaks(frame);
     m_session.send(frame);
-    const TransactionModel::Transaction *t = m_model.lastSent(m_board->link);
+    const TransactionModel::Transaction *t = m_session.transactions().lastSent(m_board->link);
     m_current = t ? t->id : 0;
 }
 
@@ -391,7 +360,7 @@ void CommandRun::onTransaction(const TransactionModel::Transaction &t)
         else if (t.problems)
             end(ExitFailed,
                 QStringLiteral("interrupted; the stop frame was not taken: ")
-                    + m_model.row(t).problems.join(QStringLiteral("; ")));
+                    + m_session.transactions().row(t).problems.join(QStringLiteral("; ")));
         return;
     }
     const Wait wait = m_steps.at(m_next).wait;
@@ -443,10 +412,9 @@ void CommandRun::onTransaction(const TransactionModel::Transaction &t)
 
 void CommandRun::readAnswers()
 {
-    // The model reads the raw bytes as they come: what the step waits for is in, so the log
-    // need not wait out the session's answer pause to show it.
+    // The answer the step waits for is in, so the log need not wait out the session's answer
+    // pause to show it.
     m_session.readArrivedAnswers();
-    m_unlogged = false;
 }
 
 void CommandRun::stepDone(const TransactionModel::Transaction &t)
@@ -469,8 +437,8 @@ void CommandRun::stepDone(const TransactionModel::Transaction &t)
             m_resultLines << text;
         }
     } else if (wait == Wait::SpeechEnd && t.speechEnd != TransactionModel::SpeechEnd::Idle) {
-        m_output.warning(
-            QStringLiteral("the speech ended early (%1)").arg(m_model.row(t).speechEnd));
+        m_output.warning(QStringLiteral("the speech ended early (%1)")
+                             .arg(m_session.transactions().row(t).speechEnd));
     }
     if (wait == Wait::SpeechEnd)
         m_speaking = false;
@@ -492,14 +460,12 @@ void CommandRun::end(int code, const QString &message)
         m_result.insert(QStringLiteral("message"), message);
     // With --no-wait the run is done once its bytes have left: answers are not waited for,
     // nor their log lines.
-    if (!m_unlogged || m_options.quiet || m_options.noWait) {
-        m_exitTimer.start(0);   // nothing is left to log: done
+    if (m_options.quiet || m_options.noWait) {
+        m_exitTimer.start(0);
         return;
     }
-    // Serial answers are logged a pause after they arrive (a whole version text's time); the
-    // log entry of that read ends the wait, this bounds it when the read logs nothing.
-    const qint64 pauseMs = m_board->link->wireTime(32) / 1000;
-    m_exitTimer.start(int(pauseMs) + kLogMarginMs);
+    // The result is the last line: after the log lines of the answers that came.
+    m_session.whenAnswersLogged(this, [this] { m_exitTimer.start(0); });
 }
 
 void CommandRun::printResult()
@@ -528,7 +494,7 @@ void CommandRun::interrupt()
     m_stopping = true;
     m_speechTimer.stop();
     m_session.send(commandFrame(Command::Stop));
-    const TransactionModel::Transaction *t = m_model.lastSent(m_board->link);
+    const TransactionModel::Transaction *t = m_session.transactions().lastSent(m_board->link);
     m_current = t ? t->id : 0;
     if (!m_current)
         end(ExitFailed, QStringLiteral("interrupted; the stop frame could not be sent"));

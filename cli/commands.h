@@ -21,8 +21,8 @@ QString uncarriedList(const TextCheck &check);
 
 // One command on one board: reads and checks its input before the board is opened, then sends
 // its frames one after the other, each once the wait before it is over, and ends with an exit
-// code. Every wait is bounded: the answers by the transaction model's bound (--timeout), the end
-// of speech by --speech-timeout.
+// code. Every wait is bounded: the answers by the session's answer bound (--timeout), the end of
+// speech by --speech-timeout.
 class CommandRun : public QObject
 {
     Q_OBJECT
@@ -64,7 +64,6 @@ private:
     const CliOptions &m_options;
     Output &m_output;
     Session m_session;
-    TransactionModel m_model;
     std::unique_ptr<LogSink> m_log;
     OpenedBoard *m_board = nullptr;
     QString m_text;   // say, cache store
@@ -78,7 +77,6 @@ private:
     bool m_printed = false;
     bool m_speaking = false;   // a frame that speaks went out and its speech has not ended
     bool m_stopping = false;   // interrupted: the stop frame is under way
-    bool m_unlogged = false;   // serial answer bytes came that the log has not shown yet
     QJsonObject m_result;   // the JSON result event
     QStringList m_resultLines;   // printed last in readable mode
 };

@@ -472,7 +472,7 @@ void Decoder::decodeUntimed(const QByteArray &bytes, bool answers)
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const quint8 code = quint8(bytes.at(i));
         if (code == Answer::VersionText) {
-            const QByteArray text = bytes.mid(i + 1, TransactionModel::kVersionTextBytes);
+            const QByteArray text = bytes.mid(i + 1, AnswerReader::kVersionTextBytes);
             ++m_answers;
             m_report.answer(code, text, LineReport::kNoTime, i);
             i += text.size();
@@ -565,7 +565,8 @@ void Decoder::decodeTimed(QList<TimedByte> bytes)
     TransactionModel model([&now] { return now; });
     model.setBound(m_o.boundMs);
     model.setStoreEncoding(m_o.storeEncoding);
-    model.addLink(&link, AnswerRule::SerialCharacters, QStringLiteral("capture"));
+    AnswerReader reader(&link, AnswerRule::SerialCharacters, [&now] { return now; });
+    model.addLink(&reader, QStringLiteral("capture"));
     quint64 rowCount = 0;
     SoakReport report;
     if (!m_o.reportDir.isEmpty() && !report.start(m_o.reportDir)) {
@@ -599,7 +600,7 @@ void Decoder::decodeTimed(QList<TimedByte> bytes)
                 for (const FrameScanner::Item &item : scanner.finish())
                     scannerItem(item, &model, &link);
             }
-            model.bytesReceived(&link, QByteArray(1, char(b.value)), b.at);
+            reader.receive(QByteArray(1, char(b.value)), b.at);
             continue;
         }
         for (const FrameScanner::Item &item : scanner.feed(QByteArray(1, char(b.value)), b.at))

@@ -76,6 +76,7 @@ private:
     std::unique_ptr<QSerialPort> m_frames;
     std::unique_ptr<QSerialPort> m_answers;
     ListeningLink m_link {kSerialMaxTextBytes};
+    AnswerReader m_reader {&m_link, AnswerRule::SerialCharacters};
     TransactionModel m_model;
     qint64 m_maxGapUs = 0;
     FrameScanner m_scanner;
@@ -105,7 +106,7 @@ Monitor::Monitor(const MonitorOptions &options)
     m_report.setLiveBase(linkNow(), QDateTime::currentMSecsSinceEpoch());
     m_model.setBound(options.timeoutMs);
     m_model.setStoreEncoding(options.storeEncoding);
-    m_model.addLink(&m_link, AnswerRule::SerialCharacters, options.framesPort);
+    m_model.addLink(&m_reader, options.framesPort);
     m_model.setRowSink([this](const TransactionRow &row) { addRow(row); });
     connect(&m_model, &TransactionModel::answerRead, this,
         [this](Link *, const TransactionModel::AnswerEvent &a,
@@ -240,7 +241,7 @@ void Monitor::onAnswerBytes()
     if (m_scanner.inFrame() && at - m_scanner.lastArrival() > m_maxGapUs
         && bytes.contains(char(Answer::ReceiveFailed)))
         cutPartialFrame(at);
-    m_model.bytesReceived(&m_link, bytes, at);
+    m_reader.receive(bytes, at);
 }
 
 void Monitor::cutPartialFrame(LinkTime)

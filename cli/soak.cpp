@@ -56,19 +56,18 @@ BoardSoak::BoardSoak(const CliOptions &options, Output &output, std::unique_ptr<
     , m_board(std::move(board))
     , m_texts(texts)
 {
-    m_model.setBound(int(options.timeoutS * 1000));
-    m_model.setStoreEncoding(options.encoding);
+    m_session.setAnswerBound(int(options.timeoutS * 1000));
+    TransactionModel &transactions = m_session.transactions();
+    transactions.setStoreEncoding(options.encoding);
     m_log = std::make_unique<BoardLog>(output, m_board->name);
     m_session.setLogSink(m_log.get());
-    m_session.attachLink(m_board->link, m_board->rule);
-    m_model.addLink(m_board->link, m_board->rule, m_board->name);
-    m_model.follow(&m_session);
-    m_model.setRowSink([this](const TransactionRow &row) {
+    m_session.attachLink(m_board->link, m_board->rule, m_board->name);
+    transactions.setRowSink([this](const TransactionRow &row) {
         m_report.addRow(row);
         m_output.event(rowEvent(name(), row));
     });
-    reportEvents(output, m_board->name, m_session, m_model, m_board->rule, options.encoding);
-    connect(&m_model, &TransactionModel::transactionChanged, this, &BoardSoak::onTransaction);
+    reportEvents(output, m_board->name, m_session, transactions, m_board->rule, options.encoding);
+    connect(&transactions, &TransactionModel::transactionChanged, this, &BoardSoak::onTransaction);
     connect(m_board->link, &Link::failed, this, [this](const QString &reason) {
         if (!m_failure.isEmpty())
             return;   // said once
@@ -126,7 +125,7 @@ bool BoardSoak::prepare(QString *error)
 void BoardSoak::start()
 {
     m_sending = true;
-    whenReady(*m_board, m_model, this, [this] {
+    m_session.whenReady(m_board->justPoweredUp, this, [this] {
         if (!m_sending)
             return;   // the run ended before the board was ready
         if (m_script)
@@ -149,11 +148,14 @@ void BoardSoak::sendNextText()
     if (!m_sending)
         return;
     m_speechTimer.stop();
-    if (m_rest.isEmpty())
-        m_rest = m_texts.at(m_nextText++ % m_texts.size());
-    const TextFrame piece = m_session.textFrame(
-        m_rest, Command::Synthesize, quint8(m_options.encoding), m_options.encoding);
-    if (piece.frame.isEmpty() || piece.keepChars == 0) {
+    if (m_nextPiece >= m_pieces.size()) {
+        const QString &text = m_texts.at(m_nextText++ % m_texts.size());
+        m_pieces = m_session.textPieces(
+            text, Command::Synthesize, quint8(m_options.encoding), m_options.encoding);
+        m_nextPiece = 0;
+    }
+    const QByteArray frame = m_pieces.at(m_nextPiece++).frame;
+    if (frame.isEmpty()) {
         m_failure = QStringLiteral("a text cannot be framed (the code table %1)")
                         .arg(m_session.codeTablePath());
         m_output.error(name() + QStringLiteral(": ") + m_failure);
@@ -161,9 +163,8 @@ void BoardSoak::sendNextText()
         emit stopped();
         return;
     }
-    m_rest = m_rest.mid(piece.keepChars);
-    m_session.send(piece.frame);
-    const TransactionModel::Transaction *t = m_model.lastSent(m_board->link);
+    m_session.send(frame);
+    const TransactionModel::Transaction *t = m_session.transactions().lastSent(m_board->link);
     m_current = t ? t->id : 0;
 }
 
@@ -185,7 +186,7 @@ void BoardSoak::onTransaction(const TransactionModel::Transaction &t)
 bool BoardSoak::finish()
 {
     stopSending();
-    m_model.finish();
+    m_session.transactions().finish();
     QString summary = QStringLiteral("板子：%1\n").arg(name()) + summaryText(stats());
     if (!m_failure.isEmpty())
         summary += QStringLiteral("链路故障：%1\n").arg(m_failure);

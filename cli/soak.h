@@ -36,7 +36,7 @@ public:
     // Ends every open transaction and writes the summary; false when the report is not whole
     // (said on stderr).
     bool finish();
-    const TransactionStats &stats() const { return m_model.stats(); }
+    const TransactionStats &stats() const { return m_session.transactions().stats(); }
     // 0, or the exit code this board's run deserves.
     int exitCode() const;
     QString failure() const { return m_failure; }
@@ -53,14 +53,14 @@ private:
     Output &m_output;
     std::unique_ptr<OpenedBoard> m_board;
     Session m_session;
-    TransactionModel m_model;
     SoakReport m_report;
     std::unique_ptr<LogSink> m_log;
     std::unique_ptr<InternalTestRunner> m_script;
     QByteArray m_demoFrame;   // the script's synthesis of the demonstration text
     QStringList m_texts;
     qsizetype m_nextText = 0;
-    QString m_rest;   // what is left of the text being spoken
+    QList<TextFrame> m_pieces;   // the frames of the text being spoken
+    qsizetype m_nextPiece = 0;
     quint64 m_current = 0;
     QTimer m_speechTimer;
     bool m_sending = false;

@@ -5,14 +5,12 @@
 #include "logshape.h"
 #include "logsink.h"
 #include "textbytes.h"
+#include "transactions.h"
 
 namespace {
 
-// Characters a serial read waits for after the first one arrives: a whole version text.
-constexpr int kAnswerPauseCharacters = 32;
-constexpr int kAnswerPauseMarginMs = 2;
-// Bytes kept unread while interpretation is off; later ones are dropped, as by a full buffer.
-constexpr qsizetype kMaxUnreadBytes = 1 << 20;
+// Longest wait for the power-up answer of a board that has just started.
+constexpr int kPowerUpWaitMs = 1000;
 
 }   // namespace
 
@@ -20,28 +18,58 @@ struct Session::Attached
 {
     Link *link = nullptr;
     AnswerRule rule = AnswerRule::SerialCharacters;
-    QByteArray unread;   // serial bytes not yet read
-    QTimer pause;
+    QString name;
+    std::unique_ptr<AnswerReader> reader;
+    // The no-answer bound of a serial link: the last frame written waits for any byte.
+    QTimer answerBound;
+    LinkTime lastSend = 0;
+    LinkTime lastArrival = 0;
 };
 
 Session::Session(QObject *parent)
     : QObject(parent)
-{ }
+{
+    m_transactions = newTransactions();
+}
 
 Session::~Session() = default;
 
-void Session::attachLink(Link *link, AnswerRule rule)
+void Session::attachLink(Link *link, AnswerRule rule, const QString &name)
 {
     auto attached = std::make_shared<Attached>();
     attached->link = link;
     attached->rule = rule;
-    attached->pause.setSingleShot(true);
+    attached->name = name;
+    attached->reader = std::make_unique<AnswerReader>(link, rule);
+    attached->reader->setInterpreting(m_interpretSerial || rule == AnswerRule::UsbReports);
     Attached *a = attached.get();
-    connect(&attached->pause, &QTimer::timeout, this, [this, a] { readSerialAnswers(*a); });
-    connect(link, &Link::received, this,
-        [this, a](const QByteArray &bytes, LinkTime arrival) { onReceived(*a, bytes, arrival); });
-    connect(link, &Link::frameWritten, this,
-        [this, link](const FrameWritten &written) { emit frameWritten(link, written); });
+    AnswerReader *reader = a->reader.get();
+    // The transactions hear of each answer before the log and the front ends do.
+    m_transactions->addLink(reader, name);
+    connect(link, &Link::received, reader, &AnswerReader::receive);
+    connect(reader, &AnswerReader::bytesArrived, this,
+        [this, a](const QByteArray &bytes, LinkTime arrival) {
+            a->lastArrival = arrival;
+            emit bytesReceived(a->link, bytes, arrival);
+        });
+    connect(reader, &AnswerReader::answerRead, this,
+        [this, link](const AnswerEvent &answer) { emit answerArrived(link, answer); });
+    connect(reader, &AnswerReader::reportAcknowledged, this, &Session::reportAccepted);
+    connect(reader, &AnswerReader::readLogged, this,
+        [this, a](const QList<AnswerEvent> &answers) { logAnswers(*a, answers); });
+
+    a->answerBound.setSingleShot(true);
+    connect(&a->answerBound, &QTimer::timeout, this, [this, a] {
+        if (a->lastArrival < a->lastSend && m_interpretSerial)
+            emit noAnswer(a->link);
+    });
+    connect(link, &Link::frameWritten, this, [this, a](const FrameWritten &written) {
+        emit frameWritten(a->link, written);
+        if (a->rule != AnswerRule::SerialCharacters || !m_interpretSerial)
+            return;
+        const qint64 untilDueMs = qMax<qint64>(0, (written.lastByteDue - linkNow()) / 1000);
+        a->answerBound.start(int(untilDueMs) + m_answerBoundMs);
+    });
     connect(link, &Link::framesDropped, this,
         [this, link](const QList<QByteArray> &frames, qint64 bytesNotSent) {
             if (frames.isEmpty())
@@ -63,14 +91,78 @@ void Session::attachLink(Link *link, AnswerRule rule)
         m_current = link;
 }
 
+Session::Attached *Session::attachedOf(const Link *link) const
+{
+    for (const auto &attached : m_links) {
+        if (attached->link == link)
+            return attached.get();
+    }
+    return nullptr;
+}
+
 void Session::setCurrentLink(Link *link)
 {
     m_current = link;
 }
 
+void Session::resetLink()
+{
+    if (m_current)
+        m_current->reset();
+}
+
 int Session::maxTextBytes() const
 {
     return m_current ? m_current->maxTextBytes() : kSerialMaxTextBytes;
+}
+
+std::optional<QString> Session::cannotCarry(Command command, const Link *link) const
+{
+    const Attached *attached = attachedOf(link ? link : m_current);
+    if (!attached)
+        return std::nullopt;
+    return ::cannotCarry(command, attached->rule);
+}
+
+void Session::restartTransactions()
+{
+    m_transactions = newTransactions();
+    emit transactionsRestarted();
+}
+
+std::unique_ptr<TransactionModel> Session::newTransactions()
+{
+    auto model = std::make_unique<TransactionModel>(linkNow);
+    model->setBound(m_answerBoundMs);
+    if (m_transactions)
+        model->setStoreEncoding(m_transactions->storeEncoding());
+    for (const auto &attached : std::as_const(m_links))
+        model->addLink(attached->reader.get(), attached->name);
+    model->follow(this);
+    return model;
+}
+
+void Session::setAnswerBound(int milliseconds)
+{
+    m_answerBoundMs = milliseconds;
+    m_transactions->setBound(milliseconds);
+}
+
+void Session::cancelNoAnswer()
+{
+    for (const auto &attached : std::as_const(m_links))
+        attached->answerBound.stop();
+}
+
+void Session::setInterpretSerialAnswers(bool on)
+{
+    m_interpretSerial = on;
+    for (const auto &attached : std::as_const(m_links)) {
+        if (attached->rule == AnswerRule::SerialCharacters)
+            attached->reader->setInterpreting(on);
+    }
+    if (!on)
+        answersLogged();   // nothing waits to be logged any more
 }
 
 QString Session::codeTablePath() const
@@ -104,11 +196,33 @@ TextFrame Session::textFrame(
     return result;
 }
 
+QList<TextFrame> Session::textPieces(
+    QStringView text, Command command, quint8 parameter, int encodingIndex) const
+{
+    QList<TextFrame> pieces;
+    int from = 0;
+    while (from < text.size()) {
+        TextFrame piece = textFrame(text.sliced(from), command, parameter, encodingIndex);
+        piece.from = from;
+        const bool framed = !piece.frame.isEmpty() && piece.keepChars > 0
+            && piece.table == CodeTable::LoadStatus::Loaded;
+        if (!framed)
+            piece.frame.clear();
+        pieces.append(std::move(piece));
+        if (!framed)
+            break;
+        from += pieces.last().keepChars;
+    }
+    return pieces;
+}
+
 void Session::send(const QByteArray &frame)
 {
     append(sentFrameEntry(frame, int(frame.size()) - 1, m_hexPrefix));
     if (!m_current)
         return;
+    if (Attached *attached = attachedOf(m_current))
+        attached->lastSend = linkNow();
     emit frameSent(frame, m_current, linkNow());
     m_current->send(frame);
 }
@@ -120,15 +234,52 @@ void Session::log(const QString &line)
 
 void Session::readArrivedAnswers()
 {
-    if (!m_interpretSerial)
-        return;
     const auto links = m_links;   // the log's receivers may attach links
-    for (const auto &attached : links) {
-        if (attached->rule != AnswerRule::SerialCharacters || attached->unread.isEmpty())
-            continue;
-        attached->pause.stop();
-        readSerialAnswers(*attached);
+    for (const auto &attached : links)
+        attached->reader->readNow();
+}
+
+void Session::whenAnswersLogged(QObject *context, std::function<void()> go)
+{
+    m_afterLog.append({context, std::move(go)});
+    answersLogged();
+}
+
+void Session::answersLogged()
+{
+    for (const auto &attached : std::as_const(m_links)) {
+        if (attached->reader->hasUnlogged())
+            return;
     }
+    const auto waiting = std::exchange(m_afterLog, {});
+    for (const auto &[context, go] : waiting) {
+        if (context)
+            go();
+    }
+}
+
+void Session::whenReady(bool justPoweredUp, QObject *context, std::function<void()> go)
+{
+    if (!justPoweredUp) {
+        go();
+        return;
+    }
+    // Shared by the answer and the time-out: whichever comes first goes, once.
+    auto pending = std::make_shared<std::function<void()>>(std::move(go));
+    auto fire = [pending] {
+        if (auto call = std::exchange(*pending, nullptr))
+            call();
+    };
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = connect(this, &Session::answerArrived, context,
+        [this, fire, context, connection](Link *, const AnswerEvent &answer) {
+            if (answer.code != Answer::Initialised)
+                return;
+            disconnect(*connection);
+            // After its log line, which a serial read gives after the answer pause.
+            whenAnswersLogged(context, fire);
+        });
+    QTimer::singleShot(kPowerUpWaitMs, context, fire);
 }
 
 void Session::append(const QString &entry)
@@ -137,61 +288,23 @@ void Session::append(const QString &entry)
         m_sink->append(entry);
 }
 
-void Session::onReceived(Attached &attached, const QByteArray &bytes, LinkTime arrival)
+void Session::logAnswers(const Attached &attached, const QList<AnswerEvent> &answers)
 {
     if (attached.rule == AnswerRule::UsbReports) {
-        emit bytesReceived(attached.link, bytes, arrival);
-        readUsbReport(bytes);
+        for (const AnswerEvent &answer : answers) {
+            append(usbAnswerEntry(usbAnswerLabel(answer.code).value_or(QString())));
+            emit usbAnswerRead(answer.code);
+        }
         return;
     }
-    // Kept before they are announced: a receiver may read them into the log at once.
-    const qsizetype room = kMaxUnreadBytes - attached.unread.size();
-    attached.unread.append(bytes.left(qMax<qsizetype>(room, 0)));
-    emit bytesReceived(attached.link, bytes, arrival);
-    if (!m_interpretSerial)
-        return;   // nothing read: the bytes wait for a receive event while interpretation is on
-    if (attached.unread.isEmpty() || attached.pause.isActive())
-        return;   // read already, or the read already scheduled takes these bytes too
-    // Long enough for a whole version text to arrive at the current speed: about 35 ms at 9600.
-    const qint64 wait = attached.link->wireTime(kAnswerPauseCharacters) / 1000;
-    attached.pause.start(int(wait) + kAnswerPauseMarginMs);
-}
-
-void Session::readSerialAnswers(Attached &attached)
-{
-    // Each read is decoded by itself: a stray lead byte at its end does not take the next
-    // read's first character with it.
-    const QString text = fromGbk(attached.unread);
-    attached.unread.clear();
-    const int n = int(qMin<qsizetype>(text.size(), 2));
-    for (int i = 0; i < n; ++i) {
-        const char16_t code = text.at(i).unicode();
-        if (code == Answer::VersionText) {
-            append(versionAnswerEntry(m_hexPrefix, text));
+    for (const AnswerEvent &answer : answers) {
+        if (answer.code == Answer::VersionText) {
+            append(versionAnswerEntry(m_hexPrefix, fromGbk(answer.text)));
             continue;
         }
-        if (code >= 0x80)
-            continue;
-        const std::optional<QString> label = serialAnswerLabel(quint8(code));
-        if (!label)
-            continue;
-        append(serialAnswerEntry(m_hexPrefix, *label));
-        if (code == Answer::Idle)
+        append(serialAnswerEntry(m_hexPrefix, serialAnswerLabel(answer.code).value_or(QString())));
+        if (answer.code == Answer::Idle)
             emit idleAnswerRead();
     }
-}
-
-void Session::readUsbReport(const QByteArray &report)
-{
-    if (report.size() < 2)
-        return;   // no answer byte in it
-    const quint8 code = quint8(report.at(1));
-    if (code == Answer::ReportAccepted) {
-        emit reportAccepted();
-        return;
-    }
-    if (const std::optional<QString> label = usbAnswerLabel(code)) {
-        append(usbAnswerEntry(*label));
-        emit usbAnswerRead(code);
-    }
+    answersLogged();
 }

@@ -5,6 +5,7 @@
 #include "frame.h"
 #include "framedecoder.h"
 #include "logshape.h"
+#include "session.h"
 
 #include <QDateTime>
 
@@ -15,17 +16,16 @@ using Phase = TransactionModel::Transaction::Phase;
 struct TransactionModel::LinkState
 {
     Link *link = nullptr;
+    AnswerReader *reader = nullptr;
     AnswerRule rule = AnswerRule::SerialCharacters;
     QString name;
     std::deque<std::unique_ptr<Transaction>> open;   // in the order they were sent
     Transaction *speaking = nullptr;   // one of open
     LinkTime lastDue = 0;   // the frames handed over so far are on the wire by then
     quint64 lastSentId = 0;
-    // A version text being read.
+    // A version text being read, and the frame it answers (0: none).
     bool inText = false;
     quint64 textOwner = 0;
-    AnswerEvent text;
-    LinkTime lastTextByte = 0;
 };
 
 namespace {
@@ -108,22 +108,29 @@ TransactionModel::TransactionModel(Clock clock, QObject *parent)
 
 TransactionModel::~TransactionModel() = default;
 
-void TransactionModel::addLink(Link *link, AnswerRule rule, const QString &name)
+void TransactionModel::addLink(AnswerReader *reader, const QString &name)
 {
     auto state = std::make_shared<LinkState>();
-    state->link = link;
-    state->rule = rule;
+    state->link = reader->link();
+    state->reader = reader;
+    state->rule = reader->rule();
     state->name = name;
     m_links.append(state);
-    connect(link, &QObject::destroyed, this,
-        [this, link] { m_links.removeIf([link](const auto &s) { return s->link == link; }); });
+    LinkState *s = state.get();
+    connect(reader, &AnswerReader::versionTextBegun, this, [this, s] { versionTextBegun(*s); });
+    connect(reader, &AnswerReader::answerRead, this, [this, s](const AnswerEvent &answer) {
+        onAnswer(*s, answer);
+        armTimer();
+    });
+    connect(reader, &AnswerReader::reportAcknowledged, this, [this] { ++m_stats.reportAcks; });
+    connect(reader, &QObject::destroyed, this,
+        [this, s] { m_links.removeIf([s](const auto &state) { return state.get() == s; }); });
 }
 
 void TransactionModel::follow(Session *session)
 {
     connect(session, &Session::frameSent, this, &TransactionModel::frameSent);
     connect(session, &Session::frameWritten, this, &TransactionModel::frameWritten);
-    connect(session, &Session::bytesReceived, this, &TransactionModel::bytesReceived);
     connect(session, &Session::framesDropped, this,
         [this](Link *link, const QList<QByteArray> &frames) { framesDropped(link, frames); });
 }
@@ -244,55 +251,11 @@ void TransactionModel::framesDropped(Link *link, const QList<QByteArray> &frames
     armTimer();
 }
 
-void TransactionModel::bytesReceived(Link *link, const QByteArray &bytes, LinkTime arrival)
+void TransactionModel::versionTextBegun(LinkState &s)
 {
-    LinkState *s = stateOf(link);
-    if (!s)
-        return;
-    if (s->rule == AnswerRule::UsbReports) {
-        if (bytes.size() < 2)
-            return;   // no answer byte in it
-        const quint8 code = quint8(bytes.at(1));
-        if (code == Answer::ReportAccepted)
-            ++m_stats.reportAcks;
-        else if (usbAnswerLabel(code))
-            onAnswer(*s, {code, arrival, {}});
-    } else {
-        readSerial(*s, bytes, arrival);
-    }
-    armTimer();
-}
-
-void TransactionModel::readSerial(LinkState &s, const QByteArray &bytes, LinkTime arrival)
-{
-    for (const char byte : bytes) {
-        if (s.inText && arrival - s.lastTextByte > qint64(kVersionGapMs) * 1000)
-            endVersionText(s);
-        if (s.inText) {
-            s.text.text += byte;
-            s.lastTextByte = arrival;
-            if (s.text.text.size() == kVersionTextBytes)
-                endVersionText(s);
-            continue;
-        }
-        const quint8 code = quint8(byte);
-        if (code == Answer::VersionText) {
-            Transaction *owner = oldest(s, Phase::Version);
-            s.inText = true;
-            s.textOwner = owner ? owner->id : 0;
-            s.text = {code, arrival, {}};
-            s.lastTextByte = arrival;
-            continue;
-        }
-        if (serialAnswerLabel(code))
-            onAnswer(s, {code, arrival, {}});
-    }
-}
-
-void TransactionModel::endVersionText(LinkState &s)
-{
-    s.inText = false;
-    onAnswer(s, std::exchange(s.text, {}));
+    Transaction *owner = oldest(s, Phase::Version);
+    s.inText = true;
+    s.textOwner = owner ? owner->id : 0;
 }
 
 TransactionModel::Transaction *TransactionModel::oldest(LinkState &s, Phase phase, int command)
@@ -310,8 +273,10 @@ void TransactionModel::setPhase(Transaction &t, Phase phase, LinkTime from)
     t.deadline = from + m_boundUs;
 }
 
-void TransactionModel::onAnswer(LinkState &s, AnswerEvent answer)
+void TransactionModel::onAnswer(LinkState &s, const AnswerEvent &answer)
 {
+    if (answer.code == Answer::VersionText)
+        s.inText = false;
     ++m_stats.answersByCode[answer.code];
     const quint8 code = answer.code;
     const bool usb = s.rule == AnswerRule::UsbReports;
@@ -461,8 +426,7 @@ void TransactionModel::checkDeadlines()
     const LinkTime now = m_clock();
     for (const auto &state : std::as_const(m_links)) {
         LinkState &s = *state;
-        if (s.inText && now - s.lastTextByte > qint64(kVersionGapMs) * 1000)
-            endVersionText(s);
+        s.reader->endQuietText(now);
         for (const auto &owned : s.open) {
             Transaction &t = *owned;
             if (!t.written && !(t.problems & NotWritten) && now >= t.dueBy) {
@@ -494,7 +458,7 @@ void TransactionModel::finish()
     for (const auto &state : std::as_const(m_links)) {
         LinkState &s = *state;
         if (s.inText)
-            endVersionText(s);
+            s.reader->endVersionText();
         if (s.speaking)
             endSpeech(s, SpeechEnd::Unfinished, m_clock());
         for (const auto &t : s.open) {
@@ -514,8 +478,6 @@ void TransactionModel::armTimer()
 {
     LinkTime next = kNever;
     for (const auto &s : std::as_const(m_links)) {
-        if (s->inText)
-            next = qMin(next, s->lastTextByte + qint64(kVersionGapMs) * 1000 + 1);
         for (const auto &t : s->open) {
             if (!t->written && !(t->problems & NotWritten))
                 next = qMin(next, t->dueBy);

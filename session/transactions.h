@@ -1,7 +1,7 @@
 #pragma once
 
+#include "answerreader.h"
 #include "link.h"
-#include "session.h"
 #include "transactionstats.h"
 
 #include <QByteArray>
@@ -14,14 +14,12 @@
 #include <functional>
 #include <memory>
 
+class Session;
+
 // Pairs every frame handed to a link with the answers that follow it.
 //
-// Answers are read from the raw bytes as they arrive, stamped with the link's arrival times.
-// Serial: every byte is a code, except that "S" starts the version text, whose bytes are text:
-// the text is the bytes after "S" up to 32 of them, ended early by a quiet gap of 20 ms (the chip
-// sends it in one go; 20 ms are about ten characters at 4800 baud). USB: byte 1 of each report;
-// the board's 0x5E acknowledges a report and is no answer. Bytes that are no answer code of the
-// link are passed over.
+// The answers come from each link's AnswerReader (answerreader.h says how bytes become answers),
+// stamped with the link's arrival times; the frames from the session that sends them.
 //
 // Each link keeps its own queue, and answers pair first in, first out, by what they answer:
 // - The first answer of a frame goes to the oldest frame still waiting for one: serial 0x41
@@ -57,8 +55,6 @@ public:
     using Clock = std::function<LinkTime()>;
 
     static constexpr int kDefaultBoundMs = 1000;
-    static constexpr int kVersionTextBytes = 32;
-    static constexpr int kVersionGapMs = 20;
     static constexpr qsizetype kRecentRows = 10000;
 
     // Problems of a frame, as bits.
@@ -74,12 +70,7 @@ public:
 
     enum class SpeechEnd { None, Idle, Stopped, Replaced, Standby, Restarted, Unfinished };
 
-    struct AnswerEvent
-    {
-        quint8 code = 0;
-        LinkTime arrival = 0;
-        QByteArray text;   // the version text after "S"
-    };
+    using AnswerEvent = ::AnswerEvent;
 
     struct Transaction
     {
@@ -118,10 +109,12 @@ public:
     void setBound(int milliseconds) { m_boundUs = qint64(milliseconds) * 1000; }
     // Encoding in which cache-store text is shown (the chip's frame does not say).
     void setStoreEncoding(int encoding) { m_storeEncoding = encoding; }
+    int storeEncoding() const { return m_storeEncoding; }
 
-    // Links are read by their rule; name is what the rows call the link.
-    void addLink(Link *link, AnswerRule rule, const QString &name);
-    // Listens to the session's frames and answers.
+    // Pairs the answers reader reads with the frames of its link; name is what the rows call
+    // the link.
+    void addLink(AnswerReader *reader, const QString &name);
+    // Listens to the frames the session hands to its links.
     void follow(Session *session);
 
     void frameSent(const QByteArray &frame, Link *link, LinkTime at);
@@ -129,11 +122,11 @@ public:
     // Each dropped frame is the oldest one of link with the same bytes that was neither written
     // nor already found not sent; it was not sent.
     void framesDropped(Link *link, const QList<QByteArray> &frames);
-    void bytesReceived(Link *link, const QByteArray &bytes, LinkTime arrival);
     // Ends the waits that have run out; its own timer calls it, tests call it after moving
     // their clock.
     void checkDeadlines();
-    // Ends every open transaction as it stands (speech unfinished, waits without answer).
+    // Ends every open transaction as it stands (a version text being read ends where it is,
+    // speech unfinished, waits without answer).
     void finish();
 
     // The transaction last handed to link, while it is open; null otherwise.
@@ -157,9 +150,8 @@ signals:
 private:
     struct LinkState;
     LinkState *stateOf(Link *link);
-    void readSerial(LinkState &s, const QByteArray &bytes, LinkTime arrival);
-    void endVersionText(LinkState &s);
-    void onAnswer(LinkState &s, AnswerEvent answer);
+    void versionTextBegun(LinkState &s);
+    void onAnswer(LinkState &s, const AnswerEvent &answer);
     Transaction *oldest(LinkState &s, Transaction::Phase phase, int command = -1);
     void take(LinkState &s, Transaction &t, LinkTime at);
     void endSpeech(LinkState &s, SpeechEnd how, LinkTime at);

@@ -480,22 +480,6 @@
         <translation>, </translation>
     </message>
     <message>
-        <source>无此设备</source>
-        <translation>no such device</translation>
-    </message>
-    <message>
-        <source>已打开</source>
-        <translation>open</translation>
-    </message>
-    <message>
-        <source>未打开</source>
-        <translation>not open</translation>
-    </message>
-    <message>
-        <source>%1，%2</source>
-        <translation>%1, %2</translation>
-    </message>
-    <message>
         <source>%1：1 秒内无应答，请检查板子连接和波特率</source>
         <translation>%1: no answer within 1 s; check the board connection and the baud rate</translation>
     </message>
@@ -540,26 +524,6 @@
         <translation>; outside GB2312, the chip may not read: %1</translation>
     </message>
     <message>
-        <source>时序</source>
-        <translation>Timing</translation>
-    </message>
-    <message>
-        <source>每帧的应答、延迟和播音时间</source>
-        <translation>Answers, latency and speech time of each frame</translation>
-    </message>
-    <message>
-        <source>测试报告：%1</source>
-        <translation>Test report: %1</translation>
-    </message>
-    <message>
-        <source>测试报告无法保存：%1</source>
-        <translation>Test report cannot be saved: %1</translation>
-    </message>
-    <message>
-        <source>测试报告无法写入：%1</source>
-        <translation>Test report cannot be written: %1</translation>
-    </message>
-    <message>
         <source>格式不匹配：第 %1 个字符不是16进制数值</source>
         <translation>Format mismatch: character %1 is not a hexadecimal value</translation>
     </message>
@@ -590,10 +554,6 @@
     <message>
         <source>%1：串口已关闭，不会自动重新打开，请重新选择端口</source>
         <translation>%1: the port is closed and does not open again by itself; pick the port again</translation>
-    </message>
-    <message>
-        <source>测试报告未能写完（缺 %1 行）：%2；可用“另存报告…”存到别处</source>
-        <translation>Test report not complete (%1 rows missing): %2; use “Save report as…” to save it elsewhere</translation>
     </message>
     <message>
         <source>内部连续播放已停止：%1 毫秒内没有收到 USB 板的接收回传（0xAA/0xAB/0xAC）</source>
@@ -667,6 +627,56 @@
     <message>
         <source>字节：这是每次发送的最大文本字节长度（不含帧头的5字节）！长文本请在F320中直接测试！目前F320最多仅能缓存此字节数！大于此字节数需分包发送，但通讯握手需20ms，大于帧与帧之间的最短间隔时间8ms，不可测试！</source>
         <translation> bytes: this is the longest text sent at a time (without the 5-byte frame head)! Please test long texts directly on the F320! At present the F320 can buffer no more than this many bytes! More would have to be sent in packets, but the handshake takes 20 ms, longer than the shortest gap of 8 ms between frames, so it cannot be tested!</translation>
+    </message>
+</context>
+<context>
+    <name>PortList</name>
+    <message>
+        <source>无此设备</source>
+        <translation>no such device</translation>
+    </message>
+    <message>
+        <source>已打开</source>
+        <translation>open</translation>
+    </message>
+    <message>
+        <source>未打开</source>
+        <translation>not open</translation>
+    </message>
+    <message>
+        <source>%1，%2</source>
+        <translation>%1, %2</translation>
+    </message>
+</context>
+<context>
+    <name>TimingPanel</name>
+    <message>
+        <source>时序</source>
+        <translation>Timing</translation>
+    </message>
+    <message>
+        <source>每帧的应答、延迟和播音时间</source>
+        <translation>Answers, latency and speech time of each frame</translation>
+    </message>
+    <message>
+        <source>测试报告：%1</source>
+        <translation>Test report: %1</translation>
+    </message>
+    <message>
+        <source>测试报告未能写完（缺 %1 行）：%2；可用“另存报告…”存到别处</source>
+        <translation>Test report not complete (%1 rows missing): %2; use “Save report as…” to save it elsewhere</translation>
+    </message>
+    <message>
+        <source>；</source>
+        <translation>; </translation>
+    </message>
+    <message>
+        <source>测试报告无法保存：%1</source>
+        <translation>Test report cannot be saved: %1</translation>
+    </message>
+    <message>
+        <source>测试报告无法写入：%1</source>
+        <translation>Test report cannot be written: %1</translation>
     </message>
 </context>
 <context>

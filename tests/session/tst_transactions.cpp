@@ -18,8 +18,8 @@ struct Fixture
     Fixture()
         : model([this] { return now; })
     {
-        model.addLink(&serial, AnswerRule::SerialCharacters, QStringLiteral("serial"));
-        model.addLink(&usb, AnswerRule::UsbReports, QStringLiteral("usb"));
+        model.addLink(&serialReader, QStringLiteral("serial"));
+        model.addLink(&usbReader, QStringLiteral("usb"));
         model.setRowSink([this](const TransactionRow &row) { rows << shape(row); });
     }
 
@@ -50,14 +50,14 @@ struct Fixture
                     m.captured(4).isEmpty() ? now : m.captured(4).toLongLong() * 1000;
                 model.frameWritten(link, {m.captured(2).toLongLong(), now, due});
             } else if (kind == u"rx") {
-                model.bytesReceived(&serial, bytes, now);
+                serialReader.receive(bytes, now);
             } else if (kind == u"dropped") {
                 QList<QByteArray> frames;
                 for (const QString &hex : m.captured(2).split(u','))
                     frames << QByteArray::fromHex(hex.toLatin1());
                 model.framesDropped(&serial, frames);
             } else if (kind == u"usb") {
-                model.bytesReceived(&usb, QByteArray(1, '\0') + bytes, now);
+                usbReader.receive(QByteArray(1, '\0') + bytes, now);
             } else {
                 model.checkDeadlines();
             }
@@ -79,6 +79,8 @@ struct Fixture
     LinkTime now = 0;
     FakeLink serial {4091, 0};
     FakeLink usb {512, 0};
+    AnswerReader serialReader {&serial, AnswerRule::SerialCharacters, [this] { return now; }};
+    AnswerReader usbReader {&usb, AnswerRule::UsbReports, [this] { return now; }};
     TransactionModel model;
     QStringList rows;
 };
