@@ -3,8 +3,7 @@
 #include "language.h"
 #include "operatormessages.h"
 #include "version.h"
-#include "virtualhidapi.h"
-#include "virtualserialboard.h"
+#include "virtualboards.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -134,22 +133,22 @@ static int run(int argc, char *argv[])
         std::fputs(
             "the English translation could not be loaded; the window stays Chinese\n", stderr);
 
-    // The virtual board lives as long as the program; its speech runs on a thread of its own.
-    std::unique_ptr<VirtualBoardRunner> serialBoard;
-    std::unique_ptr<VirtualHidApi> usbBoard;
+    // The virtual boards live as long as the program; their speech runs on threads of their own.
+    std::unique_ptr<VirtualBoards> boards;
     if (commandLine.virtualBoard) {
-        serialBoard = std::make_unique<VirtualBoardRunner>(commandLine.board);
-        if (serialBoard->start()) {
+        QString error;
+        boards = loadVirtualBoards(commandLine.board, &error);
+        const QString path = boards ? boards->serialPath(&error) : QString();
+        if (!path.isEmpty()) {
             commandLine.options.ports.setOverride(
-                1, serialBoard->slavePath(), QCoreApplication::translate("main", "虚拟板"));
-            std::fprintf(stderr, "virtual board on %s (COM1)\n",
-                serialBoard->slavePath().toLocal8Bit().constData());
+                1, path, QCoreApplication::translate("main", "虚拟板"));
+            std::fprintf(stderr, "virtual board on %s (COM1)\n", path.toLocal8Bit().constData());
         } else {
-            std::fprintf(stderr, "the virtual board could not start: %s\n",
-                serialBoard->errorString().toLocal8Bit().constData());
+            std::fprintf(
+                stderr, "the virtual board could not start: %s\n", error.toLocal8Bit().constData());
         }
-        usbBoard = std::make_unique<VirtualHidApi>(commandLine.board);
-        commandLine.options.hid = usbBoard.get();
+        if (boards)
+            commandLine.options.hid = &boards->usb();
     }
 
     MessageBoxes messages;

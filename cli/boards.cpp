@@ -161,22 +161,38 @@ bool BoardOpener::prepareVirtual(QString *error, int *exitCode)
         });
     if (!named)
         return true;
-    m_virtual = loadVirtualBoards(error);
+    const VirtualBoardOptions options = virtualBoardOptions(m_options, error);
+    if (!error->isEmpty()) {
+        *exitCode = ExitBadInput;
+        return false;
+    }
+    m_virtual = loadVirtualBoards(options, error);
     if (!m_virtual) {
         *exitCode = ExitUnavailable;
         return false;
     }
-    // The virtual line runs at the speed the port is set to, so answers come when they would.
-    QList<QPair<QString, QString>> options = m_options.virtualOptions;
-    options.append({QStringLiteral("--baud"), QString::number(m_options.baud)});
-    for (const auto &[option, value] : options) {
-        *error = m_virtual->setOption(option, value);
-        if (!error->isEmpty()) {
-            *exitCode = ExitBadInput;
-            return false;
-        }
-    }
     return true;
+}
+
+VirtualBoardOptions virtualBoardOptions(const CliOptions &options, QString *error)
+{
+    VirtualBoardOptions board;
+    // The virtual line runs at the speed the port is set to, so answers come when they would.
+    board.baud = options.baud;
+    error->clear();
+    for (const auto &[option, value] : options.virtualOptions) {
+        if (option == u"--virtual-usb-acks")
+            *error = setUsbAcks(&board, option, value);
+        else if (option == u"--virtual-accept-ms")
+            *error = setAcceptDelay(&board, option, value);
+        else
+            *error = setSpeechScale(&board, option, value);
+        if (!error->isEmpty())
+            return board;
+    }
+    // Sound plays only in real time; otherwise the board keeps time silently.
+    board.playback = board.speechScale == 1.0;
+    return board;
 }
 
 std::unique_ptr<OpenedBoard> BoardOpener::open(const BoardSpec &board, QString *error)

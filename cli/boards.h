@@ -5,6 +5,7 @@
 #include "portresolver.h"
 #include "session.h"
 #include "transactions.h"
+#include "virtualoptions.h"
 
 #include <QString>
 
@@ -50,6 +51,10 @@ private:
     PortResolver m_resolver;
     std::unique_ptr<VirtualBoards> m_virtual;
 };
+
+// The virtual board's options as the command line sets them (the line speed is --baud); *error
+// names a value it refuses, and is empty otherwise.
+VirtualBoardOptions virtualBoardOptions(const CliOptions &options, QString *error);
 
 // Calls go once the board is ready for frames: at once for a board that is on already; for a
 // board that has just powered up, after its 0x4A (read through model) or a second at most, so

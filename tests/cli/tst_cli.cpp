@@ -1,3 +1,4 @@
+#include "boards.h"
 #include "cache.h"
 #include "clirun.h"
 #include "codepage.h"
@@ -122,6 +123,8 @@ class TstCli : public QObject
 private slots:
     void parsing_data();
     void parsing();
+    void virtualBoardOptions_data();
+    void virtualBoardOptions();
     void wireBytes_data();
     void wireBytes();
     void exitCodes_data();
@@ -199,6 +202,54 @@ void TstCli::parsing()
     QCOMPARE(r.options.command + QStringLiteral(": ") + boards.join(QStringLiteral(", ")), parsed);
     if (r.options.command == u"soak")
         QCOMPARE(r.options.durationS, 5400.0);
+}
+
+void TstCli::virtualBoardOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");   // after "stop --virtual"
+    // baud, accept delay, speech scale, playback, USB acknowledgements; or the refused option
+    QTest::addColumn<QString>("board");
+    QTest::newRow("defaults") << QStringList {} << QStringLiteral("9600 4 1 play ready");
+    QTest::newRow("the line speed of --baud")
+        << QStringList {"--baud", "115200"} << QStringLiteral("115200 4 1 play ready");
+    QTest::newRow("faster speech is timed silently")
+        << QStringList {"--virtual-speech-scale", "0.5"} << QStringLiteral("9600 4 0.5 - ready");
+    QTest::newRow("accept delay and acknowledgements")
+        << QStringList {"--usb", "--virtual-accept-ms", "0", "--virtual-usb-acks", "all"}
+        << QStringLiteral("9600 0 1 play all");
+    QTest::newRow("acknowledgements of full reports")
+        << QStringList {"--usb", "--virtual-usb-acks", "full"}
+        << QStringLiteral("9600 4 1 play full");
+    QTest::newRow("a refused delay")
+        << QStringList {"--virtual-accept-ms", "-1"} << QStringLiteral("--virtual-accept-ms");
+    QTest::newRow("a refused scale")
+        << QStringList {"--virtual-speech-scale", "fast"} << QStringLiteral("--virtual-speech-scale");
+}
+
+void TstCli::virtualBoardOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, board);
+    QList<QByteArray> raw {"stop", "--virtual"};
+    for (const QString &a : arguments)
+        raw << a.toUtf8();
+    const ParsedCommandLine parsed = parseCommandLine(raw);
+    QVERIFY2(!parsed.exitNow, qPrintable(parsed.output));
+    QString error;
+    const VirtualBoardOptions options = ::virtualBoardOptions(parsed.options, &error);
+    if (board.startsWith(u'-')) {
+        QVERIFY2(error.startsWith(board), qPrintable(error));
+        return;
+    }
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    static const char *const kAcks[] = {"full", "all", "ready"};
+    QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5")
+                 .arg(options.baud)
+                 .arg(options.acceptDelayMs)
+                 .arg(options.speechScale)
+                 .arg(options.playback ? "play" : "-")
+                 .arg(QLatin1String(kAcks[int(options.usbAcks)])),
+        board);
 }
 
 void TstCli::wireBytes_data()
