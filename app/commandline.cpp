@@ -104,8 +104,10 @@ CommandLine parseCommandLine(const QStringList &arguments)
         if (!parseComMapping(mapping, &number, &path)) {
             result.exitNow = true;
             result.exitCode = 2;
-            result.output = QStringLiteral("--com expects COMn=PATH with n from 1 to 20, not \"")
-                + mapping + QStringLiteral("\"\n");
+            result.output =
+                QStringLiteral("--com expects COMn=PATH with n from 1 to %1, not \"%2\"\n")
+                    .arg(kComPorts)
+                    .arg(mapping);
             return result;
         }
         result.options.ports.setOverride(number, path);

@@ -237,28 +237,24 @@ std::unique_ptr<OpenedBoard> BoardOpener::openSerial(const QString &path, QStrin
     auto board = std::make_unique<OpenedBoard>();
     board->serial = std::make_unique<MSComm>(&m_resolver);
     MSComm &port = *board->serial;
-    int number = 0;
-    QString mapped;
+    QString device = path;
     // COMn (n 1-20) is numbered as the window numbers it; only then is the device list read.
-    if (parseComMapping(path + QStringLiteral("=x"), &number, &mapped)) {
-        port.setCommPort(number);
-        if (port.devicePath().isEmpty()) {
+    if (const std::optional<int> number = comNumber(path)) {
+        device = m_resolver.pathFor(*number);
+        if (device.isEmpty()) {
             *error =
-                QStringLiteral("COM%1 stands for no device here (see orv4120 ports)").arg(number);
+                QStringLiteral("COM%1 stands for no device here (see orv4120 ports)").arg(*number);
             return nullptr;
         }
-        board->name = QStringLiteral("COM%1=%2").arg(number).arg(port.devicePath());
+        board->name = QStringLiteral("COM%1=%2").arg(*number).arg(device);
     } else if (path.contains(QRegularExpression(
                    QStringLiteral("^COM\\d+$"), QRegularExpression::CaseInsensitiveOption))) {
-        *error = QStringLiteral("%1: COM numbers run from 1 to 20").arg(path);
+        *error = QStringLiteral("%1: COM numbers run from 1 to %2").arg(path).arg(kComPorts);
         return nullptr;
     } else {
-        port.setCommPath(path);
         board->name = path;
     }
-    port.setSettings(QStringLiteral("%1,N,8,1").arg(m_options.baud));
-    if (!port.setPortOpen(true)) {
-        const QString device = port.devicePath();
+    if (!port.open(device, m_options.baud)) {
         QString reason;
         switch (port.openError()) {
         case MSComm::OpenError::NoSuchDevice:

@@ -187,6 +187,17 @@ MSComm::OpenError classifyOpenError(
     }
 }
 
+bool MSComm::open(const QString &path, qint32 baud)
+{
+    setCommPath(path);
+    if (!setSettings(QStringLiteral("%1,N,8,1").arg(baud))) {
+        m_openError = OpenError::Other;
+        m_errorString = QStringLiteral("%1: no line speed %2").arg(path).arg(baud);
+        return false;
+    }
+    return setPortOpen(true);
+}
+
 bool MSComm::setPortOpen(bool open)
 {
     stopWatching();

@@ -51,6 +51,11 @@ public:
     bool setSettings(const QString &settings);
     qint32 baudRate() const { return m_baudRate; }
 
+    // Opens the device at path at baud, 8 data bits, no parity, one stop bit: the plain way in
+    // for a program that names its device. False, with openError() and errorString(), when it
+    // cannot; also for a speed that is not above 0.
+    bool open(const QString &path, qint32 baud);
+
     bool PortOpen() const { return m_port.isOpen(); }
     // Opens or closes the port. An open that fails returns false and leaves the port closed;
     // openError() and errorString() say why.

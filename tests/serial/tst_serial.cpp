@@ -20,6 +20,10 @@ private slots:
     void numbering();
     void comMapping_data();
     void comMapping();
+    void comNumbers_data();
+    void comNumbers();
+    void plainOpen_data();
+    void plainOpen();
     void settings_data();
     void settings();
     void openErrors();
@@ -105,6 +109,66 @@ void TstSerial::comMapping()
     QCOMPARE(parseComMapping(text, &n, &p), number != 0);
     QCOMPARE(n, number);
     QCOMPARE(p, path);
+}
+
+void TstSerial::comNumbers_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("number");   // 0: not a port number
+    QTest::newRow("COM1") << "COM1" << 1;
+    QTest::newRow("lower case, the last") << "com20" << 20;
+    QTest::newRow("leading zero") << "COM07" << 7;
+    QTest::newRow("past the list") << "COM21" << 0;
+    QTest::newRow("COM0") << "COM0" << 0;
+    QTest::newRow("three digits") << "COM100" << 0;
+    QTest::newRow("a device path") << "/dev/ttyS0" << 0;
+    QTest::newRow("a name that starts as one") << "COM1x" << 0;
+    QTest::newRow("a mapping") << "COM1=/dev/ttyS0" << 0;
+}
+
+void TstSerial::comNumbers()
+{
+    QFETCH(QString, name);
+    QFETCH(int, number);
+    QCOMPARE(comNumber(name).value_or(0), number);
+}
+
+void TstSerial::plainOpen_data()
+{
+    QTest::addColumn<QString>("path");   // "pty": the peer's pseudo-terminal
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<int>("error");   // MSComm::OpenError
+    QTest::newRow("the peer at 9600") << "pty" << 9600 << true << int(MSComm::OpenError::None);
+    QTest::newRow("the peer at 115200") << "pty" << 115200 << true << int(MSComm::OpenError::None);
+    QTest::newRow("no such device")
+        << "/dev/no-such-tty" << 9600 << false << int(MSComm::OpenError::NoSuchDevice);
+    QTest::newRow("no line speed") << "pty" << 0 << false << int(MSComm::OpenError::Other);
+}
+
+void TstSerial::plainOpen()
+{
+    QFETCH(QString, path);
+    QFETCH(int, baud);
+    QFETCH(bool, opens);
+    QFETCH(int, error);
+    PtyPeer board;
+    if (path == u"pty")
+        path = board.slavePath();
+    MSComm port(nullptr);
+    QCOMPARE(port.open(path, baud), opens);
+    QCOMPARE(port.isOpen(), opens);
+    QCOMPARE(int(port.openError()), error);
+    if (!opens) {
+        QVERIFY(!port.errorString().isEmpty());
+        return;
+    }
+    QCOMPARE(port.baudRate(), baud);
+    QCOMPARE(port.Settings(), QStringLiteral("%1,N,8,1").arg(baud));
+    // The line speed is what the wire time counts: 10 bits a byte at 8N1.
+    QCOMPARE(port.wireTime(baud / 10), qint64(1000000));
+    port.send("FD");
+    QTRY_COMPARE(board.received(), QByteArray("FD"));
 }
 
 void TstSerial::settings_data()
