@@ -99,7 +99,7 @@ private:
     // How a fault leaves the device: gone (hung up), or still there (a stalled or failed write):
     // such a device is taken back only after it has gone and come again.
     enum class Lost { Gone, StillThere };
-    void fault(const QString &reason, Lost lost);
+    void fault(const LinkFault &what, Lost lost);
     void watchForReturn(Lost lost);
     void stopWatching();
     QString returningPath() const;

@@ -6,6 +6,7 @@
 #include "fakelink.h"
 #include "frame.h"
 #include "hexeditor.h"
+#include "linkfaults.h"
 #include "options.h"
 #include "ptypeer.h"
 #include "session.h"
@@ -125,6 +126,8 @@ private slots:
     void parsing();
     void virtualBoardOptions_data();
     void virtualBoardOptions();
+    void linkFaultMessages_data();
+    void linkFaultMessages();
     void wireBytes_data();
     void wireBytes();
     void exitCodes_data();
@@ -250,6 +253,51 @@ void TstCli::virtualBoardOptions()
                  .arg(options.playback ? "play" : "-")
                  .arg(QLatin1String(kAcks[int(options.usbAcks)])),
         board);
+}
+
+void TstCli::linkFaultMessages_data()
+{
+    using Kind = LinkFault::Kind;
+    QTest::addColumn<LinkFault>("fault");
+    QTest::addColumn<QString>("message");
+    const QString io = QStringLiteral("Input/output error");
+    QTest::newRow("serial device gone") << LinkFault(Kind::SerialGone, "ttyUSB0", io)
+        << "ttyUSB0: the device is gone (Input/output error); the port is closed";
+    QTest::newRow("serial write failed") << LinkFault(Kind::SerialWriteFailed, "ttyUSB0", io)
+        << "ttyUSB0: a write failed (Input/output error); the port is closed";
+    QTest::newRow("serial stalled") << LinkFault(Kind::SerialStalled, "pts/3", {}, 4096)
+        << "pts/3: writing stalled with 4096 bytes not sent; the port is closed";
+    QTest::newRow("serial reopened") << LinkFault(Kind::SerialReopened, "/dev/ttyUSB1")
+        << "/dev/ttyUSB1: the device is back and the port open again";
+    QTest::newRow("USB lost") << LinkFault(Kind::UsbLost, "/dev/hidraw2", io)
+        << "the USB board /dev/hidraw2 is lost (Input/output error)";
+    QTest::newRow("USB lost, the system silent")
+        << LinkFault(Kind::UsbLost) << "the USB board is lost";
+    QTest::newRow("USB short write") << LinkFault(Kind::UsbShortWrite, "/dev/hidraw2", {}, 20, 33)
+        << "the USB board /dev/hidraw2 took only 20 of the 33 bytes of a report; the link is "
+           "closed";
+    QTest::newRow("USB acknowledgement late") << LinkFault(Kind::UsbAckTimeout, "/dev/hidraw2")
+        << "the USB board /dev/hidraw2 did not acknowledge a report with 0x5E in time; the frame "
+           "is dropped";
+    QTest::newRow("USB no permission") << LinkFault(Kind::UsbNoPermission, "/dev/hidraw2")
+        << "no permission to open the USB board /dev/hidraw2; install the udev rule "
+           "70-orv4120.rules and plug the board in again";
+    QTest::newRow("USB board not found") << LinkFault(Kind::UsbNotFound)
+        << "the USB board is not found; the frames waiting for it are dropped";
+    QTest::newRow("USB board not connected") << LinkFault(Kind::UsbNotConnected)
+        << "no USB board is connected; the frame is not sent";
+    QTest::newRow("USB empty frame")
+        << LinkFault(Kind::UsbEmptyFrame) << "a frame without bytes is not sent";
+    QTest::newRow("USB short reports") << LinkFault(Kind::UsbShortReports, {}, {}, 17, 33)
+        << "the output reports of the USB board hold 17 bytes, fewer than 33; the frame is not "
+           "sent";
+}
+
+void TstCli::linkFaultMessages()
+{
+    QFETCH(LinkFault, fault);
+    QFETCH(QString, message);
+    QCOMPARE(linkFaultMessage(fault), message);
 }
 
 void TstCli::wireBytes_data()
@@ -731,7 +779,14 @@ void TstCli::soakEndsWhenNoBoardIsLeft()
     QVERIFY(clock.elapsed() < 20000);
     QCOMPARE(run.err.count("this board stops"), 1);
     QCOMPARE(run.err.count("no board is left"), 1);
-    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("soak-*.txt")}).size(), 1);
+    // Standard error in English; the report keeps the work log's words.
+    QVERIFY2(run.err.contains("the device is gone"), run.err.constData());
+    QVERIFY2(!QString::fromUtf8(run.err).contains(QStringLiteral("串口")), run.err.constData());
+    const QStringList summaries = QDir(dir.path()).entryList({QStringLiteral("soak-*.txt")});
+    QCOMPARE(summaries.size(), 1);
+    QFile summary(QDir(dir.path()).filePath(summaries.first()));
+    QVERIFY(summary.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(summary.readAll()).contains(QStringLiteral("串口设备已断开")));
 }
 
 void TstCli::soakReportThatDoesNotFit()

@@ -1,3 +1,4 @@
+#include "logshape.h"
 #include "mscomm.h"
 #include "portresolver.h"
 #include "ptypeer.h"
@@ -313,7 +314,8 @@ void TstSerial::stalledPortFaultsOnce()
         port.send(QByteArray(4096, 'x'));
     QTRY_VERIFY_WITH_TIMEOUT(!port.PortOpen(), 10000);
     QCOMPARE(failures.count(), 1);
-    QVERIFY(failures.first().first().toString().contains(QStringLiteral("写出停滞")));
+    QVERIFY(linkFaultLine(failures.first().first().value<LinkFault>())
+                .contains(QStringLiteral("写出停滞")));
     port.send(QByteArray(4096, 'x'));   // faulty port: nothing more, no second report
     QTest::qWait(50);
     QCOMPARE(failures.count(), 1);
@@ -401,7 +403,8 @@ void TstSerial::droppedFramesReported()
     QTRY_COMPARE_WITH_TIMEOUT(dropped.count(), 1, 10000);
     if (how == u"stall") {
         QCOMPARE(failed.count(), 1);
-        QVERIFY(failed.first().first().toString().contains(QStringLiteral("写出停滞")));
+        QVERIFY(linkFaultLine(failed.first().first().value<LinkFault>())
+                    .contains(QStringLiteral("写出停滞")));
     }
     const auto frames = dropped.first().at(0).value<QList<QByteArray>>();
     const qint64 bytesNotSent = dropped.first().at(1).toLongLong();
