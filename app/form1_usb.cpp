@@ -41,7 +41,7 @@ void Form1::onUsbAnswer(quint8 code)
 {
     if (!ContinuousPlay)
         return;
-    if (isReceipt(code)) {
+    if (code == Answer::Received || isUsbReceipt(code)) {
         m_replayReceiptRead = true;
         m_replayAckBound->stop();   // the chip speaks as long as the piece needs
     } else if (code == Answer::Idle && m_replayReceiptRead) {

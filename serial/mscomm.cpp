@@ -372,8 +372,6 @@ void MSComm::onReadyRead()
     if (bytes.isEmpty())
         return;
     emit received(bytes, linkNow());
-    m_commEvent = kEventReceive;
-    emit OnComm();
 }
 
 // A stalled or failed write is a lost device as much as a hang-up is: the port closes, the
@@ -386,9 +384,7 @@ void MSComm::fault(const LinkFault &what, Lost lost)
     m_port.clearError();
     const Dropped dropped = forgetQueued();
     m_port.close();
-    m_commEvent = kEventDeviceLost;
     watchForReturn(lost);
-    emit OnComm();
     emit openChanged(false);
     emit failed(what);
     reportDropped(dropped);

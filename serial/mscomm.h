@@ -24,15 +24,11 @@ class MSComm : public Link
 public:
     // Why the last open failed.
     enum class OpenError { None, NoSuchDevice, InUse, NoPermission, Other };
-    // Event codes of CommEvent.
-    static constexpr int kEventReceive = 2;
-    static constexpr int kEventDeviceLost = 1006;
 
     explicit MSComm(const PortResolver *resolver, QObject *parent = nullptr);
     ~MSComm() override;
 
     // The port number (1-20) the next open uses; it selects the device through the resolver.
-    int CommPort() const { return m_commPort; }
     void setCommPort(int number);
     // The same, with the device COMn stands for already looked up (path empty: none), and the
     // adapter found there, so that the adapter is known again when it comes back.
@@ -70,8 +66,6 @@ public:
     // closed. A write the port refuses, or bytes that do not drain in time, fault the port.
     void Output(const QByteArray &bytes);
 
-    // The reason for the current OnComm.
-    int CommEvent() const { return m_commEvent; }
     // The device was lost and is watched for: it opens again by itself when it comes back.
     bool awaitsReturn() const { return m_watching; }
 
@@ -86,8 +80,6 @@ public:
     void reset() override;
 
 signals:
-    // Raised on the window's thread when data arrives, and when the device is lost.
-    void OnComm();
     // The device that was lost is back, provably the same adapter, and the port is open again.
     void reconnected();
 
@@ -143,7 +135,6 @@ private:
     QSerialPort::DataBits m_dataBits = QSerialPort::Data8;
     QSerialPort::StopBits m_stopBits = QSerialPort::OneStop;
     int m_inBufferSize = 1024;
-    int m_commEvent = 0;
     OpenError m_openError = OpenError::None;
     QString m_errorString;
     std::optional<SerialDevice> m_adapter;   // what COMn stood for when it was looked up

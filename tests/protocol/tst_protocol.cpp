@@ -22,6 +22,7 @@ private slots:
     void answerLabels_data();
     void answerLabels();
     void answerEntries();
+    void usbReceipts();
     void frameFromValues_data();
     void frameFromValues();
     void lineBreakForms();
@@ -168,6 +169,16 @@ void TstProtocol::answerEntries()
         QStringLiteral("<---- 返回：58  软件版本号：SA\r\n"));
     QCOMPARE(
         usbAnswerEntry(QStringLiteral("<-0x41  接收成功")), QStringLiteral("<-0x41  接收成功\r\n"));
+}
+
+void TstProtocol::usbReceipts()
+{
+    QByteArray receipts;
+    for (int code = 0; code < 256; ++code) {
+        if (isUsbReceipt(quint8(code)))
+            receipts += char(code);
+    }
+    QCOMPARE(receipts.toHex(' '), QByteArray("aa ab ac"));   // not 0x41, which follows them
 }
 
 void TstProtocol::frameFromValues_data()
