@@ -1,6 +1,7 @@
 #include "boards.h"
 
 #include "codes.h"
+#include "deviceaccess.h"
 #include "hidlink.h"
 #include "mscomm.h"
 #include "virtualboards.h"
@@ -90,9 +91,9 @@ bool userListedIn(gid_t group)
 QString accessProblem(const QString &path)
 {
     const QByteArray native = QFile::encodeName(path);
-    if (::access(native.constData(), R_OK | W_OK) == 0)
+    const int error = deviceAccessError(native);
+    if (error == 0)
         return {};
-    const int error = errno;
     if (error == ENOENT)
         return QStringLiteral("no such device");
     if (error != EACCES)

@@ -1,5 +1,6 @@
 #include "mscomm.h"
 
+#include "deviceaccess.h"
 #include "frame.h"
 #include "logshape.h"
 
@@ -10,7 +11,6 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 namespace {
@@ -222,12 +222,8 @@ bool MSComm::setPortOpen(bool open)
     m_port.setPortName(path);
     applySettings();
     if (!m_port.open(QIODevice::ReadWrite)) {
-        int accessErrno = 0;
-#ifdef Q_OS_UNIX
-        if (::access(QFile::encodeName(path).constData(), R_OK | W_OK) != 0)
-            accessErrno = errno;
-#endif
-        m_openError = classifyOpenError(QFileInfo::exists(path), m_port.error(), accessErrno);
+        m_openError =
+            classifyOpenError(QFileInfo::exists(path), m_port.error(), deviceAccessError(path));
         m_errorString = path + QStringLiteral("：") + openErrorText(m_openError)
             + QStringLiteral(" (") + m_port.errorString() + u')';
         m_port.clearError();
