@@ -220,13 +220,12 @@ void TstCli::virtualBoardOptions_data()
     QTest::newRow("accept delay and acknowledgements")
         << QStringList {"--usb", "--virtual-accept-ms", "0", "--virtual-usb-acks", "all"}
         << QStringLiteral("9600 0 1 play all");
-    QTest::newRow("acknowledgements of full reports")
-        << QStringList {"--usb", "--virtual-usb-acks", "full"}
-        << QStringLiteral("9600 4 1 play full");
+    QTest::newRow("acknowledgements of full reports") << QStringList {
+        "--usb", "--virtual-usb-acks", "full"} << QStringLiteral("9600 4 1 play full");
     QTest::newRow("a refused delay")
         << QStringList {"--virtual-accept-ms", "-1"} << QStringLiteral("--virtual-accept-ms");
-    QTest::newRow("a refused scale")
-        << QStringList {"--virtual-speech-scale", "fast"} << QStringLiteral("--virtual-speech-scale");
+    QTest::newRow("a refused scale") << QStringList {"--virtual-speech-scale", "fast"}
+                                     << QStringLiteral("--virtual-speech-scale");
 }
 
 void TstCli::virtualBoardOptions()
@@ -261,34 +260,38 @@ void TstCli::linkFaultMessages_data()
     QTest::addColumn<LinkFault>("fault");
     QTest::addColumn<QString>("message");
     const QString io = QStringLiteral("Input/output error");
-    QTest::newRow("serial device gone") << LinkFault(Kind::SerialGone, "ttyUSB0", io)
-        << "ttyUSB0: the device is gone (Input/output error); the port is closed";
-    QTest::newRow("serial write failed") << LinkFault(Kind::SerialWriteFailed, "ttyUSB0", io)
-        << "ttyUSB0: a write failed (Input/output error); the port is closed";
-    QTest::newRow("serial stalled") << LinkFault(Kind::SerialStalled, "pts/3", {}, 4096)
-        << "pts/3: writing stalled with 4096 bytes not sent; the port is closed";
+    QTest::newRow("serial device gone") << LinkFault(Kind::SerialGone, "ttyUSB0",
+        io) << "ttyUSB0: the device is gone (Input/output error); the port is closed";
+    QTest::newRow("serial write failed") << LinkFault(Kind::SerialWriteFailed, "ttyUSB0",
+        io) << "ttyUSB0: a write failed (Input/output error); the port is closed";
+    QTest::newRow("serial stalled") << LinkFault(Kind::SerialStalled, "pts/3", {},
+        4096) << "pts/3: writing stalled with 4096 bytes not sent; the port is closed";
     QTest::newRow("serial reopened") << LinkFault(Kind::SerialReopened, "/dev/ttyUSB1")
-        << "/dev/ttyUSB1: the device is back and the port open again";
+                                     << "/dev/ttyUSB1: the device is back and the port open again";
     QTest::newRow("USB lost") << LinkFault(Kind::UsbLost, "/dev/hidraw2", io)
-        << "the USB board /dev/hidraw2 is lost (Input/output error)";
+                              << "the USB board /dev/hidraw2 is lost (Input/output error)";
     QTest::newRow("USB lost, the system silent")
         << LinkFault(Kind::UsbLost) << "the USB board is lost";
-    QTest::newRow("USB short write") << LinkFault(Kind::UsbShortWrite, "/dev/hidraw2", {}, 20, 33)
+    QTest::newRow("USB short write")
+        << LinkFault(Kind::UsbShortWrite, "/dev/hidraw2", {}, 20, 33)
         << "the USB board /dev/hidraw2 took only 20 of the 33 bytes of a report; the link is "
            "closed";
-    QTest::newRow("USB acknowledgement late") << LinkFault(Kind::UsbAckTimeout, "/dev/hidraw2")
+    QTest::newRow("USB acknowledgement late")
+        << LinkFault(Kind::UsbAckTimeout, "/dev/hidraw2")
         << "the USB board /dev/hidraw2 did not acknowledge a report with 0x5E in time; the frame "
            "is dropped";
-    QTest::newRow("USB no permission") << LinkFault(Kind::UsbNoPermission, "/dev/hidraw2")
+    QTest::newRow("USB no permission")
+        << LinkFault(Kind::UsbNoPermission, "/dev/hidraw2")
         << "no permission to open the USB board /dev/hidraw2; install the udev rule "
            "70-orv4120.rules and plug the board in again";
-    QTest::newRow("USB board not found") << LinkFault(Kind::UsbNotFound)
-        << "the USB board is not found; the frames waiting for it are dropped";
-    QTest::newRow("USB board not connected") << LinkFault(Kind::UsbNotConnected)
-        << "no USB board is connected; the frame is not sent";
+    QTest::newRow("USB board not found") << LinkFault(
+        Kind::UsbNotFound) << "the USB board is not found; the frames waiting for it are dropped";
+    QTest::newRow("USB board not connected")
+        << LinkFault(Kind::UsbNotConnected) << "no USB board is connected; the frame is not sent";
     QTest::newRow("USB empty frame")
         << LinkFault(Kind::UsbEmptyFrame) << "a frame without bytes is not sent";
-    QTest::newRow("USB short reports") << LinkFault(Kind::UsbShortReports, {}, {}, 17, 33)
+    QTest::newRow("USB short reports")
+        << LinkFault(Kind::UsbShortReports, {}, {}, 17, 33)
         << "the output reports of the USB board hold 17 bytes, fewer than 33; the frame is not "
            "sent";
 }
