@@ -11,7 +11,7 @@ class ModuleBoards final : public VirtualBoards
 public:
     explicit ModuleBoards(const VirtualBoardOptions &options)
     {
-        static_cast<VirtualBoardOptions &>(m_options) = options;
+        static_cast<VirtualBoardOptions &>(m_options) = options;   // the rest: the defaults
     }
 
     QString serialPath(QString *error) override
