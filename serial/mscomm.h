@@ -15,9 +15,9 @@
 
 // The serial-communications control of the window, on QSerialPort, and the serial link behind the
 // send path. It offers what the window's handlers use (a port number, a settings text, open and
-// close with an error on failure, a queued write, a receive event on the window's thread) and
-// the link's rules: a frame over 2000 bytes goes to the port in two pieces, a text frame carries
-// at most 4091 text bytes.
+// close with an error on failure, a queued write, the link's received() on the window's thread),
+// a plain open(path, baud) for the command line, and the link's rules: a frame over 2000 bytes
+// goes to the port in two pieces, a text frame carries at most 4091 text bytes.
 class MSComm : public Link
 {
     Q_OBJECT
