@@ -40,7 +40,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
         QStringLiteral("With --virtual: time from a frame's arrival to the board's answer, 0 to "
                        "%1 ms (default %2).")
             .arg(kMaxAcceptDelayMs)
-            .arg(ChipModel::kDefaultAcceptDelayMs),
+            .arg(VirtualBoardOptions().acceptDelayMs),
         QStringLiteral("ms"));
     const QCommandLineOption virtualSpeechScale(QStringLiteral("virtual-speech-scale"),
         QStringLiteral("With --virtual: playing time per second of speech, 0 to %1: 1 real time "
@@ -104,8 +104,10 @@ CommandLine parseCommandLine(const QStringList &arguments)
         if (!parseComMapping(mapping, &number, &path)) {
             result.exitNow = true;
             result.exitCode = 2;
-            result.output = QStringLiteral("--com expects COMn=PATH with n from 1 to 20, not \"")
-                + mapping + QStringLiteral("\"\n");
+            result.output =
+                QStringLiteral("--com expects COMn=PATH with n from 1 to %1, not \"%2\"\n")
+                    .arg(kComPorts)
+                    .arg(mapping);
             return result;
         }
         result.options.ports.setOverride(number, path);

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "Form1.h"
-#include "boardoptions.h"
 #include "language.h"
+#include "virtualoptions.h"
 
 #include <QString>
 #include <QStringList>
@@ -12,7 +12,7 @@ struct CommandLine
 {
     Form1Options options;
     bool virtualBoard = false;   // attach the built-in virtual chip board as COM1
-    BoardOptions board;   // how the virtual board is set up
+    VirtualBoardOptions board;   // how the virtual board is set up
     bool languageGiven = false;   // --lang chose the language; otherwise the locale does
     Language language = Language::Chinese;
     bool exitNow = false;   // --help, --version or an error: print and leave

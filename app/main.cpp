@@ -1,67 +1,32 @@
 #include "Form1.h"
 #include "commandline.h"
+#include "interrupts.h"
 #include "language.h"
 #include "operatormessages.h"
 #include "version.h"
-#include "virtualhidapi.h"
-#include "virtualserialboard.h"
+#include "virtualboards.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QPointer>
-#include <QSocketNotifier>
 
 #include <cstdio>
 #include <memory>
 
 #ifdef Q_OS_UNIX
-#include <csignal>
-#include <fcntl.h>
-#include <sys/socket.h>
 #include <unistd.h>
-
-static int g_signalPipe[2] = {-1, -1};
-static volatile sig_atomic_t g_signal = 0;   // the first terminating signal, 0 while none came
-
-static void onTerminate(int signal)
-{
-    if (g_signal == 0)
-        g_signal = signal;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
-}
-
-// SIGTERM, SIGINT and SIGHUP are caught from the first moment; they take effect once the event
-// loop runs, so one that comes while the window is being built still ends with an export.
-static void catchTerminate()
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
-        return;
-    ::fcntl(g_signalPipe[1], F_SETFL, O_NONBLOCK);   // a burst of signals never blocks the handler
-    struct sigaction action = {};
-    action.sa_handler = onTerminate;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int signal : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(signal, &action, nullptr);
-}
 
 // The window closes as its close button does, so the log is exported (a notice of the export goes
 // to standard error, no one may be there to read a box), and then the program ends, whatever
-// message box is open.
+// message box is open. A signal that came while the window was being built takes effect here.
 static void endOnTerminate(QPointer<Form1> window)
 {
-    if (g_signalPipe[0] < 0)
-        return;
-    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [window] {
-        char byte;
-        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+    Interrupts::onSignal(qApp, [window] {
         if (window) {
             window->setQuietClose(true);
             window->close();
         }
-        QCoreApplication::exit(128 + g_signal);   // leaves every event loop, a box's too
+        QCoreApplication::exit(128 + Interrupts::first());   // leaves every event loop, a box's too
     });
 }
 #endif
@@ -86,13 +51,9 @@ static bool startedFromDesktop()
 int main(int argc, char *argv[])
 {
 #ifdef Q_OS_UNIX
-    catchTerminate();
+    Interrupts::install();   // from the first moment, so a signal during start-up is not lost
     const int code = run(argc, argv);
-    if (g_signal != 0) {
-        // ended by the signal, as its sender expects to see
-        ::signal(g_signal, SIG_DFL);
-        ::raise(g_signal);
-    }
+    Interrupts::endBySignal();
     return code;
 #else
     return run(argc, argv);
@@ -134,22 +95,22 @@ static int run(int argc, char *argv[])
         std::fputs(
             "the English translation could not be loaded; the window stays Chinese\n", stderr);
 
-    // The virtual board lives as long as the program; its speech runs on a thread of its own.
-    std::unique_ptr<VirtualBoardRunner> serialBoard;
-    std::unique_ptr<VirtualHidApi> usbBoard;
+    // The virtual boards live as long as the program; their speech runs on threads of their own.
+    std::unique_ptr<VirtualBoards> boards;
     if (commandLine.virtualBoard) {
-        serialBoard = std::make_unique<VirtualBoardRunner>(commandLine.board);
-        if (serialBoard->start()) {
+        QString error;
+        boards = loadVirtualBoards(commandLine.board, &error);
+        const QString path = boards ? boards->serialPath(&error) : QString();
+        if (!path.isEmpty()) {
             commandLine.options.ports.setOverride(
-                1, serialBoard->slavePath(), QCoreApplication::translate("main", "虚拟板"));
-            std::fprintf(stderr, "virtual board on %s (COM1)\n",
-                serialBoard->slavePath().toLocal8Bit().constData());
+                1, path, QCoreApplication::translate("main", "虚拟板"));
+            std::fprintf(stderr, "virtual board on %s (COM1)\n", path.toLocal8Bit().constData());
         } else {
-            std::fprintf(stderr, "the virtual board could not start: %s\n",
-                serialBoard->errorString().toLocal8Bit().constData());
+            std::fprintf(
+                stderr, "the virtual board could not start: %s\n", error.toLocal8Bit().constData());
         }
-        usbBoard = std::make_unique<VirtualHidApi>(commandLine.board);
-        commandLine.options.hid = usbBoard.get();
+        if (boards)
+            commandLine.options.hid = &boards->usb();
     }
 
     MessageBoxes messages;

@@ -22,7 +22,7 @@ class PortList : public QObject
     Q_OBJECT
 public:
     // The items "COM1" ... "COM20".
-    static constexpr int kComItems = 20;
+    static constexpr int kComItems = kComPorts;   // "COM1" ... "COM20"
 
     PortList(QComboBox *list, QLabel *info, const PortResolver &ports, const MSComm *serial,
         QObject *parent = nullptr);

@@ -184,11 +184,6 @@ bool SpeechOutput::enablePlayback()
     return true;
 }
 
-bool SpeechOutput::playbackEnabled() const
-{
-    return m_player != nullptr;
-}
-
 bool SpeechOutput::writeWav(const QString &path, quint32 maxDataBytes)
 {
     auto wav = std::make_unique<WavWriter>(maxDataBytes);

@@ -23,7 +23,6 @@ public:
 
     // Opens the default ALSA output; false (and playback stays off) when there is none.
     bool enablePlayback();
-    bool playbackEnabled() const;
     // Every utterance is appended to this file, up to maxDataBytes of sound (the format's limit
     // by default); false with errorString() when it cannot be created.
     bool writeWav(const QString &path, quint32 maxDataBytes = WavWriter::kMaxDataBytes);

@@ -274,10 +274,7 @@ void ChipModel::answer(quint8 code)
 
 void ChipModel::setState(State state)
 {
-    if (m_state == state)
-        return;
     m_state = state;
-    emit stateChanged(state);
 }
 
 void ChipModel::startSpeech(SpeechStream stream)

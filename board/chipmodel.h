@@ -73,7 +73,6 @@ public:
 signals:
     // Answer bytes for the host, in order: one code, or "S" and the version text.
     void answered(const QByteArray &bytes);
-    void stateChanged(ChipModel::State state);
     // A frame from receiveFrame() is taken up; emitted before any of its answers.
     void frameAccepted(const QByteArray &frame, ChipModel::State before);
     // Speech output: an utterance starts (what is left of the one before goes), its next

@@ -1,6 +1,7 @@
 #include "boards.h"
 
 #include "codes.h"
+#include "deviceaccess.h"
 #include "hidlink.h"
 #include "mscomm.h"
 #include "virtualboards.h"
@@ -87,9 +88,9 @@ bool userListedIn(gid_t group)
 QString accessProblem(const QString &path)
 {
     const QByteArray native = QFile::encodeName(path);
-    if (::access(native.constData(), R_OK | W_OK) == 0)
+    const int error = deviceAccessError(native);
+    if (error == 0)
         return {};
-    const int error = errno;
     if (error == ENOENT)
         return QStringLiteral("no such device");
     if (error != EACCES)
@@ -134,22 +135,38 @@ bool BoardOpener::prepareVirtual(QString *error, int *exitCode)
         });
     if (!named)
         return true;
-    m_virtual = loadVirtualBoards(error);
+    const VirtualBoardOptions options = virtualBoardOptions(m_options, error);
+    if (!error->isEmpty()) {
+        *exitCode = ExitBadInput;
+        return false;
+    }
+    m_virtual = loadVirtualBoards(options, error);
     if (!m_virtual) {
         *exitCode = ExitUnavailable;
         return false;
     }
-    // The virtual line runs at the speed the port is set to, so answers come when they would.
-    QList<QPair<QString, QString>> options = m_options.virtualOptions;
-    options.append({QStringLiteral("--baud"), QString::number(m_options.baud)});
-    for (const auto &[option, value] : options) {
-        *error = m_virtual->setOption(option, value);
-        if (!error->isEmpty()) {
-            *exitCode = ExitBadInput;
-            return false;
-        }
-    }
     return true;
+}
+
+VirtualBoardOptions virtualBoardOptions(const CliOptions &options, QString *error)
+{
+    VirtualBoardOptions board;
+    // The virtual line runs at the speed the port is set to, so answers come when they would.
+    board.baud = options.baud;
+    error->clear();
+    for (const auto &[option, value] : options.virtualOptions) {
+        if (option == u"--virtual-usb-acks")
+            *error = setUsbAcks(&board, option, value);
+        else if (option == u"--virtual-accept-ms")
+            *error = setAcceptDelay(&board, option, value);
+        else
+            *error = setSpeechScale(&board, option, value);
+        if (!error->isEmpty())
+            return board;
+    }
+    // Sound plays only in real time; otherwise the board keeps time silently.
+    board.playback = board.speechScale == 1.0;
+    return board;
 }
 
 std::unique_ptr<OpenedBoard> BoardOpener::open(const BoardSpec &board, QString *error)
@@ -194,28 +211,24 @@ std::unique_ptr<OpenedBoard> BoardOpener::openSerial(const QString &path, QStrin
     auto board = std::make_unique<OpenedBoard>();
     board->serial = std::make_unique<MSComm>(&m_resolver);
     MSComm &port = *board->serial;
-    int number = 0;
-    QString mapped;
+    QString device = path;
     // COMn (n 1-20) is numbered as the window numbers it; only then is the device list read.
-    if (parseComMapping(path + QStringLiteral("=x"), &number, &mapped)) {
-        port.setCommPort(number);
-        if (port.devicePath().isEmpty()) {
+    if (const std::optional<int> number = comNumber(path)) {
+        device = m_resolver.pathFor(*number);
+        if (device.isEmpty()) {
             *error =
-                QStringLiteral("COM%1 stands for no device here (see orv4120 ports)").arg(number);
+                QStringLiteral("COM%1 stands for no device here (see orv4120 ports)").arg(*number);
             return nullptr;
         }
-        board->name = QStringLiteral("COM%1=%2").arg(number).arg(port.devicePath());
+        board->name = QStringLiteral("COM%1=%2").arg(*number).arg(device);
     } else if (path.contains(QRegularExpression(
                    QStringLiteral("^COM\\d+$"), QRegularExpression::CaseInsensitiveOption))) {
-        *error = QStringLiteral("%1: COM numbers run from 1 to 20").arg(path);
+        *error = QStringLiteral("%1: COM numbers run from 1 to %2").arg(path).arg(kComPorts);
         return nullptr;
     } else {
-        port.setCommPath(path);
         board->name = path;
     }
-    port.setSettings(QStringLiteral("%1,N,8,1").arg(m_options.baud));
-    if (!port.setPortOpen(true)) {
-        const QString device = port.devicePath();
+    if (!port.open(device, m_options.baud)) {
         QString reason;
         switch (port.openError()) {
         case MSComm::OpenError::NoSuchDevice:

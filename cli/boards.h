@@ -4,6 +4,7 @@
 #include "options.h"
 #include "portresolver.h"
 #include "session.h"
+#include "virtualoptions.h"
 
 #include <QString>
 
@@ -49,6 +50,10 @@ private:
     PortResolver m_resolver;
     std::unique_ptr<VirtualBoards> m_virtual;
 };
+
+// The virtual board's options as the command line sets them (the line speed is --baud); *error
+// names a value it refuses, and is empty otherwise.
+VirtualBoardOptions virtualBoardOptions(const CliOptions &options, QString *error);
 
 // Why this user may not open a device node, and what to do; empty when access(R_OK | W_OK)
 // allows it.

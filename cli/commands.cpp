@@ -1,5 +1,7 @@
 #include "commands.h"
 
+#include "linkfaults.h"
+
 #include "boards.h"
 #include "cache.h"
 #include "codepage.h"
@@ -296,8 +298,8 @@ bool CommandRun::start(OpenedBoard &board, int *exitCode)
     m_session.attachLink(board.link, board.rule, board.name);
     reportEvents(
         m_output, board.name, m_session, m_session.transactions(), board.rule, m_options.encoding);
-    connect(board.link, &Link::failed, this, [this](const QString &reason) {
-        end(ExitUnavailable, QStringLiteral("the link failed: ") + reason);
+    connect(board.link, &Link::failed, this, [this](const LinkFault &fault) {
+        end(ExitUnavailable, QStringLiteral("the link failed: ") + linkFaultMessage(fault));
     });
 
     // Text commands are cut by the one text pipeline, to the limit of this link.

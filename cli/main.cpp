@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -44,6 +45,7 @@ int endEarly(Output &output, const QString &command, int code)
 
 int main(int argc, char *argv[])
 {
+    std::signal(SIGXFSZ, SIG_IGN);   // a write past the file size limit fails with EFBIG instead
     Interrupts::install();
     QList<QByteArray> arguments;
     for (int i = 1; i < argc; ++i)

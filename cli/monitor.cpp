@@ -120,10 +120,8 @@ Monitor::Monitor(const MonitorOptions &options)
 std::unique_ptr<QSerialPort> Monitor::openPort(const QString &name, QString *error)
 {
     QString path = name;
-    int number = 0;
-    QString unused;
-    if (parseComMapping(name + QStringLiteral("=x"), &number, &unused)) {
-        path = PortResolver().pathFor(number);
+    if (const std::optional<int> number = comNumber(name)) {
+        path = PortResolver().pathFor(*number);
         if (path.isEmpty()) {
             *error = QStringLiteral("%1 stands for no device here (see orv4120 ports)").arg(name);
             return nullptr;

@@ -9,13 +9,6 @@
 
 #include <QJsonObject>
 
-namespace {
-
-// COM numbers the window's port list offers.
-constexpr int kComItems = 20;
-
-}   // namespace
-
 int listPorts(Output &output)
 {
     const PortResolver resolver;
@@ -26,7 +19,7 @@ int listPorts(Output &output)
         output.result(QStringLiteral("  none"));
     for (qsizetype i = 0; i < devices.size(); ++i) {
         const SerialDevice &d = devices.at(i);
-        const QString com = i < kComItems ? QStringLiteral("COM%1").arg(i + 1) : QString();
+        const QString com = i < kComPorts ? QStringLiteral("COM%1").arg(i + 1) : QString();
         const QString problem = accessProblem(d.path);
         output.result(QStringLiteral("  %1 %2 %3 %4 %5")
                           .arg(com, -6)

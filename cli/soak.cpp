@@ -5,6 +5,8 @@
 #include "frame.h"
 #include "input.h"
 #include "internaltestrunner.h"
+#include "linkfaults.h"
+#include "logshape.h"
 #include "textform.h"
 
 #include <QDir>
@@ -68,12 +70,12 @@ BoardSoak::BoardSoak(const CliOptions &options, Output &output, std::unique_ptr<
     });
     reportEvents(output, m_board->name, m_session, transactions, m_board->rule, options.encoding);
     connect(&transactions, &TransactionModel::transactionChanged, this, &BoardSoak::onTransaction);
-    connect(m_board->link, &Link::failed, this, [this](const QString &reason) {
+    connect(m_board->link, &Link::failed, this, [this](const LinkFault &fault) {
         if (!m_failure.isEmpty())
             return;   // said once
-        m_failure = reason;
-        m_output.error(
-            QStringLiteral("%1: the link failed, this board stops: %2").arg(name(), reason));
+        m_failure = linkFaultLine(fault);   // the report's words, as the work log's
+        m_output.error(QStringLiteral("%1: the link failed, this board stops: %2")
+                           .arg(name(), linkFaultMessage(fault)));
         stopSending();
         emit stopped();
     });

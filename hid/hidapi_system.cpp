@@ -1,4 +1,5 @@
 #include "HidAPI.h"
+#include "deviceaccess.h"
 #include "hidreports.h"
 
 #include <QFile>
@@ -8,7 +9,6 @@
 
 #include <cerrno>
 #include <optional>
-#include <unistd.h>
 
 namespace {
 
@@ -70,7 +70,7 @@ public:
         if (!handle) {
             m_error = fromWide(hid_error(nullptr));
             // hidapi keeps no errno of its own; ask the file system why the node cannot be opened.
-            m_denied = ::access(path.constData(), R_OK | W_OK) != 0 && errno == EACCES;
+            m_denied = deviceAccessError(path) == EACCES;
             if (m_error.isEmpty())
                 m_error = m_denied
                     ? QStringLiteral("Permission denied")

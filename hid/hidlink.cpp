@@ -52,9 +52,11 @@ struct HidTransfer
                 link, [link = link, event] { event(link); }, Qt::QueuedConnection);
     }
 
-    void notice(const QString &entry)
+    void notice(LinkFault::Kind kind)
     {
-        post([entry](HidLink *l) { emit l->notice(entry + kCrLf, false); });
+        post([kind](HidLink *l) {
+            emit l->notice({kind, QString::fromLocal8Bit(l->devicePath())});
+        });
     }
 
     // Frame bytes of the frame in transfer that its reports not yet written carry. Only full
@@ -93,9 +95,9 @@ struct HidTransfer
             ackAfterRead = readsSeen.load();
             const int written = api.write(write, bytes);
             if (written != bytes.size()) {
-                fail(written < 0
-                        ? api.lastError()
-                        : QStringLiteral("只写入 %1 / %2 字节").arg(written).arg(bytes.size()));
+                fail(written < 0 ? LinkFault {LinkFault::Kind::UsbLost, {}, api.lastError()}
+                                 : LinkFault {LinkFault::Kind::UsbShortWrite, {}, {}, written,
+                                     bytes.size()});
                 return;
             }
             ++next;
@@ -114,12 +116,11 @@ struct HidTransfer
 
     // The device is gone: nothing more is written. The rest of the frame in transfer is lost;
     // the frames not yet begun go back to the link, which searches once more for them.
-    void fail(const QString &reason)
+    void fail(const LinkFault &fault)
     {
         if (ended)
             return;
         ended = true;
-        const QString entry = QStringLiteral("USB设备连接中断（%1）").arg(reason);
         const QByteArray cut = inTransfer ? current.bytes : QByteArray();
         const qint64 cutNotSent = currentBytesNotSent();
         QList<QByteArray> unsent;
@@ -127,8 +128,8 @@ struct HidTransfer
             unsent << frame.bytes;
         frames.clear();
         inTransfer = waitingAck = false;
-        post([entry, cut, cutNotSent, unsent](
-                 HidLink *l) { l->deviceLost(entry, cut, cutNotSent, unsent); });
+        post([fault, cut, cutNotSent, unsent](
+                 HidLink *l) { l->deviceLost(fault, cut, cutNotSent, unsent); });
     }
 
     // sequence: the reader's count of reports read, this one included.
@@ -147,7 +148,7 @@ struct HidTransfer
     {
         if (!waitingAck || !ackDeadline.hasExpired())
             return;
-        notice(QStringLiteral("USB等待应答 0x5E 超时"));
+        notice(LinkFault::Kind::UsbAckTimeout);
         dropped({current.bytes}, currentBytesNotSent());
         inTransfer = waitingAck = false;
         writeUntilAck();
@@ -209,7 +210,7 @@ protected:
                 break;
             QMutexLocker locker(&t.lock);
             if (got < 0) {
-                t.fail(t.api.lastError());
+                t.fail({LinkFault::Kind::UsbLost, {}, t.api.lastError()});
                 break;
             }
             if (got > 0)
@@ -282,12 +283,13 @@ bool HidLink::find()
     HidDevice *write = nullptr;
     HidDevice *read = nullptr;
     QByteArray path;
-    bool denied = false;
+    QByteArray denied;   // a board that may not be opened
     for (const HidDeviceInfo &info : m_api.enumerate()) {
         const bool listedAsBoard = info.vendorId == kVendorId && info.productId == kProductId;
         HidDevice *device = m_api.open(info.path);
         if (!device) {
-            denied = denied || (listedAsBoard && m_api.lastOpenDenied());
+            if (denied.isEmpty() && listedAsBoard && m_api.lastOpenDenied())
+                denied = info.path;
             continue;   // cannot be opened: not a match
         }
         quint16 vendorId = 0;
@@ -299,7 +301,8 @@ bool HidLink::find()
         }
         read = m_api.open(info.path);
         if (!read) {
-            denied = denied || m_api.lastOpenDenied();
+            if (denied.isEmpty() && m_api.lastOpenDenied())
+                denied = info.path;
             m_api.close(device);
             continue;
         }
@@ -340,11 +343,8 @@ bool HidLink::find()
     m_found = m_linked = write != nullptr;
     m_inputBytes = m_outputBytes = kHidReportBytes;
     if (!m_found) {
-        if (denied)
-            emit notice(QStringLiteral("USB设备无访问权限：请把 70-orv4120.rules 装入 "
-                                       "/etc/udev/rules.d 或 /lib/udev/rules.d，然后重新插入设备")
-                    + kCrLf,
-                false);
+        if (!denied.isEmpty())
+            emit notice({LinkFault::Kind::UsbNoPermission, QString::fromLocal8Bit(denied)});
         if (!carried.empty()) {
             QList<QByteArray> frames;
             qint64 notSent = 0;
@@ -353,7 +353,7 @@ bool HidLink::find()
                 notSent += qMax(qint64(0),
                     frame.bytes.size() - qint64(frame.firstReport) * kHidFullReportFrameBytes);
             }
-            emit notice(QStringLiteral("USB设备未找到") + kCrLf, false);
+            emit notice({LinkFault::Kind::UsbNotFound});
             emit framesDropped(frames, notSent);
         }
         emit boardMissing();
@@ -388,21 +388,18 @@ void HidLink::send(const QByteArray &frame)
 {
     QList<HidOutputReport> reports = hidReports(frame);
     if (reports.isEmpty()) {
-        emit notice(QStringLiteral("USB：帧中没有要发送的字节，未发送") + kCrLf, false);
+        emit notice({LinkFault::Kind::UsbEmptyFrame, QString::fromLocal8Bit(m_path)});
         return;
     }
     // A board that was lost, or never found, is searched for once per frame.
     if (!m_found && !find()) {
-        emit notice(kUsbMissingEntry, true);
+        emit notice({LinkFault::Kind::UsbNotConnected});
         return;
     }
     if (m_outputBytes < kHidReportBytes) {
         // shorter reports would cut off frame bytes
-        emit notice(QStringLiteral("USB设备输出报告长度为 %1 字节，不足 %2 字节：本帧未发送")
-                        .arg(m_outputBytes)
-                        .arg(kHidReportBytes)
-                + kCrLf,
-            false);
+        emit notice({LinkFault::Kind::UsbShortReports, QString::fromLocal8Bit(m_path), {},
+            m_outputBytes, kHidReportBytes});
         return;
     }
     QMutexLocker locker(&m_transfer->lock);
@@ -425,11 +422,12 @@ void HidLink::reset()
         emit framesDropped(dropped, totalBytes(dropped));
 }
 
-void HidLink::deviceLost(const QString &reason, const QByteArray &cut, qint64 cutBytesNotSent,
-    const QList<QByteArray> &unsent)
+void HidLink::deviceLost(
+    LinkFault fault, const QByteArray &cut, qint64 cutBytesNotSent, const QList<QByteArray> &unsent)
 {
     m_found = false;   // the next frame searches again
-    m_error = reason;
+    fault.device = QString::fromLocal8Bit(m_path);
+    m_error = linkFaultLine(fault);
     QList<QByteArray> waiting = unsent;
     if (m_transfer) {
         // frames sent after the transfer had ended, before this was told
@@ -441,7 +439,7 @@ void HidLink::deviceLost(const QString &reason, const QByteArray &cut, qint64 cu
     stopReading();
     m_path.clear();
     emit openChanged(false);
-    emit failed(reason);
+    emit failed(fault);
     QList<QByteArray> dropped;
     qint64 notSent = 0;
     if (!cut.isEmpty()) {
@@ -457,7 +455,7 @@ void HidLink::deviceLost(const QString &reason, const QByteArray &cut, qint64 cu
                 m_transfer->frames.push_back({frame, hidReports(frame)});
             m_transfer->writeUntilAck();
         } else {
-            emit notice(kUsbMissingEntry, true);
+            emit notice({LinkFault::Kind::UsbNotConnected});
             dropped += waiting;
             notSent += totalBytes(waiting);
         }

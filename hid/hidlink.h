@@ -90,7 +90,7 @@ signals:
 
 private:
     friend struct HidTransfer;
-    void deviceLost(const QString &reason, const QByteArray &cut, qint64 cutBytesNotSent,
+    void deviceLost(LinkFault fault, const QByteArray &cut, qint64 cutBytesNotSent,
         const QList<QByteArray> &unsent);
     void stopReading();
 

@@ -54,8 +54,8 @@ std::optional<QString> usbAnswerLabel(quint8 code)
     return answer ? text(answer->usb) : std::nullopt;
 }
 
-bool isReceipt(quint8 code)
+bool isUsbReceipt(quint8 code)
 {
-    return code == Answer::Received || code == Answer::ReceivedWasIdle
-        || code == Answer::ReceivedWasPaused || code == Answer::ReceivedWasPlaying;
+    return code == Answer::ReceivedWasIdle || code == Answer::ReceivedWasPaused
+        || code == Answer::ReceivedWasPlaying;
 }

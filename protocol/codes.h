@@ -57,5 +57,5 @@ std::optional<QString> serialAnswerLabel(quint8 code);
 // Work-log line of a USB answer code ("<-0x41  接收成功"); none for 0x5E and unknown codes.
 std::optional<QString> usbAnswerLabel(quint8 code);
 
-// The chip took a frame: 0x41 on the serial line, 0xAA-0xAC from the USB board.
-bool isReceipt(quint8 code);
+// The USB board's receipt of a frame, naming the chip's state before it: 0xAA-0xAC.
+bool isUsbReceipt(quint8 code);

@@ -20,6 +20,42 @@ struct FrameWritten
 };
 Q_DECLARE_METATYPE(FrameWritten)
 
+// Something a link met on its own (a fault, a frame it will not send, a device back again), as
+// data: each front end words it (the work log: linkFaultEntry() in logshape.h).
+struct LinkFault
+{
+    enum class Kind {
+        SerialGone,   // the device hung up or vanished; the port is closed
+        SerialWriteFailed,   // the device refused a write; the port is closed
+        SerialStalled,   // written bytes stopped draining (bytes: not sent); the port is closed
+        SerialReopened,   // the lost device is back, provably the same adapter, and open again
+        UsbLost,   // a read or write on the board failed; the link is closed
+        UsbShortWrite,   // the board took bytes of a report of total bytes; the link is closed
+        UsbAckTimeout,   // no 0x5E in time: the frame in transfer is dropped
+        UsbNoPermission,   // a board is there but may not be opened
+        UsbNotFound,   // no board for the frames that waited for one; they are dropped
+        UsbNotConnected,   // a frame came while no board is found; it is not sent
+        UsbEmptyFrame,   // a frame without bytes; it is not sent
+        UsbShortReports,   // the board's output reports hold bytes, fewer than total
+    };
+    LinkFault() = default;
+    LinkFault(Kind kind, QString device = {}, QString systemError = {}, qint64 bytes = 0,
+        qint64 total = 0)
+        : kind(kind)
+        , device(std::move(device))
+        , systemError(std::move(systemError))
+        , bytes(bytes)
+        , total(total)
+    { }
+
+    Kind kind = Kind::SerialGone;
+    QString device;   // the device as the link names it; empty where it has none
+    QString systemError;   // what the system said, as it said it; empty where it said nothing
+    qint64 bytes = 0;
+    qint64 total = 0;
+};
+Q_DECLARE_METATYPE(LinkFault)
+
 // A transport to the chip board: the serial port or the board's USB link. A link carries its own
 // rules (how a frame is cut for the device, how much text one frame may carry); callers hand it
 // whole frames. Sends never block; everything the link reports arrives on the thread it lives on,
@@ -51,9 +87,9 @@ signals:
     void framesDropped(const QList<QByteArray> &frames, qint64 bytesNotSent);
     // Bytes as they came from the device (USB: one input report), stamped on arrival.
     void received(const QByteArray &bytes, LinkTime arrival);
-    // A line for the work log (ends with CR LF). keepCaret: appended without moving the caret.
-    void notice(const QString &entry, bool keepCaret);
-    // The open link failed; reported once per fault, in words for the work log.
-    void failed(const QString &reason);
+    // Something the link met that leaves it as it is (open or not).
+    void notice(const LinkFault &fault);
+    // The open link failed and is closed; reported once per fault.
+    void failed(const LinkFault &fault);
     void openChanged(bool open);
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -26,6 +28,15 @@ QString droppedFramesEntry(qsizetype frames, qint64 bytesNotSent);
 
 // Logged when a USB report finds no board.
 inline const QString kUsbMissingEntry = QStringLiteral("操作失败请先联接\r\n");
+
+// The work log's sentence for what a link met, without the line break: "pts/3：串口设备已断开
+// (…)", "USB等待应答 0x5E 超时", and so on. Also the link's errorString() after a fault.
+QString linkFaultLine(const LinkFault &fault);
+// The same + CR LF.
+QString linkFaultEntry(const LinkFault &fault);
+// A frame refused for want of a board is logged without moving the caret, so the operator's
+// place in the log stays; every other line moves it.
+bool keepsCaret(const LinkFault &fault);
 
 // The line that opens each export in the log file.
 inline const QString kExportHeading = QStringLiteral("导出数据");

@@ -1,6 +1,8 @@
 #include "mscomm.h"
 
+#include "deviceaccess.h"
 #include "frame.h"
+#include "logshape.h"
 
 #include <QFileInfo>
 
@@ -9,7 +11,6 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 namespace {
@@ -54,9 +55,7 @@ MSComm::MSComm(const PortResolver *resolver, QObject *parent)
     connect(&m_port, &QSerialPort::bytesWritten, this, &MSComm::onBytesWritten);
     connect(&m_port, &QSerialPort::errorOccurred, this, &MSComm::onError);
     connect(&m_drainTimer, &QTimer::timeout, this, [this] {
-        fault(m_port.portName()
-                + QStringLiteral("：串口写出停滞，%1 字节未能发出，串口已关闭")
-                      .arg(m_port.bytesToWrite()),
+        fault({LinkFault::Kind::SerialStalled, m_port.portName(), {}, m_port.bytesToWrite()},
             Lost::StillThere);
     });
     m_arrival.setSingleShot(true);
@@ -187,6 +186,17 @@ MSComm::OpenError classifyOpenError(
     }
 }
 
+bool MSComm::open(const QString &path, qint32 baud)
+{
+    setCommPath(path);
+    if (!setSettings(QStringLiteral("%1,N,8,1").arg(baud))) {
+        m_openError = OpenError::Other;
+        m_errorString = QStringLiteral("%1: no line speed %2").arg(path).arg(baud);
+        return false;
+    }
+    return setPortOpen(true);
+}
+
 bool MSComm::setPortOpen(bool open)
 {
     stopWatching();
@@ -212,12 +222,8 @@ bool MSComm::setPortOpen(bool open)
     m_port.setPortName(path);
     applySettings();
     if (!m_port.open(QIODevice::ReadWrite)) {
-        int accessErrno = 0;
-#ifdef Q_OS_UNIX
-        if (::access(QFile::encodeName(path).constData(), R_OK | W_OK) != 0)
-            accessErrno = errno;
-#endif
-        m_openError = classifyOpenError(QFileInfo::exists(path), m_port.error(), accessErrno);
+        m_openError =
+            classifyOpenError(QFileInfo::exists(path), m_port.error(), deviceAccessError(path));
         m_errorString = path + QStringLiteral("：") + openErrorText(m_openError)
             + QStringLiteral(" (") + m_port.errorString() + u')';
         m_port.clearError();
@@ -283,8 +289,7 @@ void MSComm::Output(const QByteArray &bytes)
         return;
     const qint64 written = m_port.write(bytes);
     if (written != bytes.size()) {
-        fault(m_port.portName() + QStringLiteral("：串口写入失败 (") + m_port.errorString()
-                + QStringLiteral(")，串口已关闭"),
+        fault({LinkFault::Kind::SerialWriteFailed, m_port.portName(), m_port.errorString()},
             Lost::StillThere);
         return;
     }
@@ -363,25 +368,21 @@ void MSComm::onReadyRead()
     if (bytes.isEmpty())
         return;
     emit received(bytes, linkNow());
-    m_commEvent = kEventReceive;
-    emit OnComm();
 }
 
 // A stalled or failed write is a lost device as much as a hang-up is: the port closes, the
 // frames not yet with the device are reported dropped, and the device is watched for.
-void MSComm::fault(const QString &reason, Lost lost)
+void MSComm::fault(const LinkFault &what, Lost lost)
 {
     if (!m_port.isOpen())
         return;   // reported already: the port closed with the first fault
-    m_errorString = reason;
+    m_errorString = linkFaultLine(what);
     m_port.clearError();
     const Dropped dropped = forgetQueued();
     m_port.close();
-    m_commEvent = kEventDeviceLost;
     watchForReturn(lost);
-    emit OnComm();
     emit openChanged(false);
-    emit failed(reason);
+    emit failed(what);
     reportDropped(dropped);
 }
 
@@ -471,9 +472,7 @@ void MSComm::tryReopen()
     m_adapter = m_lostAdapter;
     m_adapterKnown = true;
     emit openChanged(true);
-    emit notice(
-        path + QStringLiteral("：串口设备已重新连接，串口已重新打开") + QStringLiteral("\r\n"),
-        false);
+    emit notice({LinkFault::Kind::SerialReopened, path});
     emit reconnected();
 }
 
@@ -489,13 +488,10 @@ void MSComm::onError(QSerialPort::SerialPortError error)
     case QSerialPort::ResourceError:
     case QSerialPort::ReadError:   // a read on a readable port found nothing: the line hung up
     case QSerialPort::DeviceNotFoundError:
-        fault(
-            m_port.portName() + QStringLiteral("：串口设备已断开 (") + m_port.errorString() + u')',
-            Lost::Gone);
+        fault({LinkFault::Kind::SerialGone, m_port.portName(), m_port.errorString()}, Lost::Gone);
         return;
     case QSerialPort::WriteError:
-        fault(m_port.portName() + QStringLiteral("：串口写入失败 (") + m_port.errorString()
-                + QStringLiteral(")，串口已关闭"),
+        fault({LinkFault::Kind::SerialWriteFailed, m_port.portName(), m_port.errorString()},
             Lost::StillThere);
         return;
     default:

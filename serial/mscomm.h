@@ -15,24 +15,20 @@
 
 // The serial-communications control of the window, on QSerialPort, and the serial link behind the
 // send path. It offers what the window's handlers use (a port number, a settings text, open and
-// close with an error on failure, a queued write, a receive event on the window's thread) and
-// the link's rules: a frame over 2000 bytes goes to the port in two pieces, a text frame carries
-// at most 4091 text bytes.
+// close with an error on failure, a queued write, the link's received() on the window's thread),
+// a plain open(path, baud) for the command line, and the link's rules: a frame over 2000 bytes
+// goes to the port in two pieces, a text frame carries at most 4091 text bytes.
 class MSComm : public Link
 {
     Q_OBJECT
 public:
     // Why the last open failed.
     enum class OpenError { None, NoSuchDevice, InUse, NoPermission, Other };
-    // Event codes of CommEvent.
-    static constexpr int kEventReceive = 2;
-    static constexpr int kEventDeviceLost = 1006;
 
     explicit MSComm(const PortResolver *resolver, QObject *parent = nullptr);
     ~MSComm() override;
 
     // The port number (1-20) the next open uses; it selects the device through the resolver.
-    int CommPort() const { return m_commPort; }
     void setCommPort(int number);
     // The same, with the device COMn stands for already looked up (path empty: none), and the
     // adapter found there, so that the adapter is known again when it comes back.
@@ -51,6 +47,11 @@ public:
     bool setSettings(const QString &settings);
     qint32 baudRate() const { return m_baudRate; }
 
+    // Opens the device at path at baud, 8 data bits, no parity, one stop bit: the plain way in
+    // for a program that names its device. False, with openError() and errorString(), when it
+    // cannot; also for a speed that is not above 0.
+    bool open(const QString &path, qint32 baud);
+
     bool PortOpen() const { return m_port.isOpen(); }
     // Opens or closes the port. An open that fails returns false and leaves the port closed;
     // openError() and errorString() say why.
@@ -65,8 +66,6 @@ public:
     // closed. A write the port refuses, or bytes that do not drain in time, fault the port.
     void Output(const QByteArray &bytes);
 
-    // The reason for the current OnComm.
-    int CommEvent() const { return m_commEvent; }
     // The device was lost and is watched for: it opens again by itself when it comes back.
     bool awaitsReturn() const { return m_watching; }
 
@@ -81,8 +80,6 @@ public:
     void reset() override;
 
 signals:
-    // Raised on the window's thread when data arrives, and when the device is lost.
-    void OnComm();
     // The device that was lost is back, provably the same adapter, and the port is open again.
     void reconnected();
 
@@ -94,7 +91,7 @@ private:
     // How a fault leaves the device: gone (hung up), or still there (a stalled or failed write):
     // such a device is taken back only after it has gone and come again.
     enum class Lost { Gone, StillThere };
-    void fault(const QString &reason, Lost lost);
+    void fault(const LinkFault &what, Lost lost);
     void watchForReturn(Lost lost);
     void stopWatching();
     QString returningPath() const;
@@ -138,7 +135,6 @@ private:
     QSerialPort::DataBits m_dataBits = QSerialPort::Data8;
     QSerialPort::StopBits m_stopBits = QSerialPort::OneStop;
     int m_inBufferSize = 1024;
-    int m_commEvent = 0;
     OpenError m_openError = OpenError::None;
     QString m_errorString;
     std::optional<SerialDevice> m_adapter;   // what COMn stood for when it was looked up

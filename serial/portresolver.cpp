@@ -169,6 +169,17 @@ QString PortResolver::describe(
     return head + QStringLiteral(" → ") + path;
 }
 
+std::optional<int> comNumber(const QString &name)
+{
+    static const QRegularExpression shape(
+        QStringLiteral("^COM(\\d{1,2})$"), QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = shape.match(name);
+    const int n = match.hasMatch() ? match.captured(1).toInt() : 0;
+    if (n < 1 || n > kComPorts)
+        return std::nullopt;
+    return n;
+}
+
 bool parseComMapping(const QString &text, int *number, QString *path)
 {
     static const QRegularExpression shape(
@@ -177,7 +188,7 @@ bool parseComMapping(const QString &text, int *number, QString *path)
     if (!match.hasMatch())
         return false;
     const int n = match.captured(1).toInt();
-    if (n < 1 || n > 20)
+    if (n < 1 || n > kComPorts)
         return false;
     *number = n;
     *path = match.captured(2);

@@ -32,9 +32,9 @@ bool isByIdName(const QString &path);
 QString returningDevicePath(const QString &lostPath, const std::optional<SerialDevice> &adapter,
     const QList<SerialDevice> &present, bool lostPathExists);
 
-// Maps the port numbers COM1 ... COM20 to devices. On Windows COMn is the system's COMn. Elsewhere
-// an explicit mapping wins; otherwise COMn is the n-th present serial device, USB adapters
-// (ttyUSB*, ttyACM*) first, then the others, each group in name order.
+// Maps the port numbers COM1 ... COM20 (kComPorts) to devices. On Windows COMn is the system's
+// COMn. Elsewhere an explicit mapping wins; otherwise COMn is the n-th present serial device, USB
+// adapters (ttyUSB*, ttyACM*) first, then the others, each group in name order.
 class PortResolver
 {
 public:
@@ -80,6 +80,12 @@ private:
     bool m_useTestDevices = false;
     mutable int m_listings = 0;
 };
+
+// The port numbers COM1 ... COM20: the window's port list and what --com and --port take.
+inline constexpr int kComPorts = 20;
+
+// n of a port name "COMn" (any case) with n from 1 to kComPorts; none for anything else.
+std::optional<int> comNumber(const QString &name);
 
 // Parses "COMn=PATH" as given to --com; false when it is not of that form or n is not 1-20.
 bool parseComMapping(const QString &text, int *number, QString *path);

@@ -77,15 +77,16 @@ void Session::attachLink(Link *link, AnswerRule rule, const QString &name)
             append(droppedFramesEntry(frames.size(), bytesNotSent));
             emit framesDropped(link, frames, bytesNotSent);
         });
-    connect(link, &Link::notice, this, [this](const QString &entry, bool keepCaret) {
+    connect(link, &Link::notice, this, [this](const LinkFault &fault) {
         if (!m_sink)
             return;
-        if (keepCaret)
-            m_sink->appendKeepingCaret(entry);
+        if (keepsCaret(fault))
+            m_sink->appendKeepingCaret(linkFaultEntry(fault));
         else
-            m_sink->append(entry);
+            m_sink->append(linkFaultEntry(fault));
     });
-    connect(link, &Link::failed, this, [this](const QString &reason) { append(reason + kCrLf); });
+    connect(link, &Link::failed, this,
+        [this](const LinkFault &fault) { append(linkFaultEntry(fault)); });
     m_links.append(std::move(attached));
     if (!m_current)
         m_current = link;

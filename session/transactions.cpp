@@ -32,12 +32,6 @@ namespace {
 
 constexpr LinkTime kNever = std::numeric_limits<LinkTime>::max();
 
-bool isUsbReceipt(quint8 code)
-{
-    return code == Answer::ReceivedWasIdle || code == Answer::ReceivedWasPaused
-        || code == Answer::ReceivedWasPlaying;
-}
-
 QString hexCode(quint8 code)
 {
     return QString::number(code, 16).toUpper().rightJustified(2, u'0');

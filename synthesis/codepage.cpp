@@ -93,13 +93,6 @@ bool inGb2312(char16_t unit)
     return set.contains(unit);
 }
 
-GbkCode gbkCode(char16_t unit)
-{
-    if (isSurrogate(unit))
-        return {};
-    return gbkMap().code(unit);
-}
-
 const GbkCode *gbkCodes()
 {
     return gbkMap().codes();

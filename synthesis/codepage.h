@@ -26,7 +26,6 @@ struct GbkCode
     quint16 value = 0;
     quint8 bytes = 0;
 };
-GbkCode gbkCode(char16_t unit);
 
 // The codes of all 65,536 code units at once (surrogates have none), for loops over long text.
 const GbkCode *gbkCodes();

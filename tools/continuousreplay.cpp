@@ -153,7 +153,7 @@ void ContinuousReplay::usbAnswer(quint8 code)
 {
     if (!m_playing)
         return;
-    if (isReceipt(code)) {
+    if (code == Answer::Received || isUsbReceipt(code)) {
         m_receiptRead = true;
         m_ackBound.stop();   // the chip speaks as long as the piece needs
     } else if (code == Answer::Idle && m_receiptRead) {

@@ -3,8 +3,7 @@
 #include "commandline.h"
 #include "messages.h"
 #include "session.h"
-#include "virtualhidapi.h"
-#include "virtualserialboard.h"
+#include "virtualboards.h"
 
 #include <QDockWidget>
 #include <QFileDialog>
@@ -23,15 +22,35 @@
 namespace {
 
 // Speech is rendered and timed as on the board; nothing is played.
-BoardOptions silentBoard()
+VirtualBoardOptions silentBoard()
 {
-    BoardOptions options;
+    VirtualBoardOptions options;
     options.playback = false;
     return options;
 }
 
 // Rendering and speaking a short text takes a moment of real time on a loaded machine.
 constexpr int kSpeechTimeoutMs = 30000;
+
+// The boards from the module the window's --virtual loads.
+std::unique_ptr<VirtualBoards> loadBoards(const VirtualBoardOptions &options)
+{
+    QString error;
+    auto boards = loadVirtualBoards(options, &error);
+    if (!boards)
+        qWarning("%s", qPrintable(error));
+    return boards;
+}
+
+// The serial board's pseudo-terminal; empty (with a warning) when it cannot start.
+QString serialPath(VirtualBoards &boards)
+{
+    QString error;
+    const QString path = boards.serialPath(&error);
+    if (path.isEmpty())
+        qWarning("%s", qPrintable(error));
+    return path;
+}
 
 }   // namespace
 
@@ -52,10 +71,11 @@ private slots:
 
 void TstVirtual::serialBoard()
 {
-    VirtualBoardRunner runner(silentBoard());
-    QVERIFY2(runner.start(), qPrintable(runner.errorString()));
-    Form1Fixture f(
-        {}, false, false, [&](Form1Options &o) { o.ports.setOverride(1, runner.slavePath()); });
+    const auto boards = loadBoards(silentBoard());
+    QVERIFY(boards);
+    const QString path = serialPath(*boards);
+    QVERIFY(!path.isEmpty());
+    Form1Fixture f({}, false, false, [&](Form1Options &o) { o.ports.setOverride(1, path); });
     QVERIFY(f.window->serialControl()->PortOpen());
     QVERIFY(f.messages.shown.isEmpty());
     QTRY_VERIFY(f.log().contains(QStringLiteral("<---- 返回：4A  初始化成功回传\r\n")));
@@ -81,8 +101,9 @@ void TstVirtual::serialBoard()
 
 void TstVirtual::usbBoard()
 {
-    VirtualHidApi hid(silentBoard());
-    Form1Fixture f({}, false, true, [&](Form1Options &o) { o.hid = &hid; });
+    const auto boards = loadBoards(silentBoard());
+    QVERIFY(boards);
+    Form1Fixture f({}, false, true, [&](Form1Options &o) { o.hid = &boards->usb(); });
     f.find<QRadioButton>("Option4")->click();
     QVERIFY(f.window->usbLink()->hidFound());
     QCOMPARE(f.window->usbLink()->devicePath(), QByteArray("virtual:orv4120"));
@@ -120,11 +141,12 @@ void TstVirtual::usbScenarios_data()
 void TstVirtual::usbScenarios()
 {
     QFETCH(QString, acks);
-    BoardOptions options = silentBoard();
+    VirtualBoardOptions options = silentBoard();
     options.speechScale = 0.05;
     QVERIFY(setUsbAcks(&options, QStringLiteral("--virtual-usb-acks"), acks).isEmpty());
-    VirtualHidApi hid(options);
-    Form1Fixture f({}, false, true, [&](Form1Options &o) { o.hid = &hid; });
+    const auto boards = loadBoards(options);
+    QVERIFY(boards);
+    Form1Fixture f({}, false, true, [&](Form1Options &o) { o.hid = &boards->usb(); });
     f.find<QRadioButton>("Option4")->click();
     QTRY_VERIFY(f.log().contains(QStringLiteral("<-0x4A  初始化成功回传\r\n")));
     auto *text = f.find<QPlainTextEdit>("Text3");
@@ -173,10 +195,12 @@ void TstVirtual::demonstrationOverUsb()
             QStringLiteral("--internal"), QStringLiteral("--virtual-usb-acks"), acks,
             QStringLiteral("--virtual-speech-scale"), QStringLiteral("0.01")});
     QVERIFY2(!commandLine.exitNow, qPrintable(commandLine.output));
-    BoardOptions options = commandLine.board;
+    VirtualBoardOptions options = commandLine.board;
     options.playback = false;
-    VirtualHidApi hid(options);
-    Form1Fixture f({}, false, commandLine.options.internal, [&](Form1Options &o) { o.hid = &hid; });
+    const auto boards = loadBoards(options);
+    QVERIFY(boards);
+    Form1Fixture f(
+        {}, false, commandLine.options.internal, [&](Form1Options &o) { o.hid = &boards->usb(); });
     f.find<QRadioButton>("Option4")->click();
     QTRY_VERIFY(f.log().contains(QStringLiteral("<-0x4A  初始化成功回传\r\n")));
 
@@ -216,12 +240,13 @@ void TstVirtual::demonstrationOverUsb()
 
 void TstVirtual::timingOfASynthesis()
 {
-    BoardOptions options = silentBoard();
+    VirtualBoardOptions options = silentBoard();
     options.speechScale = 0.05;
-    VirtualBoardRunner runner(options);
-    QVERIFY2(runner.start(), qPrintable(runner.errorString()));
-    Form1Fixture f(
-        {}, false, false, [&](Form1Options &o) { o.ports.setOverride(1, runner.slavePath()); });
+    const auto boards = loadBoards(options);
+    QVERIFY(boards);
+    const QString path = serialPath(*boards);
+    QVERIFY(!path.isEmpty());
+    Form1Fixture f({}, false, false, [&](Form1Options &o) { o.ports.setOverride(1, path); });
     f.find<QToolButton>("TimingToggle")->click();
     QVERIFY(f.find<QDockWidget>("TimingDock")->isVisible());
     QTRY_VERIFY(f.log().contains(QStringLiteral("4A  初始化成功回传")));

@@ -1,3 +1,4 @@
+#include "boards.h"
 #include "cache.h"
 #include "clirun.h"
 #include "codepage.h"
@@ -5,6 +6,7 @@
 #include "fakelink.h"
 #include "frame.h"
 #include "hexeditor.h"
+#include "linkfaults.h"
 #include "options.h"
 #include "ptypeer.h"
 #include "session.h"
@@ -122,6 +124,10 @@ class TstCli : public QObject
 private slots:
     void parsing_data();
     void parsing();
+    void virtualBoardOptions_data();
+    void virtualBoardOptions();
+    void linkFaultMessages_data();
+    void linkFaultMessages();
     void wireBytes_data();
     void wireBytes();
     void exitCodes_data();
@@ -199,6 +205,102 @@ void TstCli::parsing()
     QCOMPARE(r.options.command + QStringLiteral(": ") + boards.join(QStringLiteral(", ")), parsed);
     if (r.options.command == u"soak")
         QCOMPARE(r.options.durationS, 5400.0);
+}
+
+void TstCli::virtualBoardOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");   // after "stop --virtual"
+    // baud, accept delay, speech scale, playback, USB acknowledgements; or the refused option
+    QTest::addColumn<QString>("board");
+    QTest::newRow("defaults") << QStringList {} << QStringLiteral("9600 4 1 play ready");
+    QTest::newRow("the line speed of --baud")
+        << QStringList {"--baud", "115200"} << QStringLiteral("115200 4 1 play ready");
+    QTest::newRow("faster speech is timed silently")
+        << QStringList {"--virtual-speech-scale", "0.5"} << QStringLiteral("9600 4 0.5 - ready");
+    QTest::newRow("accept delay and acknowledgements")
+        << QStringList {"--usb", "--virtual-accept-ms", "0", "--virtual-usb-acks", "all"}
+        << QStringLiteral("9600 0 1 play all");
+    QTest::newRow("acknowledgements of full reports") << QStringList {
+        "--usb", "--virtual-usb-acks", "full"} << QStringLiteral("9600 4 1 play full");
+    QTest::newRow("a refused delay")
+        << QStringList {"--virtual-accept-ms", "-1"} << QStringLiteral("--virtual-accept-ms");
+    QTest::newRow("a refused scale") << QStringList {"--virtual-speech-scale", "fast"}
+                                     << QStringLiteral("--virtual-speech-scale");
+}
+
+void TstCli::virtualBoardOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, board);
+    QList<QByteArray> raw {"stop", "--virtual"};
+    for (const QString &a : arguments)
+        raw << a.toUtf8();
+    const ParsedCommandLine parsed = parseCommandLine(raw);
+    QVERIFY2(!parsed.exitNow, qPrintable(parsed.output));
+    QString error;
+    const VirtualBoardOptions options = ::virtualBoardOptions(parsed.options, &error);
+    if (board.startsWith(u'-')) {
+        QVERIFY2(error.startsWith(board), qPrintable(error));
+        return;
+    }
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    static const char *const kAcks[] = {"full", "all", "ready"};
+    QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5")
+                 .arg(options.baud)
+                 .arg(options.acceptDelayMs)
+                 .arg(options.speechScale)
+                 .arg(options.playback ? "play" : "-")
+                 .arg(QLatin1String(kAcks[int(options.usbAcks)])),
+        board);
+}
+
+void TstCli::linkFaultMessages_data()
+{
+    using Kind = LinkFault::Kind;
+    QTest::addColumn<LinkFault>("fault");
+    QTest::addColumn<QString>("message");
+    const QString io = QStringLiteral("Input/output error");
+    QTest::newRow("serial device gone") << LinkFault(Kind::SerialGone, "ttyUSB0",
+        io) << "ttyUSB0: the device is gone (Input/output error); the port is closed";
+    QTest::newRow("serial write failed") << LinkFault(Kind::SerialWriteFailed, "ttyUSB0",
+        io) << "ttyUSB0: a write failed (Input/output error); the port is closed";
+    QTest::newRow("serial stalled") << LinkFault(Kind::SerialStalled, "pts/3", {},
+        4096) << "pts/3: writing stalled with 4096 bytes not sent; the port is closed";
+    QTest::newRow("serial reopened") << LinkFault(Kind::SerialReopened, "/dev/ttyUSB1")
+                                     << "/dev/ttyUSB1: the device is back and the port open again";
+    QTest::newRow("USB lost") << LinkFault(Kind::UsbLost, "/dev/hidraw2", io)
+                              << "the USB board /dev/hidraw2 is lost (Input/output error)";
+    QTest::newRow("USB lost, the system silent")
+        << LinkFault(Kind::UsbLost) << "the USB board is lost";
+    QTest::newRow("USB short write")
+        << LinkFault(Kind::UsbShortWrite, "/dev/hidraw2", {}, 20, 33)
+        << "the USB board /dev/hidraw2 took only 20 of the 33 bytes of a report; the link is "
+           "closed";
+    QTest::newRow("USB acknowledgement late")
+        << LinkFault(Kind::UsbAckTimeout, "/dev/hidraw2")
+        << "the USB board /dev/hidraw2 did not acknowledge a report with 0x5E in time; the frame "
+           "is dropped";
+    QTest::newRow("USB no permission")
+        << LinkFault(Kind::UsbNoPermission, "/dev/hidraw2")
+        << "no permission to open the USB board /dev/hidraw2; install the udev rule "
+           "70-orv4120.rules and plug the board in again";
+    QTest::newRow("USB board not found") << LinkFault(
+        Kind::UsbNotFound) << "the USB board is not found; the frames waiting for it are dropped";
+    QTest::newRow("USB board not connected")
+        << LinkFault(Kind::UsbNotConnected) << "no USB board is connected; the frame is not sent";
+    QTest::newRow("USB empty frame")
+        << LinkFault(Kind::UsbEmptyFrame) << "a frame without bytes is not sent";
+    QTest::newRow("USB short reports")
+        << LinkFault(Kind::UsbShortReports, {}, {}, 17, 33)
+        << "the output reports of the USB board hold 17 bytes, fewer than 33; the frame is not "
+           "sent";
+}
+
+void TstCli::linkFaultMessages()
+{
+    QFETCH(LinkFault, fault);
+    QFETCH(QString, message);
+    QCOMPARE(linkFaultMessage(fault), message);
 }
 
 void TstCli::wireBytes_data()
@@ -680,7 +782,14 @@ void TstCli::soakEndsWhenNoBoardIsLeft()
     QVERIFY(clock.elapsed() < 20000);
     QCOMPARE(run.err.count("this board stops"), 1);
     QCOMPARE(run.err.count("no board is left"), 1);
-    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("soak-*.txt")}).size(), 1);
+    // Standard error in English; the report keeps the work log's words.
+    QVERIFY2(run.err.contains("the device is gone"), run.err.constData());
+    QVERIFY2(!QString::fromUtf8(run.err).contains(QStringLiteral("串口")), run.err.constData());
+    const QStringList summaries = QDir(dir.path()).entryList({QStringLiteral("soak-*.txt")});
+    QCOMPARE(summaries.size(), 1);
+    QFile summary(QDir(dir.path()).filePath(summaries.first()));
+    QVERIFY(summary.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(summary.readAll()).contains(QStringLiteral("串口设备已断开")));
 }
 
 void TstCli::soakReportThatDoesNotFit()

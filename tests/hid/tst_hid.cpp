@@ -37,9 +37,9 @@ struct LinkLines
     {
         QStringList list;
         for (const QList<QVariant> &args : notices)
-            list.append(args.at(0).toString());
+            list.append(linkFaultEntry(args.at(0).value<LinkFault>()));
         for (const QList<QVariant> &args : faults)
-            list.append(args.at(0).toString());
+            list.append(linkFaultLine(args.at(0).value<LinkFault>()));
         return list;
     }
     QSignalSpy notices;
@@ -80,10 +80,12 @@ struct LinkEvents
 {
     explicit LinkEvents(Link &link)
     {
-        QObject::connect(&link, &Link::notice, &link,
-            [this](const QString &entry) { events << QStringLiteral("notice ") + entry; });
-        QObject::connect(&link, &Link::failed, &link,
-            [this](const QString &reason) { events << QStringLiteral("failed ") + reason; });
+        QObject::connect(&link, &Link::notice, &link, [this](const LinkFault &fault) {
+            events << QStringLiteral("notice ") + linkFaultEntry(fault);
+        });
+        QObject::connect(&link, &Link::failed, &link, [this](const LinkFault &fault) {
+            events << QStringLiteral("failed ") + linkFaultLine(fault);
+        });
         QObject::connect(&link, &Link::framesDropped, &link,
             [this](const QList<QByteArray> &frames, qint64 bytes) {
                 events << QStringLiteral("dropped %1 %2").arg(frames.size()).arg(bytes);
@@ -327,8 +329,9 @@ void TstHid::boardAbsent()
     QCOMPARE(missing.size(), 3);
     QCOMPARE(lines.notices.size(), 2);
     for (const QList<QVariant> &notice : lines.notices) {
-        QCOMPARE(notice.at(0).toString(), kUsbMissingEntry);
-        QVERIFY(notice.at(1).toBool());   // the caret stays where the operator left it
+        QCOMPARE(linkFaultEntry(notice.at(0).value<LinkFault>()), kUsbMissingEntry);
+        // the caret stays where the operator left it
+        QVERIFY(keepsCaret(notice.at(0).value<LinkFault>()));
     }
     QVERIFY(!link.isSending());
 
@@ -637,7 +640,7 @@ void TstHid::unplug()
     api.unplug(board);
     link.send(patternFrame(4));   // searches again: the board is gone
     QCOMPARE(missing.size(), 1);
-    QCOMPARE(lines.notices.last().at(0).toString(), kUsbMissingEntry);
+    QCOMPARE(linkFaultEntry(lines.notices.last().at(0).value<LinkFault>()), kUsbMissingEntry);
 }
 
 void TstHid::reportDescriptor_data()

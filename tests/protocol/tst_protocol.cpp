@@ -5,6 +5,8 @@
 
 #include <QtTest>
 
+using Kind = LinkFault::Kind;
+
 class TstProtocol : public QObject
 {
     Q_OBJECT
@@ -20,9 +22,12 @@ private slots:
     void answerLabels_data();
     void answerLabels();
     void answerEntries();
+    void usbReceipts();
     void frameFromValues_data();
     void frameFromValues();
     void lineBreakForms();
+    void linkFaultEntries_data();
+    void linkFaultEntries();
 };
 
 void TstProtocol::lengthField_data()
@@ -126,13 +131,16 @@ void TstProtocol::answerLabels_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("serial");   // null: ignored on the serial side
     QTest::addColumn<QString>("usb");   // null: no line on the USB side
-    QTest::newRow("41") << 0x41 << QStringLiteral("41  接收成功") << QStringLiteral("<-0x41  接收成功");
-    QTest::newRow("45") << 0x45 << QStringLiteral("45  接收失败") << QStringLiteral("<-0x45  接收失败");
+    QTest::newRow("41") << 0x41 << QStringLiteral("41  接收成功")
+                        << QStringLiteral("<-0x41  接收成功");
+    QTest::newRow("45") << 0x45 << QStringLiteral("45  接收失败")
+                        << QStringLiteral("<-0x45  接收失败");
     QTest::newRow("4A") << 0x4A << QStringLiteral("4A  初始化成功回传")
                         << QStringLiteral("<-0x4A  初始化成功回传");
     QTest::newRow("4E") << 0x4E << QStringLiteral("4E  芯片正在播音")
                         << QStringLiteral("<-0x4E  芯片正在播音");
-    QTest::newRow("4F") << 0x4F << QStringLiteral("4F  芯片空闲") << QStringLiteral("<-0x4F  芯片空闲");
+    QTest::newRow("4F") << 0x4F << QStringLiteral("4F  芯片空闲")
+                        << QStringLiteral("<-0x4F  芯片空闲");
     QTest::newRow("AA") << 0xAA << QString() << QStringLiteral("<-0xAA接收成功，芯片原状态空闲");
     QTest::newRow("AB") << 0xAB << QString() << QStringLiteral("<-0xAB接收成功，芯片原状态暂停");
     QTest::newRow("AC") << 0xAC << QString() << QStringLiteral("<-0xAC接收成功，芯片原状态播音");
@@ -159,7 +167,18 @@ void TstProtocol::answerEntries()
         QStringLiteral("<---- 返回：0x4E  芯片正在播音\r\n"));
     QCOMPARE(versionAnswerEntry(QString(), QStringLiteral("SA")),
         QStringLiteral("<---- 返回：58  软件版本号：SA\r\n"));
-    QCOMPARE(usbAnswerEntry(QStringLiteral("<-0x41  接收成功")), QStringLiteral("<-0x41  接收成功\r\n"));
+    QCOMPARE(
+        usbAnswerEntry(QStringLiteral("<-0x41  接收成功")), QStringLiteral("<-0x41  接收成功\r\n"));
+}
+
+void TstProtocol::usbReceipts()
+{
+    QByteArray receipts;
+    for (int code = 0; code < 256; ++code) {
+        if (isUsbReceipt(quint8(code)))
+            receipts += char(code);
+    }
+    QCOMPARE(receipts.toHex(' '), QByteArray("aa ab ac"));   // not 0x41, which follows them
 }
 
 void TstProtocol::frameFromValues_data()
@@ -194,6 +213,63 @@ void TstProtocol::lineBreakForms()
     QCOMPARE(toCrLf(QStringLiteral("FD 00\n01")), QStringLiteral("FD 00\r\n01"));
     QCOMPARE(fromCrLf(QStringLiteral("a\r\nb\rc\nd")), QStringLiteral("a\nb\nc\nd"));
     QCOMPARE(fromCrLf(toCrLf(QStringLiteral("x\n\ny\n"))), QStringLiteral("x\n\ny\n"));
+}
+
+void TstProtocol::linkFaultEntries_data()
+{
+    QTest::addColumn<LinkFault>("fault");
+    QTest::addColumn<QString>("entry");   // the work log's line, CR LF at its end
+    QTest::addColumn<bool>("keepsCaret");
+    const QString io = QStringLiteral("Input/output error");
+    QTest::newRow("serial device gone") << LinkFault(Kind::SerialGone, "ttyUSB0", io)
+                                        << "ttyUSB0：串口设备已断开 (Input/output error)\r\n"
+                                        << false;
+    QTest::newRow("serial write failed")
+        << LinkFault(Kind::SerialWriteFailed, "ttyUSB0", io)
+        << "ttyUSB0：串口写入失败 (Input/output error)，串口已关闭\r\n"
+        << false;
+    QTest::newRow("serial stalled") << LinkFault(Kind::SerialStalled, "pts/3", {}, 4096)
+                                    << "pts/3：串口写出停滞，4096 字节未能发出，串口已关闭\r\n"
+                                    << false;
+    QTest::newRow("serial reopened") << LinkFault(Kind::SerialReopened, "/dev/ttyUSB1")
+                                     << "/dev/ttyUSB1：串口设备已重新连接，串口已重新打开\r\n"
+                                     << false;
+    QTest::newRow("USB lost") << LinkFault(Kind::UsbLost, "/dev/hidraw2", io)
+                              << "USB设备连接中断（Input/output error）\r\n"
+                              << false;
+    QTest::newRow("USB short write") << LinkFault(Kind::UsbShortWrite, {}, {}, 20, 33)
+                                     << "USB设备连接中断（只写入 20 / 33 字节）\r\n"
+                                     << false;
+    QTest::newRow("USB acknowledgement late")
+        << LinkFault(Kind::UsbAckTimeout) << "USB等待应答 0x5E 超时\r\n"
+        << false;
+    QTest::newRow("USB no permission")
+        << LinkFault(Kind::UsbNoPermission, "/dev/hidraw2")
+        << "USB设备无访问权限：请把 70-orv4120.rules 装入 /etc/udev/rules.d 或 "
+           "/lib/udev/rules.d，然后重新插入设备\r\n"
+        << false;
+    QTest::newRow("USB board not found") << LinkFault(Kind::UsbNotFound) << "USB设备未找到\r\n"
+                                         << false;
+    QTest::newRow("USB board not connected")
+        << LinkFault(Kind::UsbNotConnected) << "操作失败请先联接\r\n"
+        << true;
+    QTest::newRow("USB empty frame")
+        << LinkFault(Kind::UsbEmptyFrame) << "USB：帧中没有要发送的字节，未发送\r\n"
+        << false;
+    QTest::newRow("USB short reports")
+        << LinkFault(Kind::UsbShortReports, {}, {}, 17, 33)
+        << "USB设备输出报告长度为 17 字节，不足 33 字节：本帧未发送\r\n"
+        << false;
+}
+
+void TstProtocol::linkFaultEntries()
+{
+    QFETCH(LinkFault, fault);
+    QFETCH(QString, entry);
+    QFETCH(bool, keepsCaret);
+    QCOMPARE(linkFaultEntry(fault), entry);
+    QCOMPARE(linkFaultLine(fault) + QStringLiteral("\r\n"), entry);
+    QCOMPARE(::keepsCaret(fault), keepsCaret);
 }
 
 QTEST_GUILESS_MAIN(TstProtocol)

@@ -1,3 +1,4 @@
+#include "logshape.h"
 #include "mscomm.h"
 #include "portresolver.h"
 #include "ptypeer.h"
@@ -20,6 +21,10 @@ private slots:
     void numbering();
     void comMapping_data();
     void comMapping();
+    void comNumbers_data();
+    void comNumbers();
+    void plainOpen_data();
+    void plainOpen();
     void settings_data();
     void settings();
     void openErrors();
@@ -105,6 +110,66 @@ void TstSerial::comMapping()
     QCOMPARE(parseComMapping(text, &n, &p), number != 0);
     QCOMPARE(n, number);
     QCOMPARE(p, path);
+}
+
+void TstSerial::comNumbers_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("number");   // 0: not a port number
+    QTest::newRow("COM1") << "COM1" << 1;
+    QTest::newRow("lower case, the last") << "com20" << 20;
+    QTest::newRow("leading zero") << "COM07" << 7;
+    QTest::newRow("past the list") << "COM21" << 0;
+    QTest::newRow("COM0") << "COM0" << 0;
+    QTest::newRow("three digits") << "COM100" << 0;
+    QTest::newRow("a device path") << "/dev/ttyS0" << 0;
+    QTest::newRow("a name that starts as one") << "COM1x" << 0;
+    QTest::newRow("a mapping") << "COM1=/dev/ttyS0" << 0;
+}
+
+void TstSerial::comNumbers()
+{
+    QFETCH(QString, name);
+    QFETCH(int, number);
+    QCOMPARE(comNumber(name).value_or(0), number);
+}
+
+void TstSerial::plainOpen_data()
+{
+    QTest::addColumn<QString>("path");   // "pty": the peer's pseudo-terminal
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<int>("error");   // MSComm::OpenError
+    QTest::newRow("the peer at 9600") << "pty" << 9600 << true << int(MSComm::OpenError::None);
+    QTest::newRow("the peer at 115200") << "pty" << 115200 << true << int(MSComm::OpenError::None);
+    QTest::newRow("no such device")
+        << "/dev/no-such-tty" << 9600 << false << int(MSComm::OpenError::NoSuchDevice);
+    QTest::newRow("no line speed") << "pty" << 0 << false << int(MSComm::OpenError::Other);
+}
+
+void TstSerial::plainOpen()
+{
+    QFETCH(QString, path);
+    QFETCH(int, baud);
+    QFETCH(bool, opens);
+    QFETCH(int, error);
+    PtyPeer board;
+    if (path == u"pty")
+        path = board.slavePath();
+    MSComm port(nullptr);
+    QCOMPARE(port.open(path, baud), opens);
+    QCOMPARE(port.isOpen(), opens);
+    QCOMPARE(int(port.openError()), error);
+    if (!opens) {
+        QVERIFY(!port.errorString().isEmpty());
+        return;
+    }
+    QCOMPARE(port.baudRate(), baud);
+    QCOMPARE(port.Settings(), QStringLiteral("%1,N,8,1").arg(baud));
+    // The line speed is what the wire time counts: 10 bits a byte at 8N1.
+    QCOMPARE(port.wireTime(baud / 10), qint64(1000000));
+    port.send("FD");
+    QTRY_COMPARE(board.received(), QByteArray("FD"));
 }
 
 void TstSerial::settings_data()
@@ -249,7 +314,8 @@ void TstSerial::stalledPortFaultsOnce()
         port.send(QByteArray(4096, 'x'));
     QTRY_VERIFY_WITH_TIMEOUT(!port.PortOpen(), 10000);
     QCOMPARE(failures.count(), 1);
-    QVERIFY(failures.first().first().toString().contains(QStringLiteral("写出停滞")));
+    QVERIFY(linkFaultLine(failures.first().first().value<LinkFault>())
+                .contains(QStringLiteral("写出停滞")));
     port.send(QByteArray(4096, 'x'));   // faulty port: nothing more, no second report
     QTest::qWait(50);
     QCOMPARE(failures.count(), 1);
@@ -337,7 +403,8 @@ void TstSerial::droppedFramesReported()
     QTRY_COMPARE_WITH_TIMEOUT(dropped.count(), 1, 10000);
     if (how == u"stall") {
         QCOMPARE(failed.count(), 1);
-        QVERIFY(failed.first().first().toString().contains(QStringLiteral("写出停滞")));
+        QVERIFY(linkFaultLine(failed.first().first().value<LinkFault>())
+                    .contains(QStringLiteral("写出停滞")));
     }
     const auto frames = dropped.first().at(0).value<QList<QByteArray>>();
     const qint64 bytesNotSent = dropped.first().at(1).toLongLong();

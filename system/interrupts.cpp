@@ -9,11 +9,14 @@
 namespace {
 
 int g_pair[2] = {-1, -1};
+volatile sig_atomic_t g_first = 0;
 
-void onSignalCaught(int)
+void onSignalCaught(int signal)
 {
+    if (g_first == 0)
+        g_first = signal;
     const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_pair[1], &byte, 1);
+    [[maybe_unused]] const ssize_t n = ::write(g_pair[1], &byte, 1);   // full: the loop knows
 }
 
 }   // namespace
@@ -22,7 +25,6 @@ namespace Interrupts {
 
 void install()
 {
-    std::signal(SIGXFSZ, SIG_IGN);
     if (g_pair[0] >= 0
         || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_pair) != 0)
         return;
@@ -39,6 +41,11 @@ int descriptor()
     return g_pair[0];
 }
 
+int first()
+{
+    return g_first;
+}
+
 void onSignal(QObject *context, std::function<void()> call)
 {
     if (g_pair[0] < 0)
@@ -47,8 +54,16 @@ void onSignal(QObject *context, std::function<void()> call)
     QObject::connect(notifier, &QSocketNotifier::activated, context, [call] {
         char byte;
         if (::read(g_pair[0], &byte, 1) == 1)
-            call();   // one call per signal: a second one may mean "now"
+            call();
     });
+}
+
+void endBySignal()
+{
+    if (g_first == 0)
+        return;
+    ::signal(g_first, SIG_DFL);
+    ::raise(g_first);
 }
 
 }   // namespace Interrupts

@@ -1,1 +1,0 @@
-orv_benchmark(board tts_board)

@@ -1,1 +1,0 @@
-orv_benchmark(hid tts_hid)

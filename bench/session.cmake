@@ -1,1 +1,0 @@
-orv_benchmark(session tts_session)
