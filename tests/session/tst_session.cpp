@@ -192,7 +192,7 @@ void TstSession::textPieces_data()
         << QList<int> {0, 511, 1022};
     QTest::newRow("no text, no pieces") << false << QString() << 1 << QList<int> {};
     QTest::newRow("BIG5 without the table: one empty piece")
-        << false << ascii << 2 << QList<int> {-1};
+        << true << ascii << 2 << QList<int> {-1};
 }
 
 void TstSession::textPieces()
@@ -305,6 +305,8 @@ void TstSession::noAnswer_data()
     QTest::newRow("a byte before the frame does not count")
         << QStringLiteral("rx send written") << 1;
     QTest::newRow("not interpreted") << QStringLiteral("off send written") << 0;
+    QTest::newRow("interpretation turned off while waiting")
+        << QStringLiteral("send written off") << 0;
     QTest::newRow("USB frames have their own bounds") << QStringLiteral("usb send written") << 0;
     QTest::newRow("not written: nothing left the port") << QStringLiteral("send") << 0;
 }
