@@ -130,6 +130,7 @@ private slots:
     void jsonEvents();
     void answerLinesBeforeTheResult_data();
     void answerLinesBeforeTheResult();
+    void answerLinesBeforeAnEarlyEnd();
     void soakOnThreeBoards();
     void soakPlaysTheScript();
     void resultEventOnEveryExit_data();
@@ -415,6 +416,26 @@ void TstCli::answerLinesBeforeTheResult()
         QVERIFY2(resultLast, run.out.constData());
         QCOMPARE(got, lines);
     }
+}
+
+// A run that ends while the answers that came are still in the log's pause (the speech bound
+// runs out first) waits for their lines before it gives its result.
+void TstCli::answerLinesBeforeAnEarlyEnd()
+{
+    AnsweringPeer peer(QByteArray("AN"), false);
+    const Run run = runCli(
+        {"say", "你好", "--speech-timeout", "0.001", "--json", "--port", peer.slavePath()});
+    QCOMPARE(run.exitCode, int(ExitNoAnswer));
+    QStringList got;
+    const QList<QJsonObject> all = events(run.out);
+    for (const QJsonObject &e : all) {
+        if (e.value(QStringLiteral("event")).toString() == u"log")
+            got << e.value(QStringLiteral("text")).toString();
+    }
+    QVERIFY2(!all.isEmpty()
+            && all.last().value(QStringLiteral("event")).toString() == u"result",
+        run.out.constData());
+    QVERIFY2(got.contains(QStringLiteral("<---- 返回：4E  芯片正在播音")), run.out.constData());
 }
 
 void TstCli::soakOnThreeBoards()
