@@ -470,10 +470,18 @@ void TstCli::soakOnThreeBoards()
     QVERIFY2(unanswered >= 3 && unanswered < 1000, qPrintable(QString::number(unanswered)));
     QVERIFY2(answered >= 10, qPrintable(QString::number(answered)));
     QStringList summaries;
+    QStringList virtualFirst;   // the virtual board's first answer and frame, in order
     for (const QJsonObject &e : events(run.out)) {
-        if (e.value(QStringLiteral("event")).toString() == u"summary")
+        const QString event = e.value(QStringLiteral("event")).toString();
+        if (event == u"summary")
             summaries << e.value(QStringLiteral("board")).toString();
+        const bool virtualBoard =
+            e.value(QStringLiteral("board")).toString().startsWith(u"virtual:");
+        if (virtualBoard && (event == u"answer" || event == u"sent") && virtualFirst.size() < 2)
+            virtualFirst << event + e.value(QStringLiteral("code")).toString();
     }
+    // The board that has just started is sent nothing before its power-up answer.
+    QCOMPARE(virtualFirst, (QStringList {"answer4A", "sent"}));
     QCOMPARE(summaries.size(), 3);
     QCOMPARE(summaries.last(), QStringLiteral("all"));
 }
