@@ -175,7 +175,3 @@ private:
     LinkTime m_clockBase = 0;
     qint64 m_wallBase = 0;
 };
-
-// The work-log label of an answer as the link's side logs it ("41  接收成功", "<-0xAA接收成功，
-// 芯片原状态空闲", "58  软件版本号：" and the version text); empty for a code the side ignores.
-QString answerLabel(AnswerRule rule, const TransactionModel::AnswerEvent &answer);
