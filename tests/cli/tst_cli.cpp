@@ -423,8 +423,8 @@ void TstCli::answerLinesBeforeTheResult()
 void TstCli::answerLinesBeforeAnEarlyEnd()
 {
     AnsweringPeer peer(QByteArray("AN"), false);
-    const Run run = runCli(
-        {"say", "你好", "--speech-timeout", "0.001", "--json", "--port", peer.slavePath()});
+    const Run run =
+        runCli({"say", "你好", "--speech-timeout", "0.001", "--json", "--port", peer.slavePath()});
     QCOMPARE(run.exitCode, int(ExitNoAnswer));
     QStringList got;
     const QList<QJsonObject> all = events(run.out);
@@ -432,8 +432,7 @@ void TstCli::answerLinesBeforeAnEarlyEnd()
         if (e.value(QStringLiteral("event")).toString() == u"log")
             got << e.value(QStringLiteral("text")).toString();
     }
-    QVERIFY2(!all.isEmpty()
-            && all.last().value(QStringLiteral("event")).toString() == u"result",
+    QVERIFY2(!all.isEmpty() && all.last().value(QStringLiteral("event")).toString() == u"result",
         run.out.constData());
     QVERIFY2(got.contains(QStringLiteral("<---- 返回：4E  芯片正在播音")), run.out.constData());
 }
