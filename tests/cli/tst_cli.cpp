@@ -279,6 +279,9 @@ void TstCli::exitCodes_data()
     QTest::newRow("--strict and a character BIG5 cannot carry")
         << QStringList {"say", "--strict", "--encoding", "big5", "你好😀", "--port", "PEER"}
         << QByteArray("A") << 2 << false;
+    QTest::newRow("a cache-store text longer than one frame")
+        << QStringList {"cache", "store", "0", QString(4092, u'a'), "--port", "PEER"}
+        << QByteArray("A") << 2 << false;
     QTest::newRow("the port is missing")
         << QStringList {"stop", "--port", "/dev/orv4120-none"} << QByteArray() << 3 << false;
     QTest::newRow("the USB board path is missing")
@@ -623,6 +626,9 @@ void TstCli::interruptedRuns()
     QCOMPARE(result.value(QStringLiteral("event")).toString(), QStringLiteral("result"));
     QCOMPARE(result.value(QStringLiteral("exit")).toInt(), 1);
     QVERIFY(peer.received().endsWith(lastFrame));
+    if (lastFrame == commandFrame(Command::Stop))
+        QCOMPARE(result.value(QStringLiteral("message")).toString(),
+            QStringLiteral("interrupted; the chip took the stop frame"));
     if (arguments.first() == u"soak")
         QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("soak-*.txt")}).size(), 1);
 }
