@@ -167,8 +167,11 @@ void TstTiming::clearStartsAfresh()
     QCOMPARE(table->model()->rowCount(), 0);
     f.click("Command9");   // 恢复
     QTRY_COMPARE(table->model()->rowCount(), 1);
-    QVERIFY(table->model()->index(0, TimingRows::Frame).data().toString().startsWith(
-        QStringLiteral("恢复")));
+    QVERIFY(table->model()
+                ->index(0, TimingRows::Frame)
+                .data()
+                .toString()
+                .startsWith(QStringLiteral("恢复")));
 }
 
 QTEST_MAIN(TstTiming)
