@@ -115,6 +115,8 @@ void TstAnswerReader::readings_data()
         "rx fe @0; read; rx 4f @100; read") << QStringList {"4F@100"} << QStringList {"[]", "[4F]"};
     QTest::newRow("a lead byte inside a read hides its code from the log, not from timing")
         << QStringLiteral("rx fe41 @0; read") << QStringList {"41@0"} << QStringList {"[]"};
+    QTest::newRow("a character whose code point ends in 4F is no answer (乏)")
+        << QStringLiteral("rx b7a6 @0; read") << QStringList {} << QStringList {"[]"};
     QTest::newRow("bytes that are no answer are passed over")
         << QStringLiteral("rx 0058 @0; read") << QStringList {} << QStringList {"[]"};
     QTest::newRow("interpretation off: answers are read, the log waits for the next bytes")
