@@ -128,8 +128,7 @@ std::optional<QList<QByteArray>> textFrames(
     const Command command = store ? Command::CacheStore : Command::Synthesize;
     const quint8 parameter = quint8(store ? o.arguments.value(0).trimmed().toInt() : o.encoding);
     QList<QByteArray> frames;
-    for (QStringView rest = text; !rest.isEmpty();) {
-        const TextFrame piece = session.textFrame(rest, command, parameter, o.encoding);
+    for (const TextFrame &piece : session.textPieces(text, command, parameter, o.encoding)) {
         if (piece.table != CodeTable::LoadStatus::Loaded) {
             *failure = {ExitFailed,
                 QStringLiteral("the code table %1 cannot be used: %2")
@@ -138,7 +137,7 @@ std::optional<QList<QByteArray>> textFrames(
                                                    : piece.tableError)};
             return std::nullopt;
         }
-        if (piece.frame.isEmpty() || piece.keepChars == 0) {
+        if (piece.frame.isEmpty()) {
             *failure = {ExitBadInput, QStringLiteral("the text cannot be framed")};
             return std::nullopt;
         }
@@ -150,7 +149,6 @@ std::optional<QList<QByteArray>> textFrames(
             return std::nullopt;
         }
         frames << piece.frame;
-        rest = rest.sliced(piece.keepChars);
     }
     return frames;
 }

@@ -1,6 +1,7 @@
 #include "answerreader.h"
 
 #include "codepage.h"
+#include "logshape.h"
 
 namespace {
 
@@ -19,6 +20,20 @@ std::optional<QString> cannotCarry(Command command, AnswerRule rule)
     if (command == Command::VersionQuery && rule == AnswerRule::UsbReports)
         return QStringLiteral("the USB side does not read the chip's version answer");
     return std::nullopt;
+}
+
+QString answerLabel(AnswerRule rule, const AnswerEvent &answer)
+{
+    if (rule == AnswerRule::UsbReports)
+        return usbAnswerLabel(answer.code).value_or(QString());
+    if (answer.code == Answer::VersionText) {
+        // The version entry without the head every serial answer entry has, and without CR LF.
+        const QString head = serialAnswerEntry(QString(), QString()).chopped(kCrLf.size());
+        return versionAnswerEntry(QString(), fromGbk(answer.text))
+            .mid(head.size())
+            .chopped(kCrLf.size());
+    }
+    return serialAnswerLabel(answer.code).value_or(QString());
 }
 
 AnswerReader::AnswerReader(Link *link, AnswerRule rule, Clock clock, QObject *parent)

@@ -29,6 +29,10 @@ struct AnswerEvent
     QByteArray text;   // the version text after "S"; the work log's read: every byte of it
 };
 
+// The work-log label of an answer as the link's side logs it ("41  接收成功", "<-0xAA接收成功，
+// 芯片原状态空闲", "58  软件版本号：" and the version text); empty for a code the side ignores.
+QString answerLabel(AnswerRule rule, const AnswerEvent &answer);
+
 // Why a link read by rule cannot carry command: the USB side does not read the chip's version
 // answer. Nothing when it can.
 std::optional<QString> cannotCarry(Command command, AnswerRule rule);

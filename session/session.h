@@ -5,6 +5,7 @@
 #include "codetable.h"
 #include "codetablecache.h"
 #include "link.h"
+#include "transactions.h"
 
 #include <QByteArray>
 #include <QList>
@@ -19,7 +20,6 @@
 #include <optional>
 
 class LogSink;
-class TransactionModel;
 
 // A synthesis or cache-store frame built from a selection of the send box.
 struct TextFrame

@@ -348,11 +348,11 @@ void TransactionModel::take(LinkState &s, Transaction &t, LinkTime at)
         setPhase(t, Phase::State, at);
         return;
     case Command::VersionQuery:
-        if (s.rule == AnswerRule::SerialCharacters) {
+        if (!cannotCarry(Command::VersionQuery, s.rule)) {
             setPhase(t, Phase::Version, at);
             return;
         }
-        break;   // the USB side does not read the version text
+        break;   // the link does not read the version text
     case Command::Stop:
         if (s.speaking)
             setPhase(*s.speaking, Phase::Stopping, at);
@@ -580,18 +580,4 @@ TransactionRow TransactionModel::row(const Transaction &t) const
     if (t.problems & Unfinished)
         r.problems << QStringLiteral("结束时仍在等待");
     return r;
-}
-
-QString answerLabel(AnswerRule rule, const TransactionModel::AnswerEvent &answer)
-{
-    if (rule == AnswerRule::UsbReports)
-        return usbAnswerLabel(answer.code).value_or(QString());
-    if (answer.code == Answer::VersionText) {
-        // The version entry without the head every serial answer entry has, and without CR LF.
-        const QString head = serialAnswerEntry(QString(), QString()).chopped(kCrLf.size());
-        return versionAnswerEntry(QString(), fromGbk(answer.text))
-            .mid(head.size())
-            .chopped(kCrLf.size());
-    }
-    return serialAnswerLabel(answer.code).value_or(QString());
 }

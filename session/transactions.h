@@ -19,7 +19,9 @@ class Session;
 // Pairs every frame handed to a link with the answers that follow it.
 //
 // The answers come from each link's AnswerReader (answerreader.h says how bytes become answers),
-// stamped with the link's arrival times; the frames from the session that sends them.
+// stamped with the link's arrival times; the frames from the session that sends them. A session
+// owns one for its links (Session::transactions()); the capture tools make their own and feed it
+// by hand.
 //
 // Each link keeps its own queue, and answers pair first in, first out, by what they answer:
 // - The first answer of a frame goes to the oldest frame still waiting for one: serial 0x41
@@ -31,7 +33,8 @@ class Session;
 //   even that, from the hand-over to the link) and is flagged; a latency is never negative.
 // - Taken frames then wait for more by their command:
 //   status query: the next 0x4E or 0x4F is the state it asked for, not the end of a speech
-//   (over USB a 0xAD before it is noted with it); version query (serial): the version text;
+//   (over USB a 0xAD before it is noted with it); version query: the version text, where the
+//   link reads it (cannotCarry());
 //   synthesis and cache play: they speak until 0x4F. One frame speaks at a time: a newer
 //   one taken while another speaks replaces it, and the older ends without 0x4F;
 //   stop: when a frame speaks, the 0x4F that follows ends that speech (as stopped);
@@ -175,7 +178,3 @@ private:
     LinkTime m_clockBase = 0;
     qint64 m_wallBase = 0;
 };
-
-// The work-log label of an answer as the link's side logs it ("41  接收成功", "<-0xAA接收成功，
-// 芯片原状态空闲", "58  软件版本号：" and the version text); empty for a code the side ignores.
-QString answerLabel(AnswerRule rule, const TransactionModel::AnswerEvent &answer);

@@ -16,6 +16,7 @@ private slots:
     void roundTicks();
     void chartWaitsForTheView();
     void viewMadeWhenOpened();
+    void clearStartsAfresh();
 };
 
 namespace {
@@ -152,6 +153,25 @@ void TstTiming::viewMadeWhenOpened()
                 .data()
                 .toString()
                 .startsWith(QStringLiteral("停止")));
+}
+
+// 清空 empties the view and the counts; the frames sent after it show as before.
+void TstTiming::clearStartsAfresh()
+{
+    Form1Fixture f;
+    f.find<QToolButton>("TimingToggle")->click();
+    auto *table = f.find<QTableView>("TimingTable");
+    f.click("Command8");   // 暂停
+    QTRY_COMPARE(table->model()->rowCount(), 1);
+    f.click("TimingClear");
+    QCOMPARE(table->model()->rowCount(), 0);
+    f.click("Command9");   // 恢复
+    QTRY_COMPARE(table->model()->rowCount(), 1);
+    QVERIFY(table->model()
+                ->index(0, TimingRows::Frame)
+                .data()
+                .toString()
+                .startsWith(QStringLiteral("恢复")));
 }
 
 QTEST_MAIN(TstTiming)

@@ -136,6 +136,7 @@ private slots:
     void jsonEvents();
     void answerLinesBeforeTheResult_data();
     void answerLinesBeforeTheResult();
+    void answerLinesBeforeAnEarlyEnd();
     void soakOnThreeBoards();
     void soakPlaysTheScript();
     void resultEventOnEveryExit_data();
@@ -380,6 +381,9 @@ void TstCli::exitCodes_data()
     QTest::newRow("--strict and a character BIG5 cannot carry")
         << QStringList {"say", "--strict", "--encoding", "big5", "你好😀", "--port", "PEER"}
         << QByteArray("A") << 2 << false;
+    QTest::newRow("a cache-store text longer than one frame")
+        << QStringList {"cache", "store", "0", QString(4092, u'a'), "--port", "PEER"}
+        << QByteArray("A") << 2 << false;
     QTest::newRow("the port is missing")
         << QStringList {"stop", "--port", "/dev/orv4120-none"} << QByteArray() << 3 << false;
     QTest::newRow("the USB board path is missing")
@@ -519,6 +523,25 @@ void TstCli::answerLinesBeforeTheResult()
     }
 }
 
+// A run that ends while the answers that came are still in the log's pause (the speech bound
+// runs out first) waits for their lines before it gives its result.
+void TstCli::answerLinesBeforeAnEarlyEnd()
+{
+    AnsweringPeer peer(QByteArray("AN"), false);
+    const Run run =
+        runCli({"say", "你好", "--speech-timeout", "0.001", "--json", "--port", peer.slavePath()});
+    QCOMPARE(run.exitCode, int(ExitNoAnswer));
+    QStringList got;
+    const QList<QJsonObject> all = events(run.out);
+    for (const QJsonObject &e : all) {
+        if (e.value(QStringLiteral("event")).toString() == u"log")
+            got << e.value(QStringLiteral("text")).toString();
+    }
+    QVERIFY2(!all.isEmpty() && all.last().value(QStringLiteral("event")).toString() == u"result",
+        run.out.constData());
+    QVERIFY2(got.contains(QStringLiteral("<---- 返回：4E  芯片正在播音")), run.out.constData());
+}
+
 void TstCli::soakOnThreeBoards()
 {
     QTemporaryDir dir;
@@ -551,10 +574,18 @@ void TstCli::soakOnThreeBoards()
     QVERIFY2(unanswered >= 3 && unanswered < 1000, qPrintable(QString::number(unanswered)));
     QVERIFY2(answered >= 10, qPrintable(QString::number(answered)));
     QStringList summaries;
+    QStringList virtualFirst;   // the virtual board's first answer and frame, in order
     for (const QJsonObject &e : events(run.out)) {
-        if (e.value(QStringLiteral("event")).toString() == u"summary")
+        const QString event = e.value(QStringLiteral("event")).toString();
+        if (event == u"summary")
             summaries << e.value(QStringLiteral("board")).toString();
+        const bool virtualBoard =
+            e.value(QStringLiteral("board")).toString().startsWith(u"virtual:");
+        if (virtualBoard && (event == u"answer" || event == u"sent") && virtualFirst.size() < 2)
+            virtualFirst << event + e.value(QStringLiteral("code")).toString();
     }
+    // The board that has just started is sent nothing before its power-up answer.
+    QCOMPARE(virtualFirst, (QStringList {"answer4A", "sent"}));
     QCOMPARE(summaries.size(), 3);
     QCOMPARE(summaries.last(), QStringLiteral("all"));
 }
@@ -697,6 +728,9 @@ void TstCli::interruptedRuns()
     QCOMPARE(result.value(QStringLiteral("event")).toString(), QStringLiteral("result"));
     QCOMPARE(result.value(QStringLiteral("exit")).toInt(), 1);
     QVERIFY(peer.received().endsWith(lastFrame));
+    if (lastFrame == commandFrame(Command::Stop))
+        QCOMPARE(result.value(QStringLiteral("message")).toString(),
+            QStringLiteral("interrupted; the chip took the stop frame"));
     if (arguments.first() == u"soak")
         QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("soak-*.txt")}).size(), 1);
 }
