@@ -299,8 +299,12 @@ bool CommandRun::start(OpenedBoard &board, int *exitCode)
     reportEvents(
         m_output, board.name, m_session, m_session.transactions(), board.rule, m_options.encoding);
     connect(board.link, &Link::failed, this, [this](const LinkFault &fault) {
-        end(ExitUnavailable, QStringLiteral("the link failed: ") + linkFaultMessage(fault));
+        m_lastFault = linkFaultMessage(fault);
+        end(ExitUnavailable, QStringLiteral("the link failed: ") + m_lastFault);
     });
+    // A frame the link drops after a notice (no USB board, say) is explained by that notice.
+    connect(board.link, &Link::notice, this,
+        [this](const LinkFault &fault) { m_lastFault = linkFaultMessage(fault); });
 
     // Text commands are cut by the one text pipeline, to the limit of this link.
     if (m_options.command == u"say" || m_options.command == u"cache store") {
@@ -371,9 +375,7 @@ void CommandRun::onTransaction(const TransactionModel::Transaction &t)
         return end(ExitUnavailable,
             QStringLiteral("the frame was not written to %1 within %2%3")
                 .arg(m_board->name, timeout,
-                    m_board->link->errorString().isEmpty()
-                        ? QString()
-                        : QStringLiteral(": ") + m_board->link->errorString()));
+                    m_lastFault.isEmpty() ? QString() : QStringLiteral(": ") + m_lastFault));
     if (wait == Wait::Written) {
         if (t.written)
             stepDone(t);
@@ -425,16 +427,13 @@ void CommandRun::stepDone(const TransactionModel::Transaction &t)
         readAnswers();
     const Wait wait = m_steps.at(m_next).wait;
     if (wait == Wait::State) {
-        const bool playing = std::any_of(t.answers.cbegin(), t.answers.cend(),
-            [](const auto &a) { return a.code == Answer::Playing; });
-        const QString state = playing ? QStringLiteral("playing") : QStringLiteral("idle");
+        const QString state =
+            t.reportedPlaying() ? QStringLiteral("playing") : QStringLiteral("idle");
         m_result.insert(QStringLiteral("state"), state);
         m_resultLines << state;
     } else if (wait == Wait::Version) {
-        for (const auto &a : t.answers) {
-            if (a.code != Answer::VersionText)
-                continue;
-            const QString text = fromGbk(a.text);
+        if (const std::optional<QByteArray> version = t.versionText()) {
+            const QString text = fromGbk(*version);
             m_result.insert(QStringLiteral("version"), text);
             m_resultLines << text;
         }

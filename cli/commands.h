@@ -79,4 +79,5 @@ private:
     bool m_stopping = false;   // interrupted: the stop frame is under way
     QJsonObject m_result;   // the JSON result event
     QStringList m_resultLines;   // printed last in readable mode
+    QString m_lastFault;   // what the link last met, in English
 };

@@ -9,6 +9,7 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <limits>
 
 using Phase = TransactionModel::Transaction::Phase;
@@ -87,6 +88,21 @@ qint64 TransactionModel::Transaction::speechTime() const
     if (speechEndAt < 0 || firstAnswer < 0)
         return -1;
     return qMax<qint64>(0, speechEndAt - answers.at(firstAnswer).arrival);
+}
+
+bool TransactionModel::Transaction::reportedPlaying() const
+{
+    return std::any_of(answers.cbegin(), answers.cend(),
+        [](const AnswerEvent &a) { return a.code == Answer::Playing; });
+}
+
+std::optional<QByteArray> TransactionModel::Transaction::versionText() const
+{
+    for (const AnswerEvent &a : answers) {
+        if (a.code == Answer::VersionText)
+            return a.text;
+    }
+    return std::nullopt;
 }
 
 TransactionModel::TransactionModel(Clock clock, QObject *parent)

@@ -13,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class Session;
 
@@ -95,6 +96,10 @@ public:
         qint64 latency() const;
         // Microseconds from the first answer to the end of speech; -1 when it did not speak.
         qint64 speechTime() const;
+        // What a status query was told: the chip plays (0x4E) rather than idles (0x4F).
+        bool reportedPlaying() const;
+        // The version text a version query got (the bytes after "S"); none when none came.
+        std::optional<QByteArray> versionText() const;
 
         // What the transaction waits for.
         enum class Phase { Receipt, ChipAnswer, State, Version, Speaking, Stopping, Done };

@@ -148,6 +148,8 @@ private slots:
     void textChecks_data();
     void textChecks();
     void boardTextEscaped();
+    void statusSaysWhatTheChipSaid_data();
+    void statusSaysWhatTheChipSaid();
     void soakEndsWhenNoBoardIsLeft();
     void soakReportThatDoesNotFit();
     void boardSpeedAsDocumented();
@@ -791,6 +793,24 @@ void TstCli::boardTextEscaped()
     QVERIFY(!json.out.contains('\x1b') && !json.out.contains('\x07'));
     const QString version = lastEvent(json.out).value(QStringLiteral("version")).toString();
     QCOMPARE(version, fromGbk(hostile));   // escaped, not changed
+}
+
+void TstCli::statusSaysWhatTheChipSaid_data()
+{
+    QTest::addColumn<QByteArray>("answers");
+    QTest::addColumn<QString>("state");
+    QTest::newRow("4E") << QByteArray("AN") << QStringLiteral("playing");
+    QTest::newRow("4F") << QByteArray("AO") << QStringLiteral("idle");
+}
+
+void TstCli::statusSaysWhatTheChipSaid()
+{
+    QFETCH(QByteArray, answers);
+    QFETCH(QString, state);
+    AnsweringPeer peer(answers);
+    const Run run = runCli({"status", "--port", peer.slavePath(), "--json"});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(lastEvent(run.out).value(QStringLiteral("state")).toString(), state);
 }
 
 void TstCli::soakEndsWhenNoBoardIsLeft()
