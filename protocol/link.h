@@ -6,10 +6,14 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 // Microseconds on the steady clock. Every link stamps what it hands over and what arrives with
 // it, so times taken on different threads can be compared.
 using LinkTime = qint64;
 LinkTime linkNow();
+// Where a link time is read; tests put a hand-moved clock in.
+using LinkClock = std::function<LinkTime()>;
 
 // A frame has left the program.
 struct FrameWritten

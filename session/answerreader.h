@@ -58,7 +58,7 @@ class AnswerReader : public QObject
 {
     Q_OBJECT
 public:
-    using Clock = std::function<LinkTime()>;
+    using Clock = LinkClock;
 
     static constexpr int kVersionTextBytes = 32;
     static constexpr int kVersionGapMs = 20;

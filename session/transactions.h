@@ -56,7 +56,7 @@ class TransactionModel : public QObject
 {
     Q_OBJECT
 public:
-    using Clock = std::function<LinkTime()>;
+    using Clock = LinkClock;
 
     static constexpr int kDefaultBoundMs = 1000;
     static constexpr qsizetype kRecentRows = 10000;

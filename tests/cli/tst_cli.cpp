@@ -156,6 +156,21 @@ private slots:
     void boardBoundsWhatItTakes();
 };
 
+// The board's pseudo-terminal opened raw, past the board's power-up answer; -1 when it cannot be.
+static int openQuietBoard(const QString &path, int flags)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | flags);
+    if (fd < 0)
+        return -1;
+    termios raw {};
+    ::tcgetattr(fd, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(fd, TCSANOW, &raw);
+    QTest::qWait(400);
+    ::tcflush(fd, TCIFLUSH);
+    return fd;
+}
+
 void TstCli::parsing_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -899,14 +914,8 @@ void TstCli::boardSpeedAsDocumented()
     // And the board keeps to it: 300 bytes take 312 ms at 9600 baud (26 ms at 115200).
     BoardProcess board({});
     QVERIFY(!board.path.isEmpty());
-    const int fd = ::open(QFile::encodeName(board.path).constData(), O_RDWR | O_NOCTTY);
+    const int fd = openQuietBoard(board.path, 0);
     QVERIFY(fd >= 0);
-    termios raw {};
-    ::tcgetattr(fd, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(fd, TCSANOW, &raw);
-    QTest::qWait(400);   // past the power-up answer
-    ::tcflush(fd, TCIFLUSH);
     QByteArray frame = QByteArray::fromHex("fd012d0001") + QByteArray(296, 'a');
     QElapsedTimer clock;
     clock.start();
@@ -922,15 +931,8 @@ void TstCli::boardBoundsWhatItTakes()
 {
     BoardProcess board({"--baud", "9600"});
     QVERIFY(!board.path.isEmpty());
-    const int fd =
-        ::open(QFile::encodeName(board.path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int fd = openQuietBoard(board.path, O_NONBLOCK);
     QVERIFY(fd >= 0);
-    termios raw {};
-    ::tcgetattr(fd, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(fd, TCSANOW, &raw);
-    QTest::qWait(400);   // past the power-up answer
-    ::tcflush(fd, TCIFLUSH);
     // A host that writes as fast as it can: the board takes what a 9600-baud line carries.
     const QByteArray zeros(1 << 16, '\0');
     qint64 written = 0;
